@@ -1,0 +1,42 @@
+# Sourced: a private Wine prefix and a display for the Windows programs.
+# Uses the caller's display when there is one, otherwise starts Xvfb.
+: "${VYK_ROOT:=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+export WINEPREFIX="${WINEPREFIX:-$VYK_ROOT/build/wineprefix}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEARCH="${WINEARCH:-win64}"
+
+vyk_start_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return 0
+  fi
+  local n
+  for n in $(seq 91 99); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+      VYK_XVFB_PID=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+      echo "wine-env: Xvfb on :$n did not come up" >&2
+      return 1
+    fi
+  done
+  echo "wine-env: no free display number" >&2
+  return 1
+}
+
+vyk_stop_display() {
+  if [ -n "${VYK_XVFB_PID:-}" ]; then
+    kill "$VYK_XVFB_PID" 2>/dev/null || true
+    wait "$VYK_XVFB_PID" 2>/dev/null || true
+    unset VYK_XVFB_PID
+  fi
+}
+
+vyk_init_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+}

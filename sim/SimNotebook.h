@@ -1,0 +1,104 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hw/PortIo.h"
+
+namespace vyk::sim {
+
+inline constexpr uint32_t FlashSize = 0x40000;   // per PD controller, 0xFF when erased
+inline constexpr uint32_t EcRamSize = 0x10000;
+
+// How far the EC has walked a PD controller towards flashing mode. Block
+// commands act only in Flashing, reached by CmdInit, CmdJumpBoot,
+// CmdEnterFlash in that order; CmdValidate and CmdResetPd end it.
+enum class EcMode { Normal, Init, Boot, Flashing };
+
+struct Faults {
+    bool stuckBusy = false;      // PdCommand never returns to 0
+    bool noChip = false;         // every port read gives 0xFF, writes go nowhere
+    int ignoreWritesPort = 0;    // 1 or 2: that controller's flash ignores block writes
+    bool corruptReads = false;   // a block read returns corruptAddress's byte inverted
+    uint32_t corruptAddress = 0;
+};
+
+struct Settings {
+    // Eight version bytes per controller, shown by the EC at 0xD220/0xD240.
+    std::array<std::array<uint8_t, 8>, 2> version{};
+    // How long a command keeps PdCommand busy: this many busy tests see it
+    // non-zero; or, when busyMicros is not 0, that much time after it was
+    // written.
+    int busyReads = 1;
+    uint32_t busyMicros = 0;
+    Faults faults;
+};
+
+struct PortOp {
+    bool isWrite;
+    uint16_t port;
+    uint8_t value;
+};
+
+struct EcAccess {
+    bool isWrite;
+    uint16_t address;
+    uint8_t value;
+};
+
+// The stand-in for the notebook: a Super I/O chip at 0x4E/0x4F whose
+// configuration registers 0x2E/0x2F reach the EC-access registers
+// 0x10/0x11/0x12 in front of 64 KiB of EC RAM, an EC that serves the PD
+// mailbox, and two PD controllers with their flash and version bytes.
+class SimNotebook final : public vyk::PortIo {
+public:
+    // In memory only: erased flash, zeroed EC RAM.
+    explicit SimNotebook(Settings settings = {});
+    // Keeps the whole state in a folder, created with defaults where files
+    // are missing: port1.bin, port2.bin (whole flash, raw), ecram.bin
+    // (65,536 bytes) and settings.txt. Changes reach the files as they
+    // happen, never as a half-written file. Throws std::runtime_error
+    // with a clear message when the folder or a file is unusable.
+    static std::unique_ptr<SimNotebook> OpenFolder(const std::filesystem::path& dir);
+    ~SimNotebook() override;
+
+    SimNotebook(const SimNotebook&) = delete;
+    SimNotebook& operator=(const SimNotebook&) = delete;
+
+    void OutPortByte(uint16_t port, uint16_t data) override;
+    uint16_t InPortByte(uint16_t port) override;
+
+    // Settings and faults; change them freely between operations.
+    Settings& GetSettings();
+    // Writes settings.txt (folder-backed only).
+    void SaveSettings();
+
+    // port is 1 or 2.
+    std::span<const uint8_t> Flash(int port) const;
+    void WriteFlash(int port, uint32_t address, std::span<const uint8_t> bytes);
+    uint8_t EcRamByte(uint16_t address) const;
+    void SetEcRamByte(uint16_t address, uint8_t value);
+    int SelectedPort() const;
+    EcMode Mode() const;
+
+    // Recording of the exact port traffic, the EC RAM accesses it made and
+    // the commands the EC received; off until switched on.
+    void SetRecording(bool on);
+    const std::vector<PortOp>& PortTraffic() const;
+    const std::vector<EcAccess>& EcAccesses() const;
+    const std::vector<uint8_t>& Commands() const;
+    // What a careful EC refused or found wrong (a block command outside
+    // flashing mode, a command written while busy, ...), one text each.
+    const std::vector<std::string>& Violations() const;
+    void ClearRecords();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+} // namespace vyk::sim
