@@ -1,0 +1,40 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "pd/SequenceView.h"
+
+namespace vyk::pd {
+
+// 256 KiB of flash plus two bytes.
+inline constexpr int32_t ImageBufferSize = 0x40002;
+// Blocks 0x0000..0x03FF lie inside the buffer when it is indexed by flash address.
+inline constexpr uint32_t ImageBufferBlocks = 0x400;
+
+// The one image store between files and the PD flash. About 256 KiB: keep
+// it static or on the heap, never on a small (Windows) stack.
+struct ImageStore {
+    std::array<uint8_t, ImageBufferSize> ImageBuffer{};   // all 0 at start
+    int32_t ImageLength = 0;
+    // Flash address at which the buffer's data begins: 0 after a load, the
+    // read's first block address after a read.
+    uint32_t DataStart = 0;
+    // True when the buffer holds the data of a read (valid from DataStart for
+    // ImageLength bytes); false after a load or at start, when the buffer is
+    // an image of the flash from address 0.
+    bool HoldsRead = false;
+};
+
+// The work of "Load Bin File" after the dialog returned a path (Button1Click):
+// log lines, buffer, length; on success calls view.EnableFlashGo(). Returns
+// true when the image was loaded. On any failure the buffer, ImageLength and
+// "Flash Go" stay as they were.
+bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& view);
+
+// The work of "Save Bin File" after the dialog (Button4Click): writes bytes
+// 0..ImageLength-1; logs a clear line on failure. Returns true when the whole
+// file was written and closed.
+bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceView& view);
+
+} // namespace vyk::pd
