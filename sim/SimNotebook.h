@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hw/PortIo.h"
@@ -29,7 +30,11 @@ struct Faults {
 
 struct Settings {
     // Eight version bytes per controller, shown by the EC at 0xD220/0xD240.
-    std::array<std::array<uint8_t, 8>, 2> version{};
+    // The leading digit names the port, so a mix-up shows at a glance.
+    std::array<std::array<uint8_t, 8>, 2> version{{
+        {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17},
+        {0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27},
+    }};
     // How long a command keeps PdCommand busy: this many busy tests see it
     // non-zero; or, when busyMicros is not 0, that much time after it was
     // written.
@@ -76,6 +81,12 @@ public:
     Settings& GetSettings();
     // Writes settings.txt (folder-backed only).
     void SaveSettings();
+    // One setting by its settings.txt key and value text ("busy_reads", "3");
+    // throws std::runtime_error naming the key when either is bad.
+    void ApplySetting(std::string_view key, std::string_view value);
+    // settings.txt as it would be written now.
+    std::string SettingsText() const;
+    bool FolderBacked() const;
 
     // port is 1 or 2.
     std::span<const uint8_t> Flash(int port) const;
