@@ -1,0 +1,405 @@
+// vykport32.dll: byte, word and doubleword access to I/O ports and
+// mapping of physical memory for user-mode programs. On the NT family the
+// work goes to the vykport kernel driver, which the library installs,
+// starts and opens by itself while it loads; on 95/98/Me it executes the
+// port instructions itself. Messages go to the debugger output only.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#define VYK_PORT_API extern "C"
+#include "portlib/VykPort32.h"
+#include "portlib/VykPortRequests.h"
+
+namespace {
+
+enum AccessMode : int32_t { AccessNone = 0, AccessDirect = 1, AccessDriver = 2 };
+
+// Entry points that older systems lack: looked up once, null where absent.
+struct OptionalSystemEntryPoints {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    using DisableRedirectionFn = BOOL(WINAPI*)(PVOID*);
+    using RevertRedirectionFn = BOOL(WINAPI*)(PVOID);
+
+    IsWow64ProcessFn isWow64Process = nullptr;
+    DisableRedirectionFn disableRedirection = nullptr;
+    RevertRedirectionFn revertRedirection = nullptr;
+
+    OptionalSystemEntryPoints()
+    {
+        HMODULE kernel = GetModuleHandleA("kernel32");
+        if (!kernel)
+            return;
+        isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
+        disableRedirection = reinterpret_cast<DisableRedirectionFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+        revertRedirection = reinterpret_cast<RevertRedirectionFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+    }
+};
+
+// A static object: constructed by the runtime before DllMain sees the attach.
+const OptionalSystemEntryPoints System;
+
+int32_t Mode = AccessNone;
+HANDLE Device = nullptr; // 0 before the load, INVALID_HANDLE_VALUE after a failed open
+HMODULE Module = nullptr;
+bool Wow64 = false;
+char DriverPath[MAX_PATH];
+
+void Emit(const char* text) { OutputDebugStringA(text); }
+
+bool DeviceOpen() { return Device != nullptr && Device != INVALID_HANDLE_VALUE; }
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+int32_t DetermineAccessMode()
+{
+    DWORD platform = 0;
+    OSVERSIONINFOEXA extended{};
+    extended.dwOSVersionInfoSize = sizeof extended;
+    if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended))) {
+        platform = extended.dwPlatformId;
+    } else {
+        OSVERSIONINFOA basic{};
+        basic.dwOSVersionInfoSize = sizeof basic;
+        if (!GetVersionExA(&basic))
+            return AccessNone;
+        platform = basic.dwPlatformId;
+    }
+    if (platform == VER_PLATFORM_WIN32_WINDOWS)
+        return AccessDirect;
+    if (platform == VER_PLATFORM_WIN32_NT)
+        return AccessDriver;
+    return AccessNone;
+}
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+
+// The processor's own port instructions, for the 95/98/Me family.
+inline void DirectOut(uint16_t port, uint8_t value) { __asm__ __volatile__("outb %0, %1" : : "a"(value), "Nd"(port)); }
+
+inline uint8_t DirectIn(uint16_t port)
+{
+    uint8_t value;
+    __asm__ __volatile__("inb %1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+// One device-control request; the buffer carries the input and receives
+// the output. A closed device fails like the system would, without a call.
+bool Request(DWORD code, void* buffer, DWORD inLength, DWORD outLength)
+{
+    if (!DeviceOpen()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    DWORD returned = 0;
+    return DeviceIoControl(Device, code, buffer, inLength, buffer, outLength, &returned, nullptr) != FALSE;
+}
+
+void PutPort16(uint8_t* b, uint16_t port)
+{
+    b[0] = static_cast<uint8_t>(port);
+    b[1] = static_cast<uint8_t>(port >> 8);
+}
+
+void Put32(uint8_t* b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t Get32(const uint8_t* b) { return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24); }
+
+// Result codes: 0 started, 1 manager or service cannot be opened, 3 start
+// refused with full access, 4 start refused with limited access.
+int StartDriverService(const char* name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    DWORD serviceAccess = SERVICE_ALL_ACCESS;
+    int refused = 3;
+    if (!manager) {
+        if (GetLastError() != ERROR_ACCESS_DENIED)
+            return 1;
+        manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+        if (!manager)
+            return 1;
+        serviceAccess = GENERIC_EXECUTE;
+        refused = 4;
+    }
+    int result = 1;
+    if (SC_HANDLE service = OpenServiceA(manager, name, serviceAccess)) {
+        result = StartServiceA(service, 0, nullptr) ? 0 : refused;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return result;
+}
+
+// Writes the driver image from the library's resources to the system's
+// Drivers folder and registers it as an automatically started service.
+void InstallDriver(const char* name, int resourceId)
+{
+    char fileName[MAX_PATH];
+    std::snprintf(fileName, sizeof fileName, "%s.sys", name);
+
+    char systemDir[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+    // A truncated path would name some other file: write none then.
+    const bool pathUsable = length > 0 && length < sizeof systemDir &&
+                            std::snprintf(DriverPath, sizeof DriverPath, "%s\\Drivers\\%s", systemDir, fileName) <
+                                static_cast<int>(sizeof DriverPath);
+
+    HRSRC resource = FindResourceA(Module, MAKEINTRESOURCEA(resourceId), "bin");
+    HGLOBAL loaded = resource ? LoadResource(Module, resource) : nullptr;
+    const void* image = loaded ? LockResource(loaded) : nullptr;
+    if (image && pathUsable) {
+        const DWORD size = SizeofResource(Module, resource);
+        // A 32-bit process sees SysWOW64 as System32; the 64-bit driver must
+        // land in the real one.
+        PVOID redirection = nullptr;
+        const bool redirectionOff = Wow64 && System.disableRedirection && System.disableRedirection(&redirection);
+        HANDLE file = CreateFileA(DriverPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, image, size, &written, nullptr);
+            CloseHandle(file);
+        }
+        if (redirectionOff && System.revertRedirection)
+            System.revertRedirection(redirection);
+    }
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return;
+    char binaryPath[MAX_PATH];
+    std::snprintf(binaryPath, sizeof binaryPath, "System32\\Drivers\\%s", fileName);
+    // Fails harmlessly when the service exists already.
+    SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
+                                       SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+HANDLE OpenDevice(const char* devicePath)
+{
+    return CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+void ReportOpened(const char* name)
+{
+    Emit("Successfully opened ");
+    Emit(name);
+    Emit(" driver\n");
+}
+
+void OpenDriver()
+{
+    const char* name = Wow64 ? VYK_DRIVER_NAME_64 : VYK_DRIVER_NAME_32;
+    const int resourceId = Wow64 ? VYK_RESOURCE_DRIVER_64 : VYK_RESOURCE_DRIVER_32;
+    Emit("Attempting to open port driver...\n");
+
+    char devicePath[MAX_PATH];
+    std::snprintf(devicePath, sizeof devicePath, "\\\\.\\%s", name);
+    Device = OpenDevice(devicePath);
+    if (DeviceOpen()) {
+        ReportOpened(name);
+        return;
+    }
+    if (StartDriverService(name) != 0) {
+        InstallDriver(name, resourceId);
+        const int result = StartDriverService(name);
+        if (result != 0) {
+            char message[MAX_PATH];
+            std::snprintf(message, sizeof message, "Unable to open %s driver. Error code %d.\n", name, result);
+            Emit(message);
+            return;
+        }
+    }
+    Device = OpenDevice(devicePath);
+    if (DeviceOpen())
+        ReportOpened(name);
+}
+
+void CloseDriver()
+{
+    if (Mode == AccessDriver && DeviceOpen()) {
+        Emit("Closing port driver...\n");
+        CloseHandle(Device);
+        Device = nullptr;
+    }
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        Module = instance;
+        Wow64 = Is64BitWindows() != 0;
+        Mode = DetermineAccessMode();
+        if (Mode == AccessDriver)
+            OpenDriver();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        CloseDriver();
+    }
+    // The load never fails: the caller learns from IsPortDriverOpen.
+    return TRUE;
+}
+
+int32_t VYK_PORT_CALL Is64BitWindows()
+{
+    BOOL wow64 = FALSE;
+    return System.isWow64Process && System.isWow64Process(GetCurrentProcess(), &wow64) && wow64 ? 1 : 0;
+}
+
+int32_t VYK_PORT_CALL IsPortDriverOpen()
+{
+    Mode = DetermineAccessMode();
+    switch (Mode) {
+    case AccessDirect:
+        return 1;
+    case AccessDriver:
+        return DeviceOpen() ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+void VYK_PORT_CALL OutPortByte(uint16_t port, uint16_t value)
+{
+    if (Mode == AccessDirect) {
+        DirectOut(port, static_cast<uint8_t>(value));
+    } else if (Mode == AccessDriver) {
+        uint8_t b[3];
+        PutPort16(b, port);
+        b[2] = static_cast<uint8_t>(value);
+        Request(VYK_IOCTL_WRITE_BYTE, b, sizeof b, 0);
+    }
+}
+
+uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
+{
+    if (Mode == AccessDirect)
+        return DirectIn(port);
+    if (Mode != AccessDriver)
+        return 0;
+    uint8_t b[2];
+    PutPort16(b, port);
+    if (!Request(VYK_IOCTL_READ_BYTE, b, sizeof b, 1)) {
+        char message[32];
+        std::snprintf(message, sizeof message, "Error %lu\n", GetLastError());
+        Emit(message);
+        // The buffer still holds the port number: never pass that off as data.
+        return 0;
+    }
+    return b[0];
+}
+
+uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port)
+{
+    if (Mode == AccessDirect)
+        return DirectIn(port);
+    if (Mode != AccessDriver)
+        return 0;
+    uint8_t b[3] = {};
+    PutPort16(b, port);
+    return Request(VYK_IOCTL_READ_BYTE, b, sizeof b, sizeof b) ? b[0] : 0;
+}
+
+void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { OutPortByte(port, value); }
+
+uint16_t VYK_PORT_CALL ReadPortUshort(uint16_t port)
+{
+    if (Mode != AccessDriver)
+        return 0;
+    uint8_t b[2];
+    PutPort16(b, port);
+    return Request(VYK_IOCTL_READ_WORD, b, sizeof b, sizeof b) ? static_cast<uint16_t>(b[0] | (b[1] << 8)) : 0;
+}
+
+void VYK_PORT_CALL WritePortUshort(uint16_t port, uint16_t value)
+{
+    if (Mode != AccessDriver)
+        return;
+    uint8_t b[5] = {};
+    PutPort16(b, port);
+    PutPort16(b + 2, value);
+    Request(VYK_IOCTL_WRITE_WORD, b, sizeof b, 0);
+}
+
+uint32_t VYK_PORT_CALL ReadPortUlong(uint32_t port)
+{
+    if (Mode != AccessDriver)
+        return 0;
+    uint8_t b[4];
+    Put32(b, port);
+    return Request(VYK_IOCTL_READ_DWORD, b, sizeof b, sizeof b) ? Get32(b) : 0;
+}
+
+void VYK_PORT_CALL WritePortUlong(uint32_t port, uint32_t value)
+{
+    if (Mode != AccessDriver)
+        return;
+    uint8_t b[8];
+    Put32(b, port);
+    Put32(b + 4, value);
+    Request(VYK_IOCTL_WRITE_DWORD, b, sizeof b, 0);
+}
+
+uint8_t* VYK_PORT_CALL MapPhysicalMemory(uint32_t physical, uint32_t size, void** section)
+{
+    if (Mode != AccessDriver)
+        return nullptr;
+    VykMapRecord32 record{0, size, physical, 0};
+    if (!Request(VYK_IOCTL_MAP_MEMORY, &record, sizeof record, sizeof record))
+        return nullptr;
+    if (section)
+        *section = reinterpret_cast<void*>(static_cast<uintptr_t>(record.section));
+    return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record.linear));
+}
+
+int32_t VYK_PORT_CALL UnmapPhysicalMemory(void* section, uint8_t* linear)
+{
+    if (Mode != AccessDriver)
+        return 0;
+    VykMapRecord32 record{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(section)), 0, 0,
+                          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(linear))};
+    return Request(VYK_IOCTL_UNMAP_MEMORY, &record, sizeof record, 0) ? 1 : 0;
+}
+
+int32_t VYK_PORT_CALL ReadPhysicalUlong(uint32_t physical, uint32_t* value)
+{
+    if (Mode != AccessDriver)
+        return 0;
+    void* section = nullptr;
+    uint8_t* linear = MapPhysicalMemory(physical, 4, &section);
+    if (!linear)
+        return 0;
+    const uint32_t read = *reinterpret_cast<volatile uint32_t*>(linear);
+    if (value)
+        *value = read;
+    UnmapPhysicalMemory(section, linear);
+    return 1;
+}
+
+int32_t VYK_PORT_CALL WritePhysicalUlong(uint32_t physical, uint32_t value)
+{
+    if (Mode != AccessDriver)
+        return 0;
+    void* section = nullptr;
+    uint8_t* linear = MapPhysicalMemory(physical, 4, &section);
+    if (!linear)
+        return 0;
+    *reinterpret_cast<volatile uint32_t*>(linear) = value;
+    UnmapPhysicalMemory(section, linear);
+    return 1;
+}

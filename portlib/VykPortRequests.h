@@ -1,0 +1,54 @@
+/* Device-control requests of the vykport driver: one header for the
+ * library, the driver and the tests, so the three never disagree. */
+#ifndef VYK_PORT_REQUESTS_H
+#define VYK_PORT_REQUESTS_H
+
+#include <stdint.h>
+
+/* Device type 0x9C40, buffered transfer, any access; functions 0x801..0x808. */
+#define VYK_DEVICE_TYPE 0x9C40u
+#define VYK_CTL_CODE(function) ((VYK_DEVICE_TYPE << 16) | ((function) << 2))
+
+#define VYK_IOCTL_READ_BYTE    VYK_CTL_CODE(0x801u) /* 0x9C402004 */
+#define VYK_IOCTL_WRITE_BYTE   VYK_CTL_CODE(0x802u) /* 0x9C402008 */
+#define VYK_IOCTL_READ_WORD    VYK_CTL_CODE(0x803u) /* 0x9C40200C */
+#define VYK_IOCTL_WRITE_WORD   VYK_CTL_CODE(0x804u) /* 0x9C402010 */
+#define VYK_IOCTL_READ_DWORD   VYK_CTL_CODE(0x805u) /* 0x9C402014 */
+#define VYK_IOCTL_WRITE_DWORD  VYK_CTL_CODE(0x806u) /* 0x9C402018 */
+#define VYK_IOCTL_MAP_MEMORY   VYK_CTL_CODE(0x807u) /* 0x9C40201C */
+#define VYK_IOCTL_UNMAP_MEMORY VYK_CTL_CODE(0x808u) /* 0x9C402020 */
+
+/* Port requests are little-endian: port (16 bits) at byte 0, a byte write's
+ * value at byte 2, a word write's at bytes 2-3; doubleword requests carry
+ * the port as 32 bits at bytes 0-3 and the value at bytes 4-7. A read
+ * returns its value from byte 0 of the same buffer. */
+
+/* Memory-map record: section handle (out), size (in), physical address
+ * (in), linear address (out). 32-bit callers use the narrow form; the
+ * 64-bit driver reads the wide form from 64-bit callers. */
+typedef struct VykMapRecord32 {
+    uint32_t section;
+    uint32_t size;
+    uint32_t physical;
+    uint32_t linear;
+} VykMapRecord32;
+
+typedef struct VykMapRecord64 {
+    uint64_t section;
+    uint64_t size;
+    uint64_t physical;
+    uint64_t linear;
+} VykMapRecord64;
+
+#define VYK_MAP_RECORD32_SIZE 16u
+#define VYK_MAP_RECORD64_SIZE 32u
+
+/* Device, link and service names of the two variants. */
+#define VYK_DRIVER_NAME_32 "vykport32"
+#define VYK_DRIVER_NAME_64 "vykportx64"
+
+/* Resource ids of the two driver images inside the library (type "bin"). */
+#define VYK_RESOURCE_DRIVER_32 101
+#define VYK_RESOURCE_DRIVER_64 104
+
+#endif
