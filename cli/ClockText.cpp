@@ -1,0 +1,44 @@
+#include "cli/ClockText.h"
+
+namespace vyk::cli {
+
+namespace {
+std::string ThreeFields(int a, int b, int c, char sep)
+{
+    const auto two = [](std::string& s, int v) {
+        s += static_cast<char>('0' + (v / 10) % 10);
+        s += static_cast<char>('0' + v % 10);
+    };
+    std::string s;
+    two(s, a);
+    s += sep;
+    two(s, b);
+    s += sep;
+    two(s, c);
+    return s;
+}
+} // namespace
+
+std::string FormatDateText(const std::tm& t)
+{
+    return ThreeFields(t.tm_mon + 1, t.tm_mday, t.tm_year, '/');
+}
+
+std::string FormatTimeText(const std::tm& t)
+{
+    return ThreeFields(t.tm_hour, t.tm_min, t.tm_sec, ':');
+}
+
+std::tm LocalNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+#ifdef _WIN32
+    localtime_s(&t, &now);
+#else
+    localtime_r(&now, &t);
+#endif
+    return t;
+}
+
+} // namespace vyk::cli

@@ -1,0 +1,57 @@
+#pragma once
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli/Console.h"
+#include "cli/ExitCodes.h"
+#include "cli/JsonSummary.h"
+#include "cli/PortBackend.h"
+
+namespace vyk::cli {
+
+inline constexpr const char* DefaultStartText = "00C000";
+inline constexpr const char* DefaultEndText = "01FF00";
+inline constexpr double DefaultTimeoutSeconds = 5.0;
+
+struct CommonOptions {
+    BackendChoice backend;
+    double timeoutSeconds = DefaultTimeoutSeconds;
+    bool dryRun = false;
+};
+
+struct RangeOptions {
+    int port = 1;
+    std::string startText = DefaultStartText;
+    std::string endText = DefaultEndText;
+};
+
+struct FlashOptions {
+    RangeOptions range;
+    std::string imagePath;
+    bool verify = true;
+    // A file that ends before the range's end is refused unless this is set:
+    // the blocks past it would go out as 0xFF.
+    bool allowShort = false;
+};
+
+struct ReadOptions {
+    RangeOptions range;
+    std::string outputPath;
+};
+
+struct VersionOptions {
+    int port = 0;   // 0: both
+};
+
+// Each returns the exit code; the summary gains the details, and errors
+// are told on the console as they happen.
+int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary);
+int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary);
+int RunVersion(const CommonOptions& common, const VersionOptions& options, Console& console, JsonSummary& summary);
+
+// Empty when the address text reads the same to the window's field parse
+// as to a person; otherwise why it is refused.
+std::string AddressTextProblem(const std::string& text);
+
+} // namespace vyk::cli

@@ -1,0 +1,63 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace vyk::cli {
+
+// "flash   [########------------]  120/319 blocks   64.0 KiB/s   0:02 left"
+// Rate and time left appear once something has been timed.
+std::string FormatProgress(std::string_view what, uint32_t done, uint32_t total, double seconds,
+                           int barWidth = 28);
+
+struct ConsoleOptions {
+    bool quiet = false;     // no log lines
+    bool json = false;      // stdout carries the summary alone; log lines go to stderr
+    bool progress = false;  // draw a progress bar on stderr
+};
+
+// Where everything the tool says goes. Log lines to stdout (stderr under
+// --json), errors to stderr, the progress bar on stderr; the bar is wiped
+// before any other line so the two never mix on one terminal line.
+class Console {
+public:
+    explicit Console(ConsoleOptions options);
+
+    void LogLine(std::string_view line);
+    // Informative text (dry-run findings, which backend is used): shown like a log line.
+    void Note(std::string_view text);
+    void Error(std::string_view text);
+    // The answer a command exists for (a version label): stdout, even
+    // under --quiet; nothing under --json, whose summary carries it.
+    void Result(std::string_view text);
+
+    // Starts a phase ("flash", "verify", "read"); Progress() redraws at
+    // most every 100 ms, and always at done == total.
+    void BeginProgress(std::string_view what);
+    void Progress(uint32_t done, uint32_t total);
+    void EndProgress();
+
+    bool Quiet() const { return options_.quiet; }
+    bool Json() const { return options_.json; }
+    void Flush();
+
+private:
+    void WipeBar();
+    void DrawBar();
+
+    ConsoleOptions options_;
+    std::FILE* log_;
+    std::string what_;
+    bool barShown_ = false;
+    bool phaseActive_ = false;
+    uint32_t done_ = 0, total_ = 0;
+    std::chrono::steady_clock::time_point phaseStart_{}, lastDraw_{};
+    size_t lastBarLength_ = 0;
+};
+
+// Whether both standard streams are terminals (no progress bar otherwise).
+bool StdStreamsAreTerminals();
+
+} // namespace vyk::cli

@@ -1,0 +1,84 @@
+#include "cli/PortBackend.h"
+
+#include <filesystem>
+#include <system_error>
+
+#if VYK_CLI_HAVE_SIM
+#include "sim/SimNotebook.h"
+#endif
+#ifdef _WIN32
+#include "cli/WinPortLibrary.h"
+#else
+#include "cli/LinuxPortIo.h"
+#endif
+
+namespace vyk::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void CheckSimFolder(const std::string& dir)
+{
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec))
+        throw NoPortAccess("simulator folder " + dir + " does not exist or is not a folder");
+#if !VYK_CLI_HAVE_SIM
+    throw NoPortAccess("this build has no simulator");
+#endif
+}
+
+} // namespace
+
+OpenBackend OpenPorts(const BackendChoice& choice)
+{
+    OpenBackend out;
+    if (!choice.simDir.empty()) {
+        CheckSimFolder(choice.simDir);
+#if VYK_CLI_HAVE_SIM
+        try {
+            out.io = sim::SimNotebook::OpenFolder(choice.simDir);
+        } catch (const std::exception& e) {
+            throw NoPortAccess(std::string("simulator folder ") + choice.simDir + ": " + e.what());
+        }
+        out.description = "simulated notebook in " + choice.simDir;
+#endif
+        return out;
+    }
+    std::string error;
+#ifdef _WIN32
+    std::string path;
+    out.io = WinPortLibrary::Open(choice.portLibrary, error, path);
+    out.description = "ports 0x4E/0x4F through " + path;
+#else
+    out.io = LinuxPortIo::Open(error);
+    out.description = "ports 0x4E/0x4F (ioperm)";
+#endif
+    if (!out.io)
+        throw NoPortAccess(error);
+    return out;
+}
+
+std::string CheckPortsDry(const BackendChoice& choice)
+{
+    if (!choice.simDir.empty()) {
+        CheckSimFolder(choice.simDir);
+        return "simulated notebook in " + choice.simDir;
+    }
+#ifdef _WIN32
+    const std::string path = WinPortLibrary::FindLibrary(choice.portLibrary);
+    if (path.empty()) {
+        std::string error = "no port library: none of";
+        for (const auto& c : WinPortLibrary::Candidates(choice.portLibrary))
+            error += " " + c;
+        throw NoPortAccess(error + " exists");
+    }
+    return "ports 0x4E/0x4F through " + path + " (not loaded: dry run)";
+#else
+    if (!LinuxPortIo::Supported())
+        throw NoPortAccess("this build has no port instructions (x86 Linux only); use --sim DIR");
+    return "ports 0x4E/0x4F through ioperm (not requested: dry run)";
+#endif
+}
+
+} // namespace vyk::cli

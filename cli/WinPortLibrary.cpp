@@ -1,0 +1,127 @@
+#include "cli/WinPortLibrary.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <windows.h>
+
+namespace vyk::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const LibraryNames[] = {"io.dll", "vykport32.dll"};
+
+fs::path ExecutableFolder()
+{
+    wchar_t buffer[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
+    if (n == 0 || n >= std::size(buffer))
+        return {};
+    return fs::path(buffer).parent_path();
+}
+
+} // namespace
+
+std::vector<std::string> WinPortLibrary::Candidates(const std::string& explicitPath)
+{
+    if (!explicitPath.empty()) {
+        std::error_code ec;
+        const fs::path full = fs::absolute(explicitPath, ec);
+        return {ec ? explicitPath : full.string()};
+    }
+    std::vector<std::string> out;
+    const fs::path exeDir = ExecutableFolder();
+    std::error_code ec;
+    const fs::path cwd = fs::current_path(ec);
+    for (const fs::path& dir : {exeDir, cwd}) {
+        if (dir.empty())
+            continue;
+        for (const char* name : LibraryNames) {
+            const std::string p = (dir / name).string();
+            bool seen = false;
+            for (const auto& c : out)
+                seen = seen || c == p;
+            if (!seen)
+                out.push_back(p);
+        }
+    }
+    return out;
+}
+
+std::string WinPortLibrary::FindLibrary(const std::string& explicitPath)
+{
+    for (const auto& path : Candidates(explicitPath)) {
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec))
+            return path;
+    }
+    return {};
+}
+
+// The library's exports, as its header declares them.
+using OutPortByteFn = void(__stdcall*)(WORD port, WORD data);
+using InPortByteFn = WORD(__stdcall*)(WORD port);
+using IsPortDriverOpenFn = INT(__stdcall*)();
+
+struct WinPortLibrary::Impl {
+    HMODULE module = nullptr;
+    OutPortByteFn out = nullptr;
+    InPortByteFn in = nullptr;
+};
+
+WinPortLibrary::WinPortLibrary(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+WinPortLibrary::~WinPortLibrary()
+{
+    // The driver handle belongs to the library; it closes at process end.
+}
+
+std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicitPath, std::string& error,
+                                                     std::string& loadedPath)
+{
+    const std::string path = FindLibrary(explicitPath);
+    if (path.empty()) {
+        error = "no port library: none of";
+        for (const auto& c : Candidates(explicitPath))
+            error += " " + c;
+        error += " exists (start VYK_UU once in that folder to write io.dll, or pass --port-library PATH)";
+        return nullptr;
+    }
+    // Full path and no search: a library of the same name elsewhere must never be picked up.
+    HMODULE module = LoadLibraryExW(fs::path(path).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) {
+        error = "port library " + path + " does not load (Windows error " + std::to_string(GetLastError()) + ")";
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->module = module;
+    impl->out = reinterpret_cast<OutPortByteFn>(reinterpret_cast<void*>(GetProcAddress(module, "OutPortByte")));
+    impl->in = reinterpret_cast<InPortByteFn>(reinterpret_cast<void*>(GetProcAddress(module, "InPortByte")));
+    auto isOpen = reinterpret_cast<IsPortDriverOpenFn>(reinterpret_cast<void*>(GetProcAddress(module, "IsPortDriverOpen")));
+    if (!impl->out || !impl->in || !isOpen) {
+        error = "port library " + path + " lacks OutPortByte, InPortByte or IsPortDriverOpen";
+        return nullptr;
+    }
+    if (isOpen() == 0) {
+        error = "port library " + path +
+                " loaded but its driver is not open (run as administrator; the driver must be installed and signed)";
+        return nullptr;
+    }
+    loadedPath = path;
+    return std::unique_ptr<WinPortLibrary>(new WinPortLibrary(std::move(impl)));
+}
+
+void WinPortLibrary::OutPortByte(uint16_t port, uint16_t data)
+{
+    impl_->out(port, data);
+}
+
+uint16_t WinPortLibrary::InPortByte(uint16_t port)
+{
+    return impl_->in(port);
+}
+
+
+} // namespace vyk::cli
