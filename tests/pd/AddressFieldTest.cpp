@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pd/AddressField.h"
+
+using vyk::pd::ReadAddressField;
+
+TEST(AddressField, ParsesLikeTheFieldsAlwaysHave)
+{
+    struct Case { const char* text; uint32_t value; };
+    const Case cases[] = {
+        {"00C000", 0x00C000}, {"01FF00", 0x01FF00}, {"00C0FF", 0x00C0FF},
+        {"C000", 0x00C000},       // the terminator ends a short field
+        {"00c000", 0},            // lowercase is not a digit here
+        {"0x1000", 0},            // nor is the x of a C prefix
+        {" 00C000", 0}, {"", 0},
+        {"00C0001", 0x00C000},    // a seventh character is never looked at
+        {"0:C000", 0x03C000},     // ':' counts as 3
+        {"@?", 0x98},             // '@' as 9, '?' as 8
+        {"01FG00", 0x01F},        // 'G' stops the parse
+        {"FFFFFF", 0xFFFFFF},
+        {"0\x80" "1", 0},         // bytes from 0x80 up stop it too
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadAddressField(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(AddressField, LongFieldIsCutNotOverrun)
+{
+    EXPECT_EQ(ReadAddressField(std::string(10000, 'A')), 0xAAAAAAu);
+    EXPECT_EQ(vyk::pd::ParseHexText("12", 1), 0x1u);
+    EXPECT_EQ(vyk::pd::BlockOf(0x01FFFF), 0x01FFu);
+}
