@@ -37,7 +37,8 @@ struct Settings {
     }};
     // How long a command keeps PdCommand busy: this many busy tests see it
     // non-zero; or, when busyMicros is not 0, that much time after it was
-    // written.
+    // written. Counted in busy tests, the commands the host never waits
+    // for (CmdResetPd, the two selections) finish at once.
     int busyReads = 1;
     uint32_t busyMicros = 0;
     Faults faults;
