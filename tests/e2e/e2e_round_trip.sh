@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The round trip through the real program on the simulated EC: load a random
+# 128 KiB image through the open dialog, "Flash Go" the default range, check
+# the simulated flash of port 1, "Read FW" the same range back, "Save Bin
+# File" and compare byte for byte; then "PORT 2 PD" shows port 2's version
+# in blue. Screenshots along the way. VYK_E2E_SHOW_LOG=1 prints the log.
+set -uo pipefail
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+
+sim=$(e2e_new_sim sim "port1_version=11 12 13 14 15 16 17 18" "port2_version=21 22 23 24 25 26 27 28")
+dir=$(e2e_new_folder app)
+cp "$E2E_SIMLIB" "$dir/io.dll"
+image="$dir/image.bin"
+head -c $((0x20000)) /dev/urandom >"$image"
+saved="$dir/readback.bin"
+port2_before=$(sha256sum <"$sim/port2.bin")
+
+e2e_start "$dir" "$sim"
+e2e_shot "1-start"
+
+# Range of the default fields: flash 0x00C000..0x01FEFF, 319 blocks.
+first=$((0xC000)) count=$((0x1FF00 - 0xC000))
+
+expected_flash_log() {
+  echo "Jump To Boot Mode Done."
+  echo "Enter Flashing Mode Done."
+  echo "Flashing..."
+  echo "Flash Start Addr = 0x00C000"
+  echo "Flash End Addr = 0x01FF00"
+  for ((b = 0xC0; b < 0x1FF; b++)); do printf 'FlashAddr = 0x%06X\n' $((b << 8)); done
+  echo "Flash Done."
+  echo "Request The New Firmware To Be Validated Done"
+  echo "Reset PD Register Done"
+}
+expected_read_log() {
+  echo "Jump To Boot Mode Done."
+  echo "Enter Flashing Mode Done."
+  echo "Reading..."
+  echo "Read Start Addr = 0x00C000"
+  echo "Read End Addr = 0x01FF00"
+  echo "ReadCnt = 0x0001FF"
+  for ((b = 0xC0; b < 0x1FF; b++)); do printf 'ReadAddr = 0x%06X\n' $((b << 8)); done
+  echo "Read Done."
+  echo "Request The New Firmware To Be Validated Done"
+  echo "Reset PD Register Done"
+}
+# The lines of the log from the one that ends in FIRST up to the one that
+# ends in LAST.
+log_between() {
+  awk -v a="$2" -v b="$3" 'index($0, a) && !on { on = 1 } on { print } on && index($0, b) { exit }' <<<"$1"
+}
+check_sequence_log() {
+  local log=$1 start=$2 end=$3 body=$4 part
+  part=$(log_between "$log" ">> $start" ">> $end")
+  [[ $(head -n1 <<<"$part") =~ ^$E2E_DATE_RE\ \ $E2E_TIME_RE\ \>\>\ $start$ ]] ||
+    e2e_fail "first line is not stamped: [$(head -n1 <<<"$part")]"
+  [[ $(tail -n1 <<<"$part") =~ ^$E2E_DATE_RE\ \ $E2E_TIME_RE\ \>\>\ $end$ ]] ||
+    e2e_fail "last line is not stamped: [$(tail -n1 <<<"$part")]"
+  diff <(sed '1d;$d' <<<"$part") <(echo "$body") >/dev/null ||
+    e2e_fail "the lines between \"$start\" and \"$end\" differ: $(diff <(sed '1d;$d' <<<"$part") <(echo "$body") | head -n 10)"
+}
+
+# Load.
+probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
+probe open-file "$(e2e_winpath "$image")" || e2e_fail "the open dialog could not be answered"
+probe wait-log "File Length: " 30 >/dev/null || e2e_fail "the load did not finish"
+log=$(probe log)
+want=$(printf ' \nLoad File : %s\nLoad File Successed! \nFile Length: 131072 Byte' "$(e2e_winpath "$image")")
+[ "$log" = "$want" ] || e2e_fail "load log: [$log], want [$want]"
+e2e_expect "Flash Go after the load" "$(probe enabled "Flash Go")" 1
+e2e_expect "Save Bin File after the load" "$(probe enabled "Save Bin File")" 0
+e2e_shot "2-loaded"
+
+# Flash.
+t0=$(date +%s%N)
+probe click "Flash Go" || e2e_fail "cannot press Flash Go"
+probe wait-log "Cypess PD FW Update Completed!" 300 >/dev/null || e2e_fail "the flash write did not complete"
+probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back after the write"
+e2e_log "flash write took $((($(date +%s%N) - t0) / 1000000)) ms, seen from outside"
+e2e_shot "3-flashed"
+log=$(probe log)
+check_sequence_log "$log" "Cypress PD FW Flash Start" "Cypess PD FW Update Completed!" "$(expected_flash_log)"
+cmp <(tail -c +$((first + 1)) "$sim/port1.bin" | head -c $count) <(tail -c +$((first + 1)) "$image" | head -c $count) ||
+  e2e_fail "port 1's flash does not hold the image at 0x00C000..0x01FEFF"
+[ "$(sha256sum <"$sim/port2.bin")" = "$port2_before" ] || e2e_fail "port 2's flash changed"
+e2e_log "port 1 flash holds the image's 0x00C000..0x01FEFF"
+
+# Read back and save.
+probe click "Read FW" || e2e_fail "cannot press Read FW"
+probe wait-log "Read Cypess PD FW Completed!" 300 >/dev/null || e2e_fail "the flash read did not complete"
+probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back after the read"
+e2e_shot "4-read"
+log=$(probe log)
+check_sequence_log "$log" "Read Cypress PD FW Start" "Read Cypess PD FW Completed!" "$(expected_read_log)"
+probe click "Save Bin File" || e2e_fail "cannot press Save Bin File"
+probe save-file "$(e2e_winpath "$saved")" || e2e_fail "the save dialog could not be answered"
+for _ in $(seq 50); do [ -s "$saved" ] && [ "$(stat -c %s "$saved")" -ge $count ] && break; sleep 0.1; done
+[ -f "$saved" ] || e2e_fail "no file was saved"
+e2e_expect "saved size" "$(stat -c %s "$saved")" $count
+cmp "$saved" <(tail -c +$((first + 1)) "$image" | head -c $count) ||
+  e2e_fail "the saved file differs from the image's 0x00C000..0x01FEFF"
+e2e_log "read back and saved: $count bytes identical to the image's range"
+
+# Port 2: the first tick selects it, the next shows its version in blue.
+probe radio 2 || e2e_fail "cannot choose PORT 2 PD"
+label=""
+for _ in $(seq 40); do
+  label=$(probe label)
+  grep -q 'PORT2' <<<"$label" && break
+  sleep 0.25
+done
+echo "$label"
+e2e_shot "5-port2"
+grep -qx 'text=\[PORT2 FW2 VER : 21 22 23 24 25 26 27 28 \]' <<<"$label" || e2e_fail "port 2 label: $label"
+grep -q '^ink=0000FF ' <<<"$label" || e2e_fail "the port 2 label is not blue: $label"
+
+if [ -n "${VYK_E2E_SHOW_LOG:-}" ]; then
+  echo "----- log of the window -----"
+  probe log
+  echo "-----------------------------"
+fi
+probe close
+code=$(e2e_wait_exit 30) || e2e_fail "the program did not end"
+e2e_expect "exit code" "$code" 0
+e2e_log "PASS: flash, read back and save gave identical bytes"

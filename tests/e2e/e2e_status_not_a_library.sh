@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# An "io.dll" that is no library: left untouched, "IO NG2" in panel 2,
+# panels 3 to 6 empty, date and time in panels 0 and 1.
+set -uo pipefail
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+
+dir=$(e2e_new_folder app)
+printf 'not a library\r\n' >"$dir/io.dll"
+touch -d '2020-01-02 03:04:05' "$dir/io.dll"
+before=$(stat -c '%s %Y' "$dir/io.dll"; sha256sum <"$dir/io.dll")
+e2e_start "$dir"
+panels=$(probe panels)
+echo "$panels"
+e2e_shot "io-ng2"
+e2e_expect "panel 2" "$(e2e_panel "$panels" 2)" "IO NG2"
+for n in 3 4 5 6; do e2e_expect "panel $n" "$(e2e_panel "$panels" $n)" ""; done
+[[ $(e2e_panel "$panels" 0) =~ ^$E2E_DATE_RE$ ]] || e2e_fail "panel 0 is no date"
+[[ $(e2e_panel "$panels" 1) =~ ^$E2E_TIME_RE$ ]] || e2e_fail "panel 1 is no time"
+probe close
+code=$(e2e_wait_exit 30) || e2e_fail "the program did not end"
+e2e_expect "exit code" "$code" 0
+[ "$before" = "$(stat -c '%s %Y' "$dir/io.dll"; sha256sum <"$dir/io.dll")" ] || e2e_fail "io.dll was changed"
+e2e_log "PASS"
