@@ -1,0 +1,170 @@
+#include "app/MemoryToolkit.h"
+
+#include <stdexcept>
+
+namespace vyk::app {
+
+MemoryToolkit::ControlState& MemoryToolkit::At(int id)
+{
+    auto it = controls_.find(id);
+    if (it == controls_.end())
+        throw std::logic_error("no control with id " + std::to_string(id));
+    return it->second;
+}
+
+const MemoryToolkit::ControlState& MemoryToolkit::Control(int id) const
+{
+    auto it = controls_.find(id);
+    if (it == controls_.end())
+        throw std::logic_error("no control with id " + std::to_string(id));
+    return it->second;
+}
+
+void MemoryToolkit::CreateForm(const FormSpec& spec)
+{
+    form_ = spec;
+    caption_ = spec.caption;
+    placement_ = {spec.left, spec.top, 0};
+}
+
+void MemoryToolkit::CreateControl(const ControlSpec& spec)
+{
+    if (controls_.count(spec.id))
+        throw std::logic_error("control id used twice: " + std::to_string(spec.id));
+    if (spec.parent != 0 && !controls_.count(spec.parent))
+        throw std::logic_error("parent created after its child: " + std::to_string(spec.id));
+    ControlState c;
+    c.spec = spec;
+    c.enabled = spec.enabled;
+    c.checked = spec.checked;
+    c.colour = spec.font.colour;
+    c.charset = spec.font.charset;
+    controls_[spec.id] = c;
+    order_.push_back(spec.id);
+    if (spec.kind == ControlKind::RichEdit) {
+        log_.clear();
+        if (*spec.text)
+            AppendLine(spec.id, spec.text);
+    } else {
+        controls_[spec.id].text = spec.text;
+    }
+}
+
+void MemoryToolkit::SetPanels(int, const int* rightEdges, int count)
+{
+    panelEdges_.assign(rightEdges, rightEdges + count);
+}
+
+void MemoryToolkit::CreateTimer(int id, unsigned intervalMs, bool enabled)
+{
+    timers_[id] = {intervalMs, enabled};
+}
+
+void MemoryToolkit::SetEnabled(int id, bool enabled)
+{
+    At(id).enabled = enabled;
+    enableChanges_.emplace_back(id, enabled);
+}
+
+void MemoryToolkit::SetFontColour(int id, uint32_t colour)
+{
+    At(id).colour = colour;
+}
+
+void MemoryToolkit::SetTimerEnabled(int id, bool enabled)
+{
+    timers_.at(id).enabled = enabled;
+}
+
+void MemoryToolkit::SetPanelText(int, int panel, std::string_view text)
+{
+    panels_.at(static_cast<size_t>(panel)) = text;
+}
+
+void MemoryToolkit::AppendLine(int id, std::string_view text)
+{
+    (void)At(id);
+    log_.emplace_back(text);
+    if (events_)
+        events_->OnChange(id);
+}
+
+void MemoryToolkit::ClearLines(int id)
+{
+    (void)At(id);
+    log_.clear();
+    if (events_)
+        events_->OnChange(id);
+}
+
+void MemoryToolkit::ScrollLog(int id, LogScroll request)
+{
+    (void)At(id);
+    scrolls_.push_back(request);
+}
+
+bool MemoryToolkit::RunFileDialog(const FileDialogSpec& spec, std::string& path)
+{
+    dialogs_.push_back(spec);
+    if (dialogAnswers_.empty())
+        throw std::logic_error("a file dialog opened that the test did not answer");
+    std::optional<std::string> answer = dialogAnswers_.front();
+    dialogAnswers_.pop_front();
+    if (!answer)
+        return false;
+    path = *answer;
+    return true;
+}
+
+bool MemoryToolkit::Click(int id)
+{
+    ControlState& c = At(id);
+    if (!c.enabled)
+        return false;
+    if (c.spec.kind == ControlKind::RadioButton) {
+        // Siblings of one parent form one group.
+        for (auto& [otherId, other] : controls_)
+            if (other.spec.kind == ControlKind::RadioButton && other.spec.parent == c.spec.parent)
+                other.checked = otherId == id;
+        return true;
+    }
+    if (events_)
+        events_->OnClick(id);
+    return true;
+}
+
+bool MemoryToolkit::Tick(int timerId)
+{
+    if (!timers_.at(timerId).enabled)
+        return false;
+    if (events_)
+        events_->OnTimer(timerId);
+    return true;
+}
+
+void MemoryToolkit::Type(int id, std::string_view text)
+{
+    ControlState& c = At(id);
+    if (c.spec.kind == ControlKind::RichEdit) {
+        if (log_.empty())
+            log_.emplace_back();
+        log_.back() += text;
+    } else {
+        c.text = text;
+    }
+    if (events_)
+        events_->OnChange(id);
+}
+
+void MemoryToolkit::Close()
+{
+    if (events_)
+        events_->OnClose();
+}
+
+intptr_t MemoryToolkit::PowerBroadcast(uintptr_t event)
+{
+    return events_ ? events_->OnPowerBroadcast(event, 0) : 1;
+}
+
+} // namespace vyk::app

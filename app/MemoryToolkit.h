@@ -1,0 +1,103 @@
+#pragma once
+#include <array>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Toolkit.h"
+
+namespace vyk::app {
+
+// The in-memory face of the toolkit layer: controls are records, the log a
+// list of lines. Tests drive it as a user would (clicks, typing, timer ticks,
+// dialog answers) and read back what a user would see.
+class MemoryToolkit final : public Toolkit {
+public:
+    struct ControlState {
+        ControlSpec spec;         // as created
+        std::string text;
+        bool enabled = true;
+        bool checked = false;
+        uint32_t colour = WindowTextColour;
+        int charset = 1;
+    };
+    struct TimerState {
+        unsigned intervalMs = 0;
+        bool enabled = false;
+    };
+    struct Placement {
+        int left = 0, top = 0, outerHeight = 0;
+    };
+
+    // Toolkit
+    void Bind(FormEvents* events) override { events_ = events; }
+    void CreateForm(const FormSpec& spec) override;
+    void CreateControl(const ControlSpec& spec) override;
+    void SetPanels(int statusBarId, const int* rightEdges, int count) override;
+    void CreateTimer(int id, unsigned intervalMs, bool enabled) override;
+    void SetCaption(std::string_view text) override { caption_ = text; }
+    void SetPlacement(int left, int top, int outerHeight) override { placement_ = {left, top, outerHeight}; }
+    void SetEnabled(int id, bool enabled) override;
+    bool IsChecked(int id) override { return At(id).checked; }
+    std::string GetText(int id) override { return At(id).text; }
+    void SetText(int id, std::string_view text) override { At(id).text = text; }
+    void SetFontColour(int id, uint32_t colour) override;
+    void SetFontCharset(int id, int charset) override { At(id).charset = charset; }
+    void SetTimerEnabled(int id, bool enabled) override;
+    void SetPanelText(int statusBarId, int panel, std::string_view text) override;
+    void AppendLine(int id, std::string_view text) override;
+    void ClearLines(int id) override;
+    void ScrollLog(int id, LogScroll request) override;
+    bool RunFileDialog(const FileDialogSpec& spec, std::string& path) override;
+
+    // Driving, as a user. A click on a disabled control does nothing and
+    // returns false; so does a tick of a disabled timer.
+    bool Click(int id);
+    bool Tick(int timerId);
+    // Typing at the end of the log's last line, or replacing an edit's text.
+    void Type(int id, std::string_view text);
+    void Close();
+    intptr_t PowerBroadcast(uintptr_t event);
+    // The answer the next file dialog gives: a path, or nullopt for Cancel.
+    void AnswerNextDialog(std::optional<std::string> path) { dialogAnswers_.push_back(std::move(path)); }
+
+    // Reading back.
+    const ControlState& Control(int id) const;
+    bool HasControl(int id) const { return controls_.count(id) != 0; }
+    const std::vector<int>& CreationOrder() const { return order_; }
+    const FormSpec& Form() const { return form_; }
+    const std::string& Caption() const { return caption_; }
+    const Placement& WindowPlacement() const { return placement_; }
+    const TimerState& Timer(int id) const { return timers_.at(id); }
+    const std::vector<std::string>& LogLines() const { return log_; }
+    const std::array<std::string, 7>& Panels() const { return panels_; }
+    const std::vector<int>& PanelEdges() const { return panelEdges_; }
+    // Every scroll request sent to the log, in order.
+    const std::vector<LogScroll>& ScrollRequests() const { return scrolls_; }
+    const std::vector<FileDialogSpec>& DialogsShown() const { return dialogs_; }
+    // Every change of enabled state, in order: (control id, enabled).
+    const std::vector<std::pair<int, bool>>& EnableChanges() const { return enableChanges_; }
+    void ClearRecords() { scrolls_.clear(); enableChanges_.clear(); }
+
+private:
+    ControlState& At(int id);
+
+    FormEvents* events_ = nullptr;
+    FormSpec form_;
+    std::string caption_;
+    Placement placement_;
+    std::map<int, ControlState> controls_;
+    std::vector<int> order_;
+    std::map<int, TimerState> timers_;
+    std::vector<std::string> log_;
+    std::array<std::string, 7> panels_;
+    std::vector<int> panelEdges_;
+    std::vector<LogScroll> scrolls_;
+    std::deque<std::optional<std::string>> dialogAnswers_;
+    std::vector<FileDialogSpec> dialogs_;
+    std::vector<std::pair<int, bool>> enableChanges_;
+};
+
+} // namespace vyk::app

@@ -1,0 +1,333 @@
+#include "app/Unit1.h"
+
+#include "app/ControlIds.h"
+
+namespace vyk::app {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+FontSpec WindowFont() { return {}; }
+
+FontSpec BoldFont(uint32_t colour = WindowTextColour)
+{
+    FontSpec f;
+    f.own = true;
+    f.bold = true;
+    f.colour = colour;
+    return f;
+}
+
+FontSpec LogFont()
+{
+    FontSpec f;
+    f.own = true;
+    f.charset = 136;   // CHINESEBIG5_CHARSET in the layout; FormCreate sets 134
+    return f;
+}
+
+ControlSpec Control(int id, ControlKind kind, int parent, int left, int top, int width, int height,
+                    const char* text, FontSpec font, bool enabled, int tabOrder)
+{
+    ControlSpec c;
+    c.id = id;
+    c.kind = kind;
+    c.parent = parent;
+    c.left = left;
+    c.top = top;
+    c.width = width;
+    c.height = height;
+    c.text = text;
+    c.font = font;
+    c.enabled = enabled;
+    c.tabOrder = tabOrder;
+    c.tabStop = tabOrder >= 0 && kind != ControlKind::GroupBox && kind != ControlKind::GroupFrame;
+    return c;
+}
+
+FileDialogSpec OpenDialogSettings()
+{
+    FileDialogSpec d;
+    d.hideReadOnly = true;
+    d.resizable = true;
+    return d;
+}
+
+FileDialogSpec SaveDialogSettings()
+{
+    FileDialogSpec d;
+    d.save = true;
+    d.fileName = ".bin";
+    d.filter = "*.Bin|Bin";
+    d.hideReadOnly = true;
+    d.resizable = true;
+    return d;
+}
+
+} // namespace
+
+TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
+               LocalClock clock)
+    : OpenDialog1(OpenDialogSettings()), SaveDialog1(SaveDialogSettings()), tk_(toolkit), platform_(platform),
+      portLibraryImage_(portLibraryImage), clock_(std::move(clock))
+{
+    tk_.Bind(this);
+    BuildLayout();
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    tk_.Bind(nullptr);
+}
+
+void TForm1::BuildLayout()
+{
+    FormSpec form;
+    form.caption = "Form1";
+    form.clientWidth = 481;
+    form.clientHeight = 474;
+    form.left = 770;
+    form.top = 122;
+    form.font = WindowFont();
+    tk_.CreateForm(form);
+
+    // Focus order first; the frames go beneath the controls they surround.
+    const ControlSpec controls[] = {
+        Control(IdButton1, ControlKind::Button, IdWindow, 16, 184, 75, 25, "Load Bin File", WindowFont(), true, 0),
+        Control(IdRichEdit1, ControlKind::RichEdit, IdWindow, 8, 232, 465, 217, "RichEdit1", LogFont(), true, 1),
+        Control(IdButton2, ControlKind::Button, IdWindow, 112, 184, 75, 25, "Flash Go", WindowFont(), false, 2),
+        Control(IdEdit1, ControlKind::Edit, IdWindow, 16, 104, 65, 21, "00C000", BoldFont(), true, 3),
+        Control(IdEdit2, ControlKind::Edit, IdWindow, 16, 152, 65, 21, "01FF00", BoldFont(), true, 4),
+        Control(IdEdit3, ControlKind::Edit, IdWindow, 264, 104, 65, 21, "00C000", BoldFont(), true, 5),
+        Control(IdEdit4, ControlKind::Edit, IdWindow, 264, 152, 65, 21, "01FF00", BoldFont(), true, 6),
+        Control(IdButton3, ControlKind::Button, IdWindow, 264, 184, 75, 25, "Read FW", WindowFont(), true, 7),
+        Control(IdButton4, ControlKind::Button, IdWindow, 360, 184, 75, 25, "Save Bin File", WindowFont(), false, 8),
+        Control(IdRadioButton1, ControlKind::RadioButton, IdWindow, 16, 24, 97, 17, "PORT 1 PD", WindowFont(), true, 13),
+        Control(IdRadioButton2, ControlKind::RadioButton, IdWindow, 16, 40, 97, 17, "PORT 2 PD", WindowFont(), true, 14),
+        Control(IdLabel5, ControlKind::Label, IdWindow, 144, 16, 253, 13, "PORT1 FW2 VER : 00 00 00 00 00 00 00 00",
+                BoldFont(0x008000), true, -1),
+        Control(IdGroupBox1, ControlKind::GroupBox, IdWindow, 240, 72, 233, 153, "Read PD FW", WindowFont(), true, 9),
+        Control(IdLabel3, ControlKind::Label, IdGroupBox1, 24, 16, 121, 13, "PD FW Start Address", BoldFont(), true, -1),
+        Control(IdLabel4, ControlKind::Label, IdGroupBox1, 24, 64, 116, 13, "PD FW End Address", BoldFont(), true, -1),
+        Control(IdGroupBox2, ControlKind::GroupBox, IdWindow, 8, 72, 217, 153, "Write PD FW", WindowFont(), true, 11),
+        Control(IdLabel1, ControlKind::Label, IdGroupBox2, 8, 16, 121, 13, "PD FW Start Address", BoldFont(), true, -1),
+        Control(IdLabel2, ControlKind::Label, IdGroupBox2, 8, 64, 116, 13, "PD FW End Address", BoldFont(), true, -1),
+        Control(IdRadioGroup1, ControlKind::GroupFrame, IdWindow, 8, 8, 121, 57, "Switch TYPE C PD", WindowFont(), true, 12),
+        Control(IdStatusBar1, ControlKind::StatusBar, IdWindow, 0, 455, 481, 19, "", WindowFont(), true, -1),
+    };
+    for (ControlSpec c : controls) {
+        if (c.id == IdRadioButton1)
+            c.checked = true;
+        if (c.id == IdRadioButton2)
+            c.tabStop = false;   // one stop for the pair: the checked button
+        tk_.CreateControl(c);
+    }
+    tk_.SetPanels(IdStatusBar1, StatusPanelEdges, StatusPanelCount);
+
+    tk_.CreateTimer(IdTimer1, 1000, false);
+    tk_.CreateTimer(IdTimer2, 100, true);
+    tk_.CreateTimer(IdTimer3, 10, true);
+}
+
+void TForm1::FormCreate()
+{
+    tk_.SetCaption(MainCaption);
+    InitPortAccess();
+    if (PortReady())
+        tk_.SetTimerEnabled(IdTimer1, true);
+    tk_.SetPlacement(400, 120, 510);
+    tk_.ClearLines(IdRichEdit1);
+    tk_.SetFontCharset(IdRichEdit1, 134);   // GB2312_CHARSET
+    ec_.EcRamWrite(pd::EcInitRegister, pd::EcInitValue);
+}
+
+void TForm1::InitPortAccess()
+{
+    portAccess_ = vyk::InitPortAccess(platform_, portLibraryImage_, *this);
+    ec_.Bind(portAccess_.PortReady ? portAccess_.Io : nullptr);
+}
+
+void TForm1::Timer1Timer()
+{
+#if VYK_HAVE_PD_MACHINES
+    monitor_.Timer1Timer();
+#else
+    RefreshClock();
+#endif
+}
+
+void TForm1::Button1Click()
+{
+    std::string path;
+    if (!tk_.RunFileDialog(OpenDialog1, path))
+        return;
+#if VYK_HAVE_PD_MACHINES
+    pd::LoadImageFile(*image_, path, *this);
+#endif
+}
+
+void TForm1::RichEdit1Change()
+{
+    tk_.ScrollLog(IdRichEdit1, LogScroll::LineDown);
+    tk_.ScrollLog(IdRichEdit1, LogScroll::Caret);
+}
+
+void TForm1::Button2Click()
+{
+#if VYK_HAVE_PD_MACHINES
+    flashWrite_.Button2Click();
+#endif
+}
+
+void TForm1::Timer2Timer()
+{
+#if VYK_HAVE_PD_MACHINES
+    flashWrite_.Timer2Timer();
+#endif
+}
+
+void TForm1::Timer3Timer()
+{
+#if VYK_HAVE_PD_MACHINES
+    flashRead_.Timer3Timer();
+#endif
+}
+
+void TForm1::Button3Click()
+{
+#if VYK_HAVE_PD_MACHINES
+    flashRead_.Button3Click();
+#endif
+}
+
+void TForm1::Button4Click()
+{
+    std::string path;
+    if (!tk_.RunFileDialog(SaveDialog1, path))
+        return;
+#if VYK_HAVE_PD_MACHINES
+    pd::SaveImageFile(*image_, path, *this);
+#endif
+}
+
+void TForm1::FormClose()
+{
+    ec_.EcRamWrite(pd::HostActive, 0);
+}
+
+intptr_t TForm1::WMPowerBroadcast(uintptr_t, intptr_t)
+{
+    // Suspend, resume or anything else: taken, ignored, answered with 0.
+    return 0;
+}
+
+void TForm1::OnClick(int id)
+{
+    switch (id) {
+    case IdButton1: Button1Click(); break;
+    case IdButton2: Button2Click(); break;
+    case IdButton3: Button3Click(); break;
+    case IdButton4: Button4Click(); break;
+    default: break;
+    }
+}
+
+void TForm1::OnTimer(int id)
+{
+    switch (id) {
+    case IdTimer1: Timer1Timer(); break;
+    case IdTimer2: Timer2Timer(); break;
+    case IdTimer3: Timer3Timer(); break;
+    default: break;
+    }
+}
+
+void TForm1::OnChange(int id)
+{
+    if (id == IdRichEdit1)
+        RichEdit1Change();
+}
+
+void TForm1::OnClose()
+{
+    FormClose();
+}
+
+intptr_t TForm1::OnPowerBroadcast(uintptr_t event, intptr_t data)
+{
+    return WMPowerBroadcast(event, data);
+}
+
+void TForm1::ShowPanelText(int panel, std::string_view text)
+{
+    tk_.SetPanelText(IdStatusBar1, panel, text);
+}
+
+void TForm1::AddLogLine(std::string_view text)
+{
+    tk_.AppendLine(IdRichEdit1, text);
+}
+
+void TForm1::AddStampedLogLine(std::string_view text)
+{
+    AddLogLine(StampedLine(dateText_, timeText_, text));
+}
+
+void TForm1::ScrollLogLineDown()
+{
+    tk_.ScrollLog(IdRichEdit1, LogScroll::LineDown);
+}
+
+std::string TForm1::AddressFieldText(pd::AddressField field)
+{
+    switch (field) {
+    case pd::AddressField::FlashStart: return tk_.GetText(IdEdit1);
+    case pd::AddressField::FlashEnd: return tk_.GetText(IdEdit2);
+    case pd::AddressField::ReadStart: return tk_.GetText(IdEdit3);
+    case pd::AddressField::ReadEnd: return tk_.GetText(IdEdit4);
+    }
+    return {};
+}
+
+bool TForm1::Port1Wanted()
+{
+    return tk_.IsChecked(IdRadioButton1);
+}
+
+void TForm1::SetSequenceControlsEnabled(bool enabled)
+{
+    for (int id : {IdButton1, IdButton2, IdButton3, IdButton4, IdRadioButton1, IdRadioButton2})
+        tk_.SetEnabled(id, enabled);
+}
+
+void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)
+{
+    switch (timer) {
+    case pd::SequenceTimer::Timer1: tk_.SetTimerEnabled(IdTimer1, enabled); break;
+    case pd::SequenceTimer::Timer2: tk_.SetTimerEnabled(IdTimer2, enabled); break;
+    case pd::SequenceTimer::Timer3: tk_.SetTimerEnabled(IdTimer3, enabled); break;
+    }
+}
+
+void TForm1::EnableFlashGo()
+{
+    tk_.SetEnabled(IdButton2, true);
+}
+
+void TForm1::RefreshClock()
+{
+    FormatLocalDate(dateText_, clock_);
+    FormatLocalTime(timeText_, clock_);
+    tk_.SetPanelText(IdStatusBar1, 0, dateText_);
+    tk_.SetPanelText(IdStatusBar1, 1, timeText_);
+}
+
+void TForm1::SetVersionLabel(std::string_view text, uint32_t colour)
+{
+    tk_.SetFontColour(IdLabel5, colour);
+    tk_.SetText(IdLabel5, text);
+}
+
+} // namespace vyk::app

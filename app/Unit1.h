@@ -1,0 +1,118 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/ClockText.h"
+#include "app/Toolkit.h"
+#include "hw/EcRam.h"
+#include "hw/PortAccessInit.h"
+#include "pd/Mailbox.h"
+#include "pd/SequenceView.h"
+
+#if VYK_HAVE_PD_MACHINES
+#include "pd/FlashReadSequence.h"
+#include "pd/FlashWriteSequence.h"
+#include "pd/ImageBuffer.h"
+#include "pd/PortSelection.h"
+#include "pd/VersionMonitor.h"
+#endif
+
+namespace vyk::app {
+
+inline constexpr const char* MainCaption = "VYK EC CYPD(CCG5) FW UPDATE UTILITY V1.3";
+inline constexpr int StatusPanelCount = 7;
+inline constexpr int StatusPanelEdges[StatusPanelCount] = {64, 128, 178, 218, 258, 330, -1};
+
+// The main window: every control, the three timers, the log and the status
+// bar. The toolkit is reached only through `Toolkit`; the hardware only
+// through the port library the platform binds.
+class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport {
+public:
+    // Builds the layout, then runs FormCreate, as the toolkit does for a form.
+    TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
+           LocalClock clock = SystemLocalTime);
+    ~TForm1() override;
+
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Handlers, in declaration order.
+    void FormCreate();
+    void Timer1Timer();
+    void Button1Click();
+    void RichEdit1Change();
+    void Button2Click();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Button3Click();
+    void Button4Click();
+    void FormClose();
+    intptr_t WMPowerBroadcast(uintptr_t event, intptr_t data);
+
+    // SequenceView
+    void AddLogLine(std::string_view text) override;
+    void AddStampedLogLine(std::string_view text) override;
+    void ScrollLogLineDown() override;
+    std::string AddressFieldText(pd::AddressField field) override;
+    bool Port1Wanted() override;
+    void SetSequenceControlsEnabled(bool enabled) override;
+    void SetTimerEnabled(pd::SequenceTimer timer, bool enabled) override;
+    void EnableFlashGo() override;
+    void RefreshClock() override;
+    void SetVersionLabel(std::string_view text, uint32_t colour) override;
+
+    bool PortReady() const { return ec_.PortReady(); }
+    const PortAccess& PortAccessState() const { return portAccess_; }
+    const char* DateText() const { return dateText_; }
+    const char* TimeText() const { return timeText_; }
+    EcRam& Ec() { return ec_; }
+#if VYK_HAVE_PD_MACHINES
+    pd::ImageStore& Image() { return *image_; }
+    const pd::FlashWriteSequence& FlashWrite() const { return flashWrite_; }
+    const pd::FlashReadSequence& FlashRead() const { return flashRead_; }
+#endif
+
+    const FileDialogSpec OpenDialog1;
+    const FileDialogSpec SaveDialog1;
+
+private:
+    void BuildLayout();
+    void InitPortAccess();
+
+    // FormEvents
+    void OnClick(int id) override;
+    void OnTimer(int id) override;
+    void OnChange(int id) override;
+    void OnClose() override;
+    intptr_t OnPowerBroadcast(uintptr_t event, intptr_t data) override;
+
+    // PortAccessReport
+    // (RefreshClock above serves the report too.)
+    void ShowPanelText(int panel, std::string_view text) override;
+
+    Toolkit& tk_;
+    PortLibraryPlatform& platform_;
+    std::span<const uint8_t> portLibraryImage_;
+    LocalClock clock_;
+    PortAccess portAccess_;
+    char dateText_[9] = {};
+    char timeText_[9] = {};
+
+    EcRam ec_;
+    pd::Mailbox mailbox_{ec_};
+#if VYK_HAVE_PD_MACHINES
+    std::unique_ptr<pd::ImageStore> image_ = std::make_unique<pd::ImageStore>();
+    pd::PortSelection ports_;
+    pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this};
+    pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this};
+    pd::VersionMonitor monitor_{mailbox_, ports_, *this};
+#endif
+};
+
+// The one main window of the process.
+extern TForm1* Form1;
+
+} // namespace vyk::app

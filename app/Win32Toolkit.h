@@ -1,0 +1,67 @@
+#pragma once
+#include <windows.h>
+
+#include <exception>
+#include <map>
+#include <string>
+
+#include "app/Toolkit.h"
+
+namespace vyk::app {
+
+// The Win32 face of the toolkit layer: one top-level window of class
+// "TForm1" with standard controls, a RichEdit 2.0 log and a status bar.
+class Win32Toolkit final : public Toolkit {
+public:
+    static constexpr const char* FormClassName = "TForm1";
+
+    Win32Toolkit(HINSTANCE instance, HICON icon);
+    ~Win32Toolkit() override;
+
+    HWND Handle() const { return form_; }
+    HWND Control(int id) const;
+    // Shows the window and gives the first control of the focus order the focus.
+    void Show();
+    // Runs until the window is gone. An exception that escaped a handler ends
+    // the loop and is rethrown here.
+    void RunMessageLoop();
+
+    void Bind(FormEvents* events) override { events_ = events; }
+    void CreateForm(const FormSpec& spec) override;
+    void CreateControl(const ControlSpec& spec) override;
+    void SetPanels(int statusBarId, const int* rightEdges, int count) override;
+    void CreateTimer(int id, unsigned intervalMs, bool enabled) override;
+    void SetCaption(std::string_view text) override;
+    void SetPlacement(int left, int top, int outerHeight) override;
+    void SetEnabled(int id, bool enabled) override;
+    bool IsChecked(int id) override;
+    std::string GetText(int id) override;
+    void SetText(int id, std::string_view text) override;
+    void SetFontColour(int id, uint32_t colour) override;
+    void SetFontCharset(int id, int charset) override;
+    void SetTimerEnabled(int id, bool enabled) override;
+    void SetPanelText(int statusBarId, int panel, std::string_view text) override;
+    void AppendLine(int id, std::string_view text) override;
+    void ClearLines(int id) override;
+    void ScrollLog(int id, LogScroll request) override;
+    bool RunFileDialog(const FileDialogSpec& spec, std::string& path) override;
+
+private:
+    static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    HFONT FontFor(const FontSpec& spec);
+    template <class F> void Guarded(F&& f);
+
+    HINSTANCE instance_;
+    HICON icon_;
+    HWND form_ = nullptr;
+    FormEvents* events_ = nullptr;
+    std::map<int, HWND> controls_;
+    std::map<int, uint32_t> colours_;
+    std::map<int, unsigned> timerIntervals_;
+    std::map<std::string, HFONT> fonts_;
+    bool programmaticChange_ = false;
+    std::exception_ptr pendingError_;
+};
+
+} // namespace vyk::app
