@@ -226,6 +226,9 @@ void ParseSettingsText(std::string_view text, const std::string& fileName, SimSe
 {
     SimSettingsFile result = out;
     std::set<std::string> seen;
+    // Notepad puts a byte order mark in front of UTF-8 text.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
     int lineNo = 0;
     while (!text.empty()) {
         const size_t nl = text.find('\n');

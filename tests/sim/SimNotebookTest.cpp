@@ -384,9 +384,11 @@ TEST_F(TempDir, SettingsRoundTripThroughTheFile)
     EXPECT_EQ(s.faults.corruptAddress, 0x01FE10u);
     EXPECT_EQ(sim->EcRamByte(0xD220), 0xC5);
 
-    // Hand-edited text: comments, blanks, missing keys keep defaults.
+    // Hand-edited text (Notepad: byte order mark, CR LF): comments, blanks,
+    // missing keys keep defaults.
     sim.reset();
-    std::ofstream(dir / "settings.txt") << "# mine\n\n  busy_reads = 0  # instant\nport2_version=0102030405060708\n";
+    std::ofstream(dir / "settings.txt", std::ios::binary)
+        << "\xEF\xBB\xBF# mine\r\n\r\n  busy_reads = 0  # instant\r\nport2_version=0102030405060708\r\n";
     sim = SimNotebook::OpenFolder(dir);
     EXPECT_EQ(sim->GetSettings().busyReads, 0);
     EXPECT_EQ(sim->GetSettings().version[1][7], 0x08);
