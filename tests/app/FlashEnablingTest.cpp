@@ -1,0 +1,129 @@
+// The enabling table through whole sequences on the simulated notebook,
+// driven as a user drives the window.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "FormHarness.h"
+
+namespace vyk::app::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Changes = std::vector<std::pair<int, bool>>;
+
+Changes SixControls(bool enabled)
+{
+    Changes c;
+    for (int id : {IdButton1, IdButton2, IdButton3, IdButton4, IdRadioButton1, IdRadioButton2})
+        c.emplace_back(id, enabled);
+    return c;
+}
+
+struct TempDir {
+    fs::path path = fs::temp_directory_path() / ("vyk_app_test_" + std::to_string(::getpid()));
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::vector<uint8_t> ReadFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Ticks a timer until its sequence is idle again; a sequence that never
+// ends fails the test instead of hanging it.
+template <class Running> void TickUntilIdle(FormHarness& h, int timer, Running running)
+{
+    for (int i = 0; i < 10000 && running(); ++i) {
+        if (i % 10 == 0)
+            h.tk.Tick(IdTimer1);   // the monitor keeps running beside the sequence
+        h.tk.Tick(timer);
+    }
+    ASSERT_FALSE(running()) << "sequence did not finish";
+}
+
+TEST(FlashEnabling, LoadFlashReadAndSaveFollowTheTable)
+{
+    TempDir dir;
+    std::vector<uint8_t> bytes(0x20000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    const fs::path imagePath = dir.path / "image.bin";
+    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    FormHarness h;
+    TForm1& form = h.Start();
+    h.tk.Tick(IdTimer1);   // first monitor tick selects port 1
+
+    // Loading enables "Flash Go" alone.
+    h.tk.ClearRecords();
+    h.tk.AnswerNextDialog(imagePath.string());
+    ASSERT_TRUE(h.tk.Click(IdButton1));
+    EXPECT_EQ(h.tk.EnableChanges(), (Changes{{IdButton2, true}}));
+    EXPECT_FALSE(h.tk.Control(IdButton4).enabled);
+    ASSERT_GE(h.tk.LogLines().size(), 4u);
+    EXPECT_EQ(h.tk.LogLines()[0], " ");
+    EXPECT_EQ(h.tk.LogLines()[1], "Load File : " + imagePath.string());
+    EXPECT_EQ(h.tk.LogLines().back(), "File Length: 131072 Byte");
+
+    // "Flash Go": the six controls off in order, then Timer2 on.
+    h.tk.ClearRecords();
+    h.tk.SetTimerEnabled(IdTimer2, false);   // the last sequence's end leaves it off; its start turns it on
+    ASSERT_TRUE(h.tk.Click(IdButton2));
+    EXPECT_EQ(h.tk.EnableChanges(), SixControls(false));
+    EXPECT_TRUE(h.tk.Timer(IdTimer2).enabled);
+    EXPECT_EQ(form.FlashWrite().FlashState(), 1);
+    EXPECT_FALSE(h.tk.Click(IdButton3));   // no second sequence meanwhile
+    for (int id : {IdEdit1, IdEdit2, IdEdit3, IdEdit4})
+        EXPECT_TRUE(h.tk.Control(id).enabled);
+
+    const size_t logStart = h.tk.LogLines().size();
+    h.tk.ClearRecords();
+    TickUntilIdle(h, IdTimer2, [&] { return form.FlashWrite().Running(); });
+    EXPECT_EQ(h.tk.EnableChanges(), SixControls(true));
+    EXPECT_FALSE(h.tk.Timer(IdTimer2).enabled);
+    EXPECT_EQ(h.tk.LogLines()[logStart], "02/03/26  21:05:07 >> Cypress PD FW Flash Start");
+    EXPECT_EQ(h.tk.LogLines().back(), "02/03/26  21:05:07 >> Cypess PD FW Update Completed!");
+    EXPECT_TRUE(h.notebook.Violations().empty()) << h.notebook.Violations().front();
+    auto flash = h.notebook.Flash(1);
+    EXPECT_TRUE(std::equal(bytes.begin() + 0xC000, bytes.begin() + 0x1FF00, flash.begin() + 0xC000));
+
+    // "Read FW" of a short range, then "Save Bin File".
+    h.tk.Type(IdEdit3, "010000");
+    h.tk.Type(IdEdit4, "010400");
+    h.tk.ClearRecords();
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    EXPECT_EQ(h.tk.EnableChanges(), SixControls(false));
+    EXPECT_TRUE(h.tk.Timer(IdTimer3).enabled);
+    h.tk.ClearRecords();
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    EXPECT_EQ(h.tk.EnableChanges(), SixControls(true));
+    EXPECT_FALSE(h.tk.Timer(IdTimer3).enabled);
+    EXPECT_EQ(h.tk.LogLines().back(), "02/03/26  21:05:07 >> Read Cypess PD FW Completed!");
+
+    const fs::path savePath = dir.path / "read.bin";
+    h.tk.AnswerNextDialog(savePath.string());
+    ASSERT_TRUE(h.tk.Click(IdButton4));
+    EXPECT_EQ(ReadFile(savePath), std::vector<uint8_t>(bytes.begin() + 0x10000, bytes.begin() + 0x10400));
+}
+
+TEST(FlashEnabling, SequencesRunWithoutPortAccessAndTouchNoPort)
+{
+    FormHarness h;
+    h.platform.driverOpen = 0;
+    TForm1& form = h.Start();
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    // The EC reads as idle (0) throughout, so the read walks to its end.
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    EXPECT_FALSE(h.tk.Timer(IdTimer1).enabled);
+    EXPECT_TRUE(h.tk.Control(IdButton4).enabled);
+    EXPECT_TRUE(h.notebook.PortTraffic().empty());
+}
+
+} // namespace
+} // namespace vyk::app::test
