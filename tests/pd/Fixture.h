@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "FakeView.h"
+#include "TestFiles.h"
 #include "hw/EcRam.h"
 #include "pd/FlashReadSequence.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/VersionMonitor.h"
+#include "sim/SimNotebook.h"
 
-// One front end over any port backend: what TForm1 or the CLI own.
-template <class Ports>
+// A simulated notebook and one front end over it: what TForm1 or the CLI own.
 struct Front {
-    Ports& ports;
-    vyk::EcRam ec{&ports};
+    vyk::sim::SimNotebook sim;
+    vyk::EcRam ec{&sim};
     vyk::pd::Mailbox mailbox{ec};
     std::unique_ptr<vyk::pd::ImageStore> image = std::make_unique<vyk::pd::ImageStore>();
     vyk::pd::PortSelection selection;
@@ -26,7 +27,23 @@ struct Front {
     vyk::pd::FlashReadSequence read{mailbox, *image, selection, view, busyBound};
     vyk::pd::VersionMonitor monitor{mailbox, selection, view};
 
-    explicit Front(Ports& p) : ports(p) {}
+    explicit Front(vyk::sim::Settings settings = {}) : sim(settings) { sim.SetRecording(true); }
+
+    std::vector<uint8_t> Flash(int port, uint32_t from, uint32_t to) const
+    {
+        auto f = sim.Flash(port);
+        return {f.begin() + from, f.begin() + to};
+    }
+    std::vector<uint8_t> Image(uint32_t from, uint32_t to) const
+    {
+        return {image->ImageBuffer.begin() + from, image->ImageBuffer.begin() + to};
+    }
+    void SetFields(const char* start, const char* end, bool forWrite)
+    {
+        using vyk::pd::AddressField;
+        view.fields[forWrite ? AddressField::FlashStart : AddressField::ReadStart] = start;
+        view.fields[forWrite ? AddressField::FlashEnd : AddressField::ReadEnd] = end;
+    }
 
     // Ticks until the sequence ends or `limit` ticks have passed.
     int RunWrite(int limit = 100)
