@@ -4,7 +4,6 @@
 // named by VYKSIM_DIR, or in the current folder when that is unset.
 #include <windows.h>
 
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -24,8 +23,12 @@ std::unique_ptr<vyk::sim::SimNotebook> Notebook;
 vyk::sim::SimNotebook* Sim()
 {
     std::call_once(Opened, [] {
-        const char* env = std::getenv("VYKSIM_DIR");
-        const std::filesystem::path dir = env && *env ? std::filesystem::path(env) : std::filesystem::current_path();
+        // The process's own environment: the C runtime's copy misses
+        // variables set after the program started.
+        char env[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableA("VYKSIM_DIR", env, sizeof env);
+        const std::filesystem::path dir =
+            length > 0 && length < sizeof env ? std::filesystem::path(env) : std::filesystem::current_path();
         try {
             Notebook = vyk::sim::SimNotebook::OpenFolder(dir);
         } catch (const std::exception& e) {
