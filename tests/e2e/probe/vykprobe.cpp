@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,17 +88,25 @@ bool ClassHas(HWND h, const char* part)
     return c.find(p) != std::string::npos;
 }
 
+// Wine's SendMessageTimeout can return 0 for a message answered with 0:
+// only ERROR_TIMEOUT means no answer.
+bool SendTimed(HWND h, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result, UINT timeoutMs)
+{
+    *result = 0;
+    SetLastError(0);
+    if (SendMessageTimeoutA(h, msg, wp, lp, SMTO_NORMAL, timeoutMs, result)) return true;
+    return GetLastError() != ERROR_TIMEOUT && GetLastError() != ERROR_INVALID_WINDOW_HANDLE;
+}
+
 // WM_GETTEXT is marshalled across processes; a timeout keeps a busy window
 // from hanging the probe.
 std::string TextOf(HWND h)
 {
     DWORD_PTR len = 0;
-    if (!SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, MessageTimeoutMs, &len))
-        return "<no answer>";
+    if (!SendTimed(h, WM_GETTEXTLENGTH, 0, 0, &len, MessageTimeoutMs)) return "<no answer>";
     std::vector<char> buf(len + 2, '\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutA(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                             SMTO_NORMAL, MessageTimeoutMs, &got))
+    if (!SendTimed(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), &got, MessageTimeoutMs))
         return "<no answer>";
     return std::string(buf.data());
 }
@@ -188,7 +197,7 @@ private:
 LRESULT Send(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 {
     DWORD_PTR r = 0;
-    if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_NORMAL, MessageTimeoutMs, &r))
+    if (!SendTimed(h, msg, wp, lp, &r, MessageTimeoutMs))
         Fail(1, "the program did not answer a message within 5 s");
     return static_cast<LRESULT>(r);
 }
@@ -286,19 +295,94 @@ std::vector<std::string> SplitLines(const std::string& text)
 
 std::vector<std::string> LogLines(HWND main) { return SplitLines(TextOf(RichEdit(main))); }
 
+// Wine answers WM_GETFONT from another process with nothing, and a font
+// handle means nothing outside its process anyway. So a tiny thread started
+// inside the program asks the control for its font and describes it with
+// GetObjectA into a buffer there. The two calls are found at the same
+// offsets in the program's user32 and gdi32 as in ours; the code at those
+// addresses is compared before it is run.
+struct RemoteFontQuery {
+    HWND control;
+    void* sendMessage;
+    void* getObject;
+    HFONT font;
+    int size;
+    LOGFONTA logFont;
+};
+
+// push ebx; push esi; mov esi,[esp+12]; push 0; push 0; push WM_GETFONT;
+// push [esi]; call [esi+4]; mov [esi+12],eax; lea ecx,[esi+20]; push ecx;
+// push sizeof(LOGFONTA); push eax; call [esi+8]; mov [esi+16],eax;
+// pop esi; pop ebx; ret 4
+const unsigned char FontQueryCode[] = {
+    0x53, 0x56, 0x8B, 0x74, 0x24, 0x0C, 0x6A, 0x00, 0x6A, 0x00, 0x6A, 0x31, 0xFF, 0x36,
+    0xFF, 0x56, 0x04, 0x89, 0x46, 0x0C, 0x8D, 0x4E, 0x14, 0x51, 0x6A, 0x3C, 0x50, 0xFF,
+    0x56, 0x08, 0x89, 0x46, 0x10, 0x5E, 0x5B, 0xC2, 0x04, 0x00,
+};
+static_assert(sizeof(void*) == 4, "the font query code is 32-bit x86");
+static_assert(offsetof(RemoteFontQuery, logFont) == 20 && sizeof(LOGFONTA) == 60);
+
+bool SameCodeThere(HANDLE process, void* fn)
+{
+    unsigned char mine[16], theirs[16];
+    SIZE_T got = 0;
+    std::memcpy(mine, fn, sizeof mine);
+    return ReadProcessMemory(process, fn, theirs, sizeof theirs, &got) && got == sizeof theirs &&
+           std::memcmp(mine, theirs, sizeof mine) == 0;
+}
+
+bool RemoteFont(HWND h, LOGFONTA& out, HFONT& handle)
+{
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_VM_OPERATION | PROCESS_VM_READ |
+                                     PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                                 FALSE, PidOf(h));
+    if (!process) return false;
+    void* send = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SendMessageA"));
+    void* getObject = reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("gdi32.dll"), "GetObjectA"));
+    bool ok = false;
+    if (send && getObject && SameCodeThere(process, send) && SameCodeThere(process, getObject)) {
+        const size_t size = sizeof FontQueryCode + sizeof(RemoteFontQuery) + 16;
+        auto* mem = static_cast<unsigned char*>(
+            VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+        if (mem) {
+            RemoteFontQuery q{};
+            q.control = h;
+            q.sendMessage = send;
+            q.getObject = getObject;
+            unsigned char* data = mem + 64;
+            SIZE_T done = 0;
+            WriteProcessMemory(process, mem, FontQueryCode, sizeof FontQueryCode, &done);
+            WriteProcessMemory(process, data, &q, sizeof q, &done);
+            FlushInstructionCache(process, mem, sizeof FontQueryCode);
+            HANDLE t = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(mem),
+                                          data, 0, nullptr);
+            if (t) {
+                // A window busy in a long handler answers late; the thread is
+                // then left to finish on its own and its memory is kept.
+                if (WaitForSingleObject(t, MessageTimeoutMs) == WAIT_OBJECT_0) {
+                    ReadProcessMemory(process, data, &q, sizeof q, &done);
+                    ok = q.size == sizeof(LOGFONTA);
+                    out = q.logFont;
+                    handle = q.font;
+                    VirtualFreeEx(process, mem, 0, MEM_RELEASE);
+                }
+                CloseHandle(t);
+            }
+        }
+    }
+    CloseHandle(process);
+    return ok;
+}
+
 std::string FontOf(HWND h)
 {
-    HFONT f = reinterpret_cast<HFONT>(Send(h, WM_GETFONT, 0, 0));
-    if (!f) return "font=system";
     LOGFONTA lf{};
+    HFONT f = nullptr;
+    if (!RemoteFont(h, lf, f)) return "font=?";
+    if (!f) return "font=system";
     char buf[200];
-    if (GetObjectA(f, sizeof lf, &lf) == sizeof lf) {
-        std::snprintf(buf, sizeof buf, "font=[%s] height=%ld weight=%ld charset=%d handle=%p",
-                      lf.lfFaceName, lf.lfHeight, lf.lfWeight, lf.lfCharSet, (void*)f);
-    } else {
-        // The font handle belongs to the other process: only its identity is known.
-        std::snprintf(buf, sizeof buf, "font=? handle=%p", (void*)f);
-    }
+    std::snprintf(buf, sizeof buf, "font=[%s] height=%ld weight=%ld charset=%d handle=%p", lf.lfFaceName,
+                  lf.lfHeight, lf.lfWeight, lf.lfCharSet, (void*)f);
     return buf;
 }
 
@@ -675,7 +759,7 @@ int CmdTimeSequence(int argc, char** argv)
         while (!stop) {
             auto t = Clock::now();
             DWORD_PTR r;
-            SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &r);
+            SendTimed(main, WM_NULL, 0, 0, &r, 60000);
             double d = MsSince(t);
             if (d > worst) worst = d;
             Pause(2);
