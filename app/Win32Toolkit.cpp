@@ -316,10 +316,14 @@ void Win32Toolkit::SetPanelText(int statusBarId, int panel, std::string_view tex
 void Win32Toolkit::AppendLine(int id, std::string_view text)
 {
     HWND h = Control(id);
-    // The control would repaint itself synchronously on every change, which
-    // under some hosts costs over 10 ms a line: switch its drawing off for
-    // the change and its scroll, and let the next paint show the result.
-    SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+    // Painted at once, every line would cost the control a synchronous
+    // repaint (over 10 ms a line under Wine). Its drawing stays off for the
+    // rest of this handler run and comes back, with one repaint, when the
+    // message loop takes the posted request.
+    if (!logRedrawDeferred_) {
+        SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+        logRedrawDeferred_ = PostMessageA(form_, WmLogRedraw, static_cast<WPARAM>(id), 0) != FALSE;
+    }
     const LONG length = static_cast<LONG>(SendMessageA(h, WM_GETTEXTLENGTH, 0, 0));
     std::string line;
     line.reserve(text.size() + 2);
@@ -333,8 +337,16 @@ void Win32Toolkit::AppendLine(int id, std::string_view text)
     programmaticChange_ = false;
     if (events_)
         events_->OnChange(id);
+    if (!logRedrawDeferred_)
+        RestoreLogRedraw(id);   // could not post: repaint now rather than never
+}
+
+void Win32Toolkit::RestoreLogRedraw(int id)
+{
+    HWND h = Control(id);
     SendMessageA(h, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
+    logRedrawDeferred_ = false;
 }
 
 void Win32Toolkit::ClearLines(int id)
@@ -459,6 +471,9 @@ LRESULT Win32Toolkit::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
+    case WmLogRedraw:
+        RestoreLogRedraw(static_cast<int>(wParam));
+        return 0;
     case WM_TIMER:
         if (events_)
             Guarded([&] { events_->OnTimer(static_cast<int>(wParam)); });

@@ -50,6 +50,9 @@ private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     HFONT FontFor(const FontSpec& spec);
+    void RestoreLogRedraw(int id);
+
+    static constexpr UINT WmLogRedraw = WM_APP + 20;
     template <class F> void Guarded(F&& f);
 
     HINSTANCE instance_;
@@ -61,6 +64,7 @@ private:
     std::map<int, unsigned> timerIntervals_;
     std::map<std::string, HFONT> fonts_;
     bool programmaticChange_ = false;
+    bool logRedrawDeferred_ = false;
     std::exception_ptr pendingError_;
 };
 
