@@ -220,7 +220,7 @@ int DryRunPorts(const CommonOptions& common, Console& console, JsonSummary& summ
     }
     summary.Set("backend", ports);
     summary.Set("dryRun", true);
-    console.Note("dry run: " + plan + ", through " + ports + "; no port touched");
+    console.Note("dry run: " + plan + "; backend: " + ports + "; no port touched");
     return ExitOk;
 }
 
@@ -422,9 +422,11 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
     else
         ports = {options.port};
 
-    if (common.dryRun)
-        return DryRunPorts(common, console, summary, "would read the version of port" +
-                                                         std::string(ports.size() > 1 ? "s 1 and 2" : " " + std::to_string(ports[0])));
+    if (common.dryRun) {
+        std::string plan = "would read the version of ";
+        plan += ports.size() > 1 ? std::string("ports 1 and 2") : "port " + std::to_string(ports[0]);
+        return DryRunPorts(common, console, summary, plan);
+    }
 
     OpenBackend backend;
     if (const int code = OpenForRun(common, console, summary, backend); code != ExitOk)

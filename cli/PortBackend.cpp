@@ -33,34 +33,43 @@ void CheckSimFolder(const std::string& dir)
 OpenBackend OpenPorts(const BackendChoice& choice)
 {
     OpenBackend out;
+    if (choice.openPorts) {
+        out.io = choice.openPorts;
+        out.description = "ports opened by the caller";
+        return out;
+    }
     if (!choice.simDir.empty()) {
         CheckSimFolder(choice.simDir);
 #if VYK_CLI_HAVE_SIM
         try {
-            out.io = sim::SimNotebook::OpenFolder(choice.simDir);
+            out.owned = sim::SimNotebook::OpenFolder(choice.simDir);
         } catch (const std::exception& e) {
             throw NoPortAccess(std::string("simulator folder ") + choice.simDir + ": " + e.what());
         }
         out.description = "simulated notebook in " + choice.simDir;
 #endif
+        out.io = out.owned.get();
         return out;
     }
     std::string error;
 #ifdef _WIN32
     std::string path;
-    out.io = WinPortLibrary::Open(choice.portLibrary, error, path);
+    out.owned = WinPortLibrary::Open(choice.portLibrary, error, path);
     out.description = "ports 0x4E/0x4F through " + path;
 #else
-    out.io = LinuxPortIo::Open(error);
+    out.owned = LinuxPortIo::Open(error);
     out.description = "ports 0x4E/0x4F (ioperm)";
 #endif
-    if (!out.io)
+    if (!out.owned)
         throw NoPortAccess(error);
+    out.io = out.owned.get();
     return out;
 }
 
 std::string CheckPortsDry(const BackendChoice& choice)
 {
+    if (choice.openPorts)
+        return "ports opened by the caller";
     if (!choice.simDir.empty()) {
         CheckSimFolder(choice.simDir);
         return "simulated notebook in " + choice.simDir;
@@ -73,11 +82,11 @@ std::string CheckPortsDry(const BackendChoice& choice)
             error += " " + c;
         throw NoPortAccess(error + " exists");
     }
-    return "ports 0x4E/0x4F through " + path + " (not loaded: dry run)";
+    return "ports 0x4E/0x4F through " + path + " (not loaded)";
 #else
     if (!LinuxPortIo::Supported())
         throw NoPortAccess("this build has no port instructions (x86 Linux only); use --sim DIR");
-    return "ports 0x4E/0x4F through ioperm (not requested: dry run)";
+    return "ports 0x4E/0x4F through ioperm (not requested)";
 #endif
 }
 

@@ -10,6 +10,7 @@ namespace vyk::cli {
 struct BackendChoice {
     std::string simDir;        // the simulated notebook's folder; empty: real ports
     std::string portLibrary;   // Windows: the port library's path; empty: the usual places
+    PortIo* openPorts = nullptr;   // ports opened by the caller (benchmarks); wins over the rest
 };
 
 // The ports cannot be reached; the message says why and what to do.
@@ -19,7 +20,8 @@ public:
 };
 
 struct OpenBackend {
-    std::unique_ptr<PortIo> io;
+    PortIo* io = nullptr;
+    std::unique_ptr<PortIo> owned;
     std::string description;   // "simulated notebook in DIR", "ports 0x4E/0x4F (ioperm)", ...
 };
 

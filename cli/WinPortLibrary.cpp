@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "portlib/VykPort32.h"
+
 namespace vyk::cli {
 
 namespace fs = std::filesystem;
@@ -60,10 +62,10 @@ std::string WinPortLibrary::FindLibrary(const std::string& explicitPath)
     return {};
 }
 
-// The library's exports, as its header declares them.
-using OutPortByteFn = void(__stdcall*)(WORD port, WORD data);
-using InPortByteFn = WORD(__stdcall*)(WORD port);
-using IsPortDriverOpenFn = INT(__stdcall*)();
+// Bound at run time; the declarations give only the types.
+using OutPortByteFn = decltype(&::OutPortByte);
+using InPortByteFn = decltype(&::InPortByte);
+using IsPortDriverOpenFn = decltype(&::IsPortDriverOpen);
 
 struct WinPortLibrary::Impl {
     HMODULE module = nullptr;
