@@ -58,6 +58,40 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
+// The character set when the log's font in that set draws the log's text,
+// else the default set: where no installed font carries the set (Wine
+// without Chinese fonts), the text would show as empty boxes.
+BYTE UsableCharset(int charset)
+{
+    if (charset == DEFAULT_CHARSET)
+        return DEFAULT_CHARSET;
+    static std::map<int, BYTE> known;
+    auto it = known.find(charset);
+    if (it != known.end())
+        return it->second;
+    LOGFONTA lf{};
+    lf.lfHeight = -11;
+    lf.lfCharSet = static_cast<BYTE>(charset);
+    lstrcpynA(lf.lfFaceName, "MS Sans Serif", LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&lf);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    const char sample[] = "Ax0>:";
+    WORD glyphs[sizeof sample] = {};
+    bool drawable = GetGlyphIndicesA(dc, sample, sizeof sample - 1, glyphs, GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR;
+    for (size_t i = 0; drawable && i + 1 < sizeof sample; ++i)
+        drawable = glyphs[i] != 0xFFFF;
+    char faceName[LF_FACESIZE] = {};
+    GetTextFaceA(dc, LF_FACESIZE, faceName);
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    drawable = drawable && tm.tmCharSet == charset;
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    return known[charset] = static_cast<BYTE>(drawable ? charset : DEFAULT_CHARSET);
+}
+
 } // namespace
 
 Win32Toolkit::Win32Toolkit(HINSTANCE instance, HICON icon) : instance_(instance), icon_(icon)
@@ -117,7 +151,7 @@ HFONT Win32Toolkit::FontFor(const FontSpec& spec)
     LOGFONTA lf{};
     lf.lfHeight = -spec.height;
     lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-    lf.lfCharSet = static_cast<BYTE>(spec.charset);
+    lf.lfCharSet = UsableCharset(spec.charset);
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
     lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     lf.lfQuality = DEFAULT_QUALITY;
@@ -212,7 +246,7 @@ void Win32Toolkit::CreateControl(const ControlSpec& c)
         cf.cbSize = sizeof cf;
         cf.dwMask = CFM_CHARSET | CFM_COLOR;
         cf.dwEffects = CFE_AUTOCOLOR;
-        cf.bCharSet = static_cast<BYTE>(c.font.charset);
+        cf.bCharSet = UsableCharset(c.font.charset);
         SendMessageA(h, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
         AppendLine(c.id, c.text);
     } else {
@@ -292,7 +326,7 @@ void Win32Toolkit::SetFontCharset(int id, int charset)
     CHARFORMAT2A cf{};
     cf.cbSize = sizeof cf;
     cf.dwMask = CFM_CHARSET;
-    cf.bCharSet = static_cast<BYTE>(charset);
+    cf.bCharSet = UsableCharset(charset);
     SendMessageA(h, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
     SendMessageA(h, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&cf));
 }
@@ -324,14 +358,26 @@ void Win32Toolkit::AppendLine(int id, std::string_view text)
         SendMessageA(h, WM_SETREDRAW, FALSE, 0);
         logRedrawDeferred_ = PostMessageA(form_, WmLogRedraw, static_cast<WPARAM>(id), 0) != FALSE;
     }
-    const LONG length = static_cast<LONG>(SendMessageA(h, WM_GETTEXTLENGTH, 0, 0));
-    std::string line;
-    line.reserve(text.size() + 2);
-    if (length > 0)
-        line += "\r\n";   // a new line after whatever is there, typed text included
-    line += text;
+    // Each line ends with its own break, so the caret rests on the empty
+    // line below the newest one and scrolling it into view shows that line
+    // whole. Text the user typed without a break first gets one.
     CHARRANGE end{LONG_MAX, LONG_MAX};   // clamped to the end of the text
     SendMessageA(h, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
+    CHARRANGE at{};
+    SendMessageA(h, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&at));
+    bool breakFirst = false;
+    if (at.cpMax > 0) {
+        char last[4] = {};
+        TEXTRANGEA range{{at.cpMax - 1, at.cpMax}, last};
+        SendMessageA(h, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        breakFirst = last[0] != '\r' && last[0] != '\n';
+    }
+    std::string line;
+    line.reserve(text.size() + 4);
+    if (breakFirst)
+        line += "\r\n";
+    line += text;
+    line += "\r\n";
     programmaticChange_ = true;
     SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
     programmaticChange_ = false;
