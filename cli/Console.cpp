@@ -98,10 +98,13 @@ void Console::Progress(uint32_t done, uint32_t total)
 {
     if (!options_.progress || !phaseActive_)
         return;
+    if (total == 0)
+        return;   // the range is not set up yet
+    const bool finished = done == total && done_ != done;
     done_ = done;
     total_ = total;
     const auto now = std::chrono::steady_clock::now();
-    if (done != total && now - lastDraw_ < std::chrono::milliseconds(100))
+    if (!finished && now - lastDraw_ < std::chrono::milliseconds(100))
         return;
     lastDraw_ = now;
     DrawBar();

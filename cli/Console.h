@@ -34,7 +34,7 @@ public:
     void Result(std::string_view text);
 
     // Starts a phase ("flash", "verify", "read"); Progress() redraws at
-    // most every 100 ms, and always at done == total.
+    // most every 100 ms, and once more when the last block is done.
     void BeginProgress(std::string_view what);
     void Progress(uint32_t done, uint32_t total);
     void EndProgress();

@@ -86,7 +86,7 @@ void BM_ToolReadDefaultRange(benchmark::State& state)
     }
     Report(state, ports.ops, WindowReadSeconds, DefaultBlocks);
 }
-BENCHMARK(BM_ToolReadDefaultRange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolReadDefaultRange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ToolFlashAndVerifyDefaultRange(benchmark::State& state)
 {
@@ -104,7 +104,7 @@ void BM_ToolFlashAndVerifyDefaultRange(benchmark::State& state)
     }
     Report(state, ports.ops, WindowFlashSeconds + WindowReadSeconds, 2 * DefaultBlocks);
 }
-BENCHMARK(BM_ToolFlashAndVerifyDefaultRange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToolFlashAndVerifyDefaultRange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The whole program as a script starts it, on a folder-backed simulator.
 void RunProcess(benchmark::State& state, const std::string& args, double windowSeconds, int blocks)
@@ -132,14 +132,14 @@ void BM_ProcessReadDefaultRange(benchmark::State& state)
     RunProcess(state, "read --port 1 -o " + (WorkDir() / "proc-read.bin").string(), WindowReadSeconds,
                DefaultBlocks);
 }
-BENCHMARK(BM_ProcessReadDefaultRange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessReadDefaultRange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ProcessFlashAndVerifyDefaultRange(benchmark::State& state)
 {
     RunProcess(state, "flash --port 1 " + (WorkDir() / "image.bin").string(), WindowFlashSeconds + WindowReadSeconds,
                2 * DefaultBlocks);
 }
-BENCHMARK(BM_ProcessFlashAndVerifyDefaultRange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessFlashAndVerifyDefaultRange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor under all of it: single EC RAM reads, 12 port operations each.
 void BM_SimEcRamRead(benchmark::State& state)
@@ -152,7 +152,7 @@ void BM_SimEcRamRead(benchmark::State& state)
         benchmark::DoNotOptimize(ec.EcRamRead(address++ & 0xCCFF));
     state.counters["port_ops/s"] = benchmark::Counter(static_cast<double>(ports.ops), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SimEcRamRead);
+BENCHMARK(BM_SimEcRamRead)->UseRealTime();
 
 } // namespace
 
