@@ -361,7 +361,7 @@ bool RemoteFont(HWND h, LOGFONTA& out, HFONT& handle)
                 // then left to finish on its own and its memory is kept.
                 if (WaitForSingleObject(t, MessageTimeoutMs) == WAIT_OBJECT_0) {
                     ReadProcessMemory(process, data, &q, sizeof q, &done);
-                    ok = q.size == sizeof(LOGFONTA);
+                    ok = q.font == nullptr || q.size == sizeof(LOGFONTA);
                     out = q.logFont;
                     handle = q.font;
                     VirtualFreeEx(process, mem, 0, MEM_RELEASE);
@@ -788,6 +788,33 @@ int CmdTimeSequence(int argc, char** argv)
     return 0;
 }
 
+// Whether this platform has a font that draws the character set in the
+// window's face (the program falls back to the default set where none does).
+int CmdCharsetDrawable(int argc, char** argv)
+{
+    if (argc < 1) Fail(3, "charset-drawable N");
+    LOGFONTA lf{};
+    lf.lfHeight = -11;
+    lf.lfCharSet = static_cast<BYTE>(std::atoi(argv[0]));
+    lstrcpynA(lf.lfFaceName, "MS Sans Serif", LF_FACESIZE);
+    HFONT f = CreateFontIndirectA(&lf);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, f);
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    // Wine hands out a font that claims the set but has no glyphs for it.
+    const char sample[] = "Load File : 0x00C000";
+    WORD glyphs[sizeof sample] = {};
+    bool drawable = tm.tmCharSet == lf.lfCharSet &&
+                    GetGlyphIndicesA(dc, sample, sizeof sample - 1, glyphs, GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR;
+    for (size_t i = 0; drawable && i + 1 < sizeof sample; ++i) drawable = glyphs[i] != 0xFFFF;
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(f);
+    std::printf("%d\n", drawable ? 1 : 0);
+    return 0;
+}
+
 void Usage()
 {
     std::fprintf(stderr,
@@ -812,6 +839,7 @@ void Usage()
                  "  foreground                which window is in the foreground\n"
                  "  hold-foreground [SECS]    keep a window of the probe's own in front\n"
                  "  attr PATH                 file attributes\n"
+                 "  charset-drawable N        1 when a font here draws character set N\n"
                  "  time-sequence BUTTON [S]  time a sequence and the longest unanswered stretch\n");
 }
 
@@ -842,7 +870,7 @@ int main(int argc, char** argv)
         {"cancel-dialog", CmdCancelDialog}, {"label", CmdLabel},
         {"close", CmdClose},         {"foreground", CmdForeground},
         {"hold-foreground", CmdHoldForeground}, {"attr", CmdAttr},
-        {"time-sequence", CmdTimeSequence},
+        {"time-sequence", CmdTimeSequence}, {"charset-drawable", CmdCharsetDrawable},
     };
     for (const Entry& e : table)
         if (cmd == e.name) return e.run(n, a);
