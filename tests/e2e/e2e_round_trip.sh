@@ -61,12 +61,22 @@ check_sequence_log() {
     e2e_fail "the lines between \"$start\" and \"$end\" differ: $(diff <(sed '1d;$d' <<<"$part") <(echo "$body") | head -n 10)"
 }
 
+# A name that does not exist: the load fails, says so, and "Flash Go" stays
+# off (nothing half-loaded can be flashed).
+probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
+probe open-file "$(e2e_winpath "$dir/missing.bin")" || e2e_fail "the open dialog could not be answered"
+probe wait-log "Load File failed! " 30 >/dev/null || e2e_fail "the failed load was not logged"
+log=$(probe log)
+want=$(printf ' \nLoad File : %s\nLoad File failed! ' "$(e2e_winpath "$dir/missing.bin")")
+[ "$log" = "$want" ] || e2e_fail "failed load log: [$log], want [$want]"
+e2e_expect "Flash Go after a failed load" "$(probe enabled "Flash Go")" 0
+
 # Load.
 probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
 probe open-file "$(e2e_winpath "$image")" || e2e_fail "the open dialog could not be answered"
 probe wait-log "File Length: " 30 >/dev/null || e2e_fail "the load did not finish"
 log=$(probe log)
-want=$(printf ' \nLoad File : %s\nLoad File Successed! \nFile Length: 131072 Byte' "$(e2e_winpath "$image")")
+want=$(printf '%s\n \nLoad File : %s\nLoad File Successed! \nFile Length: 131072 Byte' "$want" "$(e2e_winpath "$image")")
 [ "$log" = "$want" ] || e2e_fail "load log: [$log], want [$want]"
 e2e_expect "Flash Go after the load" "$(probe enabled "Flash Go")" 1
 e2e_expect "Save Bin File after the load" "$(probe enabled "Save Bin File")" 0
