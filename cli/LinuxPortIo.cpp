@@ -35,6 +35,8 @@ std::unique_ptr<LinuxPortIo> LinuxPortIo::Open(std::string& error)
         error += std::strerror(code);
         if (code == EPERM)
             error += " (run as root, or with CAP_SYS_RAWIO; a locked-down kernel refuses even root)";
+        else if (code == ENOSYS)
+            error += " (this kernel or sandbox gives no port permissions; a virtual machine or container may hide them)";
         return nullptr;
     }
     return std::unique_ptr<LinuxPortIo>(new LinuxPortIo());

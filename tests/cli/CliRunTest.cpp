@@ -404,6 +404,24 @@ TEST_F(CliRun, NoPortAccessExitsWith4)
     EXPECT_FALSE(fs::exists(Sim())) << "a mistyped folder is not made into a notebook";
 }
 
+// Real ports without the right to them: a clear refusal, exit 4. Run as
+// nobody when the tests run as root, so that no port is ever touched here.
+TEST_F(CliRun, RefusedRealPortsExitWith4)
+{
+    std::string prefix;
+    if (::geteuid() == 0) {
+        if (std::system("setpriv --version >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "root without setpriv: would reach real ports";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    const fs::path err = dir_ / "stderr.txt";
+    const std::string cmd = prefix + Quote(VYKUU_PATH) + " version >/dev/null 2>" + Quote(err.string());
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    EXPECT_NE(ReadText(err).find("no access to I/O ports 0x4E/0x4F"), std::string::npos) << ReadText(err);
+}
+
 // A dry run checks everything and changes nothing in the notebook.
 TEST_F(CliRun, DryRunTouchesNoPort)
 {
