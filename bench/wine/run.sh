@@ -39,9 +39,10 @@ pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%+.1f%%", (a - b) * 100 / b }';
 
 echo "VYK_UU under Wine, simulated EC with busy_reads=0, default range 00C000..01FF00 ($blocks blocks)"
 echo "Times run from the click to the moment the controls come back. The write's"
-echo "floor is ten 100 ms ticks plus its one long tick (the transfer); since Timer2"
-echo "runs from start, its first tick comes 0..100 ms after the click, so the"
-echo "paced part (elapsed minus the long tick) lies between 900 and 1000 ms at best."
+echo "floor is ten 100 ms ticks plus its one long tick (the transfer). Timer2 runs"
+echo "from start and keeps its own beat: the first state comes 0..100 ms after the"
+echo "click, and the long tick overlaps the beat instead of pushing it back, so a"
+echo "write can end below that floor (paced_ms = elapsed minus the long tick)."
 printf '%-6s %4s %11s %9s %11s %10s %9s\n' seq run elapsed_ms floor_ms over_floor hold_ms paced_ms
 for i in $(seq "$runs"); do
   out=$(probe time-sequence "Flash Go" 300) || e2e_fail "the flash write did not end"
