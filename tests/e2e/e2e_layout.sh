@@ -119,6 +119,16 @@ edges=$(sed -n 's/^panel [0-9] edge=\(-\?[0-9]*\) .*/\1/p' <<<"$panels" | tr '\n
 [ "$edges" = "64 128 178 218 258 330 -1 " ] || { echo "panel edges [$edges]"; errors=$((errors + 1)); }
 grep -q '^panel 6 .* right=481 ' <<<"$panels" || { echo "panel 6 does not reach the bar's end"; errors=$((errors + 1)); }
 
+# Suspend, resume and any other power event: answered with 0, nothing
+# changes.
+states() { probe dump | grep '^control' | grep -v 'name=StatusBar1\|name=Label5' | sed 's/ font=.*//'; }
+before=$(states)
+for event in 0x4 0x7 0x12 0xA; do
+  answer=$(probe power $event)
+  [ "$answer" = 0 ] || { echo "power event $event answered with [$answer]"; errors=$((errors + 1)); }
+done
+[ "$before" = "$(states)" ] || { echo "a power event changed the controls"; errors=$((errors + 1)); }
+
 [ "$errors" -eq 0 ] || e2e_fail "$errors layout differences"
 probe close
 code=$(e2e_wait_exit 30) || e2e_fail "the program did not end"

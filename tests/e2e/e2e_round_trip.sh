@@ -98,6 +98,12 @@ e2e_log "port 1 flash holds the image's 0x00C000..0x01FEFF"
 
 # Read back and save.
 probe click "Read FW" || e2e_fail "cannot press Read FW"
+# While it runs: buttons and port choice off, address fields still editable.
+sleep 0.3
+for b in "Load Bin File" "Flash Go" "Read FW" "Save Bin File" "PORT 1 PD" "PORT 2 PD"; do
+  e2e_expect "\"$b\" during the read" "$(probe enabled "$b")" 0
+done
+probe set-edit 1 00C000 || e2e_fail "the address fields are not editable during a read"
 probe wait-log "Read Cypess PD FW Completed!" 300 >/dev/null || e2e_fail "the flash read did not complete"
 probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back after the read"
 e2e_shot "4-read"

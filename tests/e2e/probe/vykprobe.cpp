@@ -788,6 +788,16 @@ int CmdTimeSequence(int argc, char** argv)
     return 0;
 }
 
+// Sends the power-management broadcast with the given event code and prints
+// the window's answer.
+int CmdPower(int argc, char** argv)
+{
+    if (argc < 1) Fail(3, "power EVENT");
+    LRESULT r = Send(MainWindow(), WM_POWERBROADCAST, std::strtoul(argv[0], nullptr, 0), 0);
+    std::printf("%ld\n", static_cast<long>(r));
+    return 0;
+}
+
 // Whether this platform has a font that draws the character set in the
 // window's face (the program falls back to the default set where none does).
 int CmdCharsetDrawable(int argc, char** argv)
@@ -840,6 +850,7 @@ void Usage()
                  "  hold-foreground [SECS]    keep a window of the probe's own in front\n"
                  "  attr PATH                 file attributes\n"
                  "  charset-drawable N        1 when a font here draws character set N\n"
+                 "  power EVENT               send WM_POWERBROADCAST, print the answer\n"
                  "  time-sequence BUTTON [S]  time a sequence and the longest unanswered stretch\n");
 }
 
@@ -871,6 +882,7 @@ int main(int argc, char** argv)
         {"close", CmdClose},         {"foreground", CmdForeground},
         {"hold-foreground", CmdHoldForeground}, {"attr", CmdAttr},
         {"time-sequence", CmdTimeSequence}, {"charset-drawable", CmdCharsetDrawable},
+        {"power", CmdPower},
     };
     for (const Entry& e : table)
         if (cmd == e.name) return e.run(n, a);
