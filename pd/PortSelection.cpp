@@ -12,7 +12,7 @@ bool PortSelectStep::Ready(Mailbox& mailbox, PortSelection& ports, SequenceView&
         return true;
     }
     const bool port1Wanted = view.Port1Wanted();
-    if (ports.Port1Selected == port1Wanted)
+    if (ports.SelectionSent && ports.Port1Selected == port1Wanted)
         return true;
     // A selection written while the EC is busy would land in the middle of
     // whatever it is doing.
@@ -20,6 +20,7 @@ bool PortSelectStep::Ready(Mailbox& mailbox, PortSelection& ports, SequenceView&
         return false;
     mailbox.SelectPort(port1Wanted ? 1 : 2);
     ports.Port1Selected = port1Wanted;
+    ports.SelectionSent = true;
     sent_ = true;
     return false;
 }

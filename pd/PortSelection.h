@@ -12,6 +12,10 @@ namespace vyk::pd {
 // idle.
 struct PortSelection {
     bool Port1Selected = false;
+    // Port1Selected false also means "nothing selected yet": the EC then
+    // works on whatever port it came up with, so a sequence must not take
+    // false for a selection of port 2.
+    bool SelectionSent = false;
     bool SequenceRunning = false;
 };
 

@@ -32,6 +32,7 @@ void VersionMonitor::Timer1Timer()
             return;
         mailbox_.SelectPort(port1Wanted ? 1 : 2);
         ports_.Port1Selected = port1Wanted;
+        ports_.SelectionSent = true;
         return;
     }
 

@@ -233,4 +233,18 @@ TEST_F(Sequences, SelectionIsSentBeforeTheSequenceWithTheEcIdle)
     EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
 }
 
+TEST_F(Sequences, PortTwoBeforeAnySelectionIsSelectedNotAssumed)
+{
+    // "PORT 2 PD" chosen and "Flash Go" pressed before the monitor's first
+    // tick: Port1Selected is still false, yet the EC sits on its own port 1.
+    f.view.port1 = false;
+    ASSERT_EQ(f.sim.SelectedPort(), 1);
+    f.image->ImageBuffer.fill(0x5A);
+    f.RunWrite();
+    EXPECT_EQ(Commands()[0], CmdSelectPort2);
+    EXPECT_EQ(f.Flash(2, 0xC000, 0x1FF00), std::vector<uint8_t>(0x1FF00 - 0xC000, 0x5A));
+    EXPECT_EQ(f.Flash(1, 0, 0x40000), std::vector<uint8_t>(0x40000, 0xFF));
+    EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
+}
+
 } // namespace
