@@ -20,33 +20,33 @@ const MemoryToolkit::ControlState& MemoryToolkit::Control(int id) const
     return it->second;
 }
 
-void MemoryToolkit::CreateForm(const FormSpec& spec)
+void MemoryToolkit::CreateForm(const FormSpec& layout)
 {
-    form_ = spec;
-    caption_ = spec.caption;
-    placement_ = {spec.left, spec.top, 0};
+    form_ = layout;
+    caption_ = layout.caption;
+    placement_ = {layout.left, layout.top, 0};
 }
 
-void MemoryToolkit::CreateControl(const ControlSpec& spec)
+void MemoryToolkit::CreateControl(const ControlSpec& layout)
 {
-    if (controls_.count(spec.id))
-        throw std::logic_error("control id used twice: " + std::to_string(spec.id));
-    if (spec.parent != 0 && !controls_.count(spec.parent))
-        throw std::logic_error("parent created after its child: " + std::to_string(spec.id));
+    if (controls_.count(layout.id))
+        throw std::logic_error("control id used twice: " + std::to_string(layout.id));
+    if (layout.parent != 0 && !controls_.count(layout.parent))
+        throw std::logic_error("parent created after its child: " + std::to_string(layout.id));
     ControlState c;
-    c.spec = spec;
-    c.enabled = spec.enabled;
-    c.checked = spec.checked;
-    c.colour = spec.font.colour;
-    c.charset = spec.font.charset;
-    controls_[spec.id] = c;
-    order_.push_back(spec.id);
-    if (spec.kind == ControlKind::RichEdit) {
+    c.layout = layout;
+    c.enabled = layout.enabled;
+    c.checked = layout.checked;
+    c.colour = layout.font.colour;
+    c.charset = layout.font.charset;
+    controls_[layout.id] = c;
+    order_.push_back(layout.id);
+    if (layout.kind == ControlKind::RichEdit) {
         log_.clear();
-        if (*spec.text)
-            AppendLine(spec.id, spec.text);
+        if (*layout.text)
+            AppendLine(layout.id, layout.text);
     } else {
-        controls_[spec.id].text = spec.text;
+        controls_[layout.id].text = layout.text;
     }
 }
 
@@ -103,9 +103,9 @@ void MemoryToolkit::ScrollLog(int id, LogScroll request)
     scrolls_.push_back(request);
 }
 
-bool MemoryToolkit::RunFileDialog(const FileDialogSpec& spec, std::string& path)
+bool MemoryToolkit::RunFileDialog(const FileDialogSpec& layout, std::string& path)
 {
-    dialogs_.push_back(spec);
+    dialogs_.push_back(layout);
     if (dialogAnswers_.empty())
         throw std::logic_error("a file dialog opened that the test did not answer");
     std::optional<std::string> answer = dialogAnswers_.front();
@@ -121,10 +121,10 @@ bool MemoryToolkit::Click(int id)
     ControlState& c = At(id);
     if (!c.enabled)
         return false;
-    if (c.spec.kind == ControlKind::RadioButton) {
+    if (c.layout.kind == ControlKind::RadioButton) {
         // Siblings of one parent form one group.
         for (auto& [otherId, other] : controls_)
-            if (other.spec.kind == ControlKind::RadioButton && other.spec.parent == c.spec.parent)
+            if (other.layout.kind == ControlKind::RadioButton && other.layout.parent == c.layout.parent)
                 other.checked = otherId == id;
         return true;
     }
@@ -145,7 +145,7 @@ bool MemoryToolkit::Tick(int timerId)
 void MemoryToolkit::Type(int id, std::string_view text)
 {
     ControlState& c = At(id);
-    if (c.spec.kind == ControlKind::RichEdit) {
+    if (c.layout.kind == ControlKind::RichEdit) {
         if (log_.empty())
             log_.emplace_back();
         log_.back() += text;

@@ -16,7 +16,7 @@ namespace vyk::app {
 class MemoryToolkit final : public Toolkit {
 public:
     struct ControlState {
-        ControlSpec spec;         // as created
+        ControlSpec layout;         // as created
         std::string text;
         bool enabled = true;
         bool checked = false;
@@ -33,8 +33,8 @@ public:
 
     // Toolkit
     void Bind(FormEvents* events) override { events_ = events; }
-    void CreateForm(const FormSpec& spec) override;
-    void CreateControl(const ControlSpec& spec) override;
+    void CreateForm(const FormSpec& layout) override;
+    void CreateControl(const ControlSpec& layout) override;
     void SetPanels(int statusBarId, const int* rightEdges, int count) override;
     void CreateTimer(int id, unsigned intervalMs, bool enabled) override;
     void SetCaption(std::string_view text) override { caption_ = text; }
@@ -50,7 +50,7 @@ public:
     void AppendLine(int id, std::string_view text) override;
     void ClearLines(int id) override;
     void ScrollLog(int id, LogScroll request) override;
-    bool RunFileDialog(const FileDialogSpec& spec, std::string& path) override;
+    bool RunFileDialog(const FileDialogSpec& layout, std::string& path) override;
 
     // Driving, as a user. A click on a disabled control does nothing and
     // returns false; so does a tick of a disabled timer.

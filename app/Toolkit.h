@@ -71,8 +71,8 @@ public:
     virtual ~Toolkit() = default;
 
     virtual void Bind(FormEvents* events) = 0;
-    virtual void CreateForm(const FormSpec& spec) = 0;
-    virtual void CreateControl(const ControlSpec& spec) = 0;
+    virtual void CreateForm(const FormSpec& layout) = 0;
+    virtual void CreateControl(const ControlSpec& layout) = 0;
     // Seven panels by right edge; -1 reaches the bar's end.
     virtual void SetPanels(int statusBarId, const int* rightEdges, int count) = 0;
     virtual void CreateTimer(int id, unsigned intervalMs, bool enabled) = 0;
@@ -97,7 +97,7 @@ public:
     virtual void ScrollLog(int id, LogScroll request) = 0;
 
     // Runs the dialog modally; true with the chosen full path when confirmed.
-    virtual bool RunFileDialog(const FileDialogSpec& spec, std::string& path) = 0;
+    virtual bool RunFileDialog(const FileDialogSpec& layout, std::string& path) = 0;
 };
 
 } // namespace vyk::app

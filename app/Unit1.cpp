@@ -151,11 +151,7 @@ void TForm1::InitPortAccess()
 
 void TForm1::Timer1Timer()
 {
-#if VYK_HAVE_PD_MACHINES
     monitor_.Timer1Timer();
-#else
-    RefreshClock();
-#endif
 }
 
 void TForm1::Button1Click()
@@ -163,9 +159,7 @@ void TForm1::Button1Click()
     std::string path;
     if (!tk_.RunFileDialog(OpenDialog1, path))
         return;
-#if VYK_HAVE_PD_MACHINES
     pd::LoadImageFile(*image_, path, *this);
-#endif
 }
 
 void TForm1::RichEdit1Change()
@@ -176,30 +170,22 @@ void TForm1::RichEdit1Change()
 
 void TForm1::Button2Click()
 {
-#if VYK_HAVE_PD_MACHINES
     flashWrite_.Button2Click();
-#endif
 }
 
 void TForm1::Timer2Timer()
 {
-#if VYK_HAVE_PD_MACHINES
     flashWrite_.Timer2Timer();
-#endif
 }
 
 void TForm1::Timer3Timer()
 {
-#if VYK_HAVE_PD_MACHINES
     flashRead_.Timer3Timer();
-#endif
 }
 
 void TForm1::Button3Click()
 {
-#if VYK_HAVE_PD_MACHINES
     flashRead_.Button3Click();
-#endif
 }
 
 void TForm1::Button4Click()
@@ -207,9 +193,7 @@ void TForm1::Button4Click()
     std::string path;
     if (!tk_.RunFileDialog(SaveDialog1, path))
         return;
-#if VYK_HAVE_PD_MACHINES
     pd::SaveImageFile(*image_, path, *this);
-#endif
 }
 
 void TForm1::FormClose()

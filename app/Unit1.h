@@ -12,13 +12,11 @@
 #include "pd/Mailbox.h"
 #include "pd/SequenceView.h"
 
-#if VYK_HAVE_PD_MACHINES
 #include "pd/FlashReadSequence.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/ImageBuffer.h"
 #include "pd/PortSelection.h"
 #include "pd/VersionMonitor.h"
-#endif
 
 namespace vyk::app {
 
@@ -69,11 +67,9 @@ public:
     const char* DateText() const { return dateText_; }
     const char* TimeText() const { return timeText_; }
     EcRam& Ec() { return ec_; }
-#if VYK_HAVE_PD_MACHINES
     pd::ImageStore& Image() { return *image_; }
     const pd::FlashWriteSequence& FlashWrite() const { return flashWrite_; }
     const pd::FlashReadSequence& FlashRead() const { return flashRead_; }
-#endif
 
     const FileDialogSpec OpenDialog1;
     const FileDialogSpec SaveDialog1;
@@ -103,13 +99,11 @@ private:
 
     EcRam ec_;
     pd::Mailbox mailbox_{ec_};
-#if VYK_HAVE_PD_MACHINES
     std::unique_ptr<pd::ImageStore> image_ = std::make_unique<pd::ImageStore>();
     pd::PortSelection ports_;
     pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this};
     pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this};
     pd::VersionMonitor monitor_{mailbox_, ports_, *this};
-#endif
 };
 
 // The one main window of the process.

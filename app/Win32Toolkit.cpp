@@ -141,38 +141,38 @@ template <class F> void Win32Toolkit::Guarded(F&& f)
     }
 }
 
-HFONT Win32Toolkit::FontFor(const FontSpec& spec)
+HFONT Win32Toolkit::FontFor(const FontSpec& layout)
 {
-    std::string key = std::string(spec.face) + "|" + std::to_string(spec.height) + "|" + (spec.bold ? "b" : "n") +
-                      "|" + std::to_string(spec.charset);
+    std::string key = std::string(layout.face) + "|" + std::to_string(layout.height) + "|" + (layout.bold ? "b" : "n") +
+                      "|" + std::to_string(layout.charset);
     auto it = fonts_.find(key);
     if (it != fonts_.end())
         return it->second;
     LOGFONTA lf{};
-    lf.lfHeight = -spec.height;
-    lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-    lf.lfCharSet = UsableCharset(spec.charset);
+    lf.lfHeight = -layout.height;
+    lf.lfWeight = layout.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = UsableCharset(layout.charset);
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
     lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
     lf.lfQuality = DEFAULT_QUALITY;
     lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-    lstrcpynA(lf.lfFaceName, spec.face, LF_FACESIZE);
+    lstrcpynA(lf.lfFaceName, layout.face, LF_FACESIZE);
     HFONT font = CreateFontIndirectA(&lf);
     fonts_[key] = font;
     return font;
 }
 
-void Win32Toolkit::CreateForm(const FormSpec& spec)
+void Win32Toolkit::CreateForm(const FormSpec& layout)
 {
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_CONTROLPARENT;
-    RECT r{0, 0, spec.clientWidth, spec.clientHeight};
+    RECT r{0, 0, layout.clientWidth, layout.clientHeight};
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    form_ = CreateWindowExA(exStyle, FormClassName, spec.caption, style, spec.left, spec.top, r.right - r.left,
+    form_ = CreateWindowExA(exStyle, FormClassName, layout.caption, style, layout.left, layout.top, r.right - r.left,
                             r.bottom - r.top, nullptr, nullptr, instance_, this);
     if (!form_)
         throw std::runtime_error("cannot create the main window");
-    SendMessageA(form_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.font)), FALSE);
+    SendMessageA(form_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(layout.font)), FALSE);
     controls_[0] = form_;
 }
 
@@ -414,12 +414,12 @@ void Win32Toolkit::ScrollLog(int id, LogScroll request)
         SendMessageA(h, EM_SCROLLCARET, 0, 0);
 }
 
-bool Win32Toolkit::RunFileDialog(const FileDialogSpec& spec, std::string& path)
+bool Win32Toolkit::RunFileDialog(const FileDialogSpec& layout, std::string& path)
 {
     // "label|pattern|..." to the dialog's double-NUL list.
     std::string filter;
-    if (!spec.filter.empty()) {
-        filter = spec.filter;
+    if (!layout.filter.empty()) {
+        filter = layout.filter;
         for (char& ch : filter)
             if (ch == '|')
                 ch = '\0';
@@ -429,7 +429,7 @@ bool Win32Toolkit::RunFileDialog(const FileDialogSpec& spec, std::string& path)
     // Room for any path the dialog can return; a longer one is reported as
     // an error by the dialog rather than cut.
     std::vector<char> file(32768, '\0');
-    lstrcpynA(file.data(), spec.fileName.c_str(), static_cast<int>(file.size()));
+    lstrcpynA(file.data(), layout.fileName.c_str(), static_cast<int>(file.size()));
 
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof ofn;
@@ -439,18 +439,18 @@ bool Win32Toolkit::RunFileDialog(const FileDialogSpec& spec, std::string& path)
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrDefExt = spec.defaultExt.empty() ? nullptr : spec.defaultExt.c_str();
+    ofn.lpstrDefExt = layout.defaultExt.empty() ? nullptr : layout.defaultExt.c_str();
     ofn.Flags = OFN_EXPLORER;
-    if (spec.hideReadOnly)
+    if (layout.hideReadOnly)
         ofn.Flags |= OFN_HIDEREADONLY;
-    if (spec.resizable)
+    if (layout.resizable)
         ofn.Flags |= OFN_ENABLESIZING;
-    if (spec.mustExist)
+    if (layout.mustExist)
         ofn.Flags |= OFN_FILEMUSTEXIST;
-    if (spec.confirmOverwrite)
+    if (layout.confirmOverwrite)
         ofn.Flags |= OFN_OVERWRITEPROMPT;
 
-    BOOL ok = spec.save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+    BOOL ok = layout.save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     if (!ok)
         return false;
     path.assign(file.data());

@@ -27,8 +27,8 @@ public:
     void RunMessageLoop();
 
     void Bind(FormEvents* events) override { events_ = events; }
-    void CreateForm(const FormSpec& spec) override;
-    void CreateControl(const ControlSpec& spec) override;
+    void CreateForm(const FormSpec& layout) override;
+    void CreateControl(const ControlSpec& layout) override;
     void SetPanels(int statusBarId, const int* rightEdges, int count) override;
     void CreateTimer(int id, unsigned intervalMs, bool enabled) override;
     void SetCaption(std::string_view text) override;
@@ -44,12 +44,12 @@ public:
     void AppendLine(int id, std::string_view text) override;
     void ClearLines(int id) override;
     void ScrollLog(int id, LogScroll request) override;
-    bool RunFileDialog(const FileDialogSpec& spec, std::string& path) override;
+    bool RunFileDialog(const FileDialogSpec& layout, std::string& path) override;
 
 private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    HFONT FontFor(const FontSpec& spec);
+    HFONT FontFor(const FontSpec& layout);
     void RestoreLogRedraw(int id);
 
     static constexpr UINT WmLogRedraw = WM_APP + 20;

@@ -49,25 +49,25 @@ TEST(Layout, EveryControlAsLaidOutAndEnabledAtStart)
     for (const Expected& e : kControls) {
         SCOPED_TRACE(e.id);
         const auto& c = h.tk.Control(e.id);
-        EXPECT_EQ(c.spec.kind, e.kind);
-        EXPECT_EQ(c.spec.parent, e.parent);
-        EXPECT_EQ(c.spec.left, e.left);
-        EXPECT_EQ(c.spec.top, e.top);
-        EXPECT_EQ(c.spec.width, e.width);
-        EXPECT_EQ(c.spec.height, e.height);
+        EXPECT_EQ(c.layout.kind, e.kind);
+        EXPECT_EQ(c.layout.parent, e.parent);
+        EXPECT_EQ(c.layout.left, e.left);
+        EXPECT_EQ(c.layout.top, e.top);
+        EXPECT_EQ(c.layout.width, e.width);
+        EXPECT_EQ(c.layout.height, e.height);
         if (e.kind != ControlKind::RichEdit) {
             EXPECT_EQ(c.text, e.text);
         }
-        EXPECT_EQ(c.spec.font.bold, e.bold);
+        EXPECT_EQ(c.layout.font.bold, e.bold);
         EXPECT_EQ(c.enabled, e.enabled);
-        EXPECT_EQ(c.spec.tabOrder, e.tabOrder);
+        EXPECT_EQ(c.layout.tabOrder, e.tabOrder);
     }
     EXPECT_TRUE(h.tk.Control(IdRadioButton1).checked);
     EXPECT_FALSE(h.tk.Control(IdRadioButton2).checked);
-    EXPECT_TRUE(h.tk.Control(IdRadioButton1).spec.tabStop);
+    EXPECT_TRUE(h.tk.Control(IdRadioButton1).layout.tabStop);
     EXPECT_EQ(h.tk.Control(IdLabel5).colour, 0x008000u);
     EXPECT_EQ(h.tk.Control(IdRichEdit1).charset, 134);   // 136 in the layout, 134 after create
-    EXPECT_EQ(h.tk.Control(IdRichEdit1).spec.font.charset, 136);
+    EXPECT_EQ(h.tk.Control(IdRichEdit1).layout.font.charset, 136);
 }
 
 TEST(Layout, WindowTimersDialogsAndStatusBar)
