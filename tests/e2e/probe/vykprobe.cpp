@@ -118,11 +118,14 @@ HWND FindMainWindow()
     return h;
 }
 
+// The window exists before its create handler has run (port access, the
+// status bar); it is shown only after that, so "found" means visible.
 HWND WaitMainWindow(double seconds)
 {
     auto t0 = Clock::now();
     for (;;) {
-        if (HWND h = FindMainWindow()) return h;
+        HWND h = FindMainWindow();
+        if (h && IsWindowVisible(h)) return h;
         if (MsSince(t0) > seconds * 1000) return nullptr;
         Pause(100);
     }
@@ -715,11 +718,19 @@ int CmdHoldForeground(int argc, char** argv)
     RegisterClassA(&wc);
     HWND h = CreateWindowA("VykProbeForeground", "vykprobe foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
                            0, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
-    SetForegroundWindow(h);
-    std::printf("holding\n");
-    std::fflush(stdout);
+    // The program may still be activating itself: ask again until the
+    // window has been in front once, then leave the foreground to others.
+    bool had = false;
     auto t0 = Clock::now();
     while (MsSince(t0) < secs * 1000) {
+        if (!had) {
+            if (GetForegroundWindow() == h) {
+                had = true;
+                std::printf("holding\n");
+            } else {
+                SetForegroundWindow(h);
+            }
+        }
         MSG m;
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
         Pause(20);
