@@ -214,7 +214,7 @@ void Win32Toolkit::CreateControl(const ControlSpec& c)
         break;
     case ControlKind::StatusBar:
         cls = STATUSCLASSNAMEA;
-        // Placed by the layout, not by the control's own docking.
+        // Keeps the layout's height; docked to the bottom edge on WM_SIZE.
         style |= CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | WS_GROUP;
         break;
     }
@@ -229,6 +229,8 @@ void Win32Toolkit::CreateControl(const ControlSpec& c)
     if (!h)
         throw std::runtime_error(std::string("cannot create control ") + std::to_string(c.id));
     controls_[c.id] = h;
+    if (c.kind == ControlKind::StatusBar)
+        dockedBottom_.push_back(c.id);
 
     if (c.kind != ControlKind::StatusBar) {
         FontSpec font = c.font.own ? c.font : FontSpec{};
@@ -514,6 +516,18 @@ LRESULT Win32Toolkit::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         } else if (code == EN_CHANGE && !programmaticChange_) {
             // The user's typing; lines added by the program report their own change.
             Guarded([&] { events_->OnChange(id); });
+        }
+        return 0;
+    }
+    case WM_SIZE: {
+        const int width = LOWORD(lParam);
+        const int height = HIWORD(lParam);
+        for (int id : dockedBottom_) {
+            HWND bar = Control(id);
+            RECT r;
+            GetWindowRect(bar, &r);
+            const int barHeight = r.bottom - r.top;
+            MoveWindow(bar, 0, height - barHeight, width, barHeight, TRUE);
         }
         return 0;
     }

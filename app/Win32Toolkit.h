@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <map>
+#include <vector>
 #include <string>
 
 #include "app/Toolkit.h"
@@ -60,6 +61,9 @@ private:
     HWND form_ = nullptr;
     FormEvents* events_ = nullptr;
     std::map<int, HWND> controls_;
+    // Status bars keep to the bottom edge of the client area, whatever
+    // height the platform's frame leaves it.
+    std::vector<int> dockedBottom_;
     std::map<int, uint32_t> colours_;
     std::map<int, unsigned> timerIntervals_;
     std::map<std::string, HFONT> fonts_;
