@@ -1,0 +1,116 @@
+#include "pd/FirmwareSequence.h"
+
+#include "pd/AddressField.h"
+
+namespace vyk::pd {
+
+FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
+                                   std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts)
+    : mailbox_(mailbox), image_(image), ports_(ports), view_(view), busyBound_(busyBound), timer_(timer),
+      texts_(texts)
+{
+}
+
+void FirmwareSequence::Arm()
+{
+    view_.SetSequenceControlsEnabled(false);
+    view_.SetTimerEnabled(timer_, true);
+    state_ = 1;
+    ports_.SequenceRunning = true;
+    outcome_ = SequenceOutcome::Running;
+    select_.Reset();
+    blocksDone_ = 0;
+    blocksTotal_ = 0;
+}
+
+void FirmwareSequence::Tick()
+{
+    // States that issue a command test the EC once per tick and wait while
+    // it is busy; the transfer states and the last one have their own rules.
+    const bool guarded = (state_ >= 2 && state_ <= 5) || state_ == 8 || state_ == 9;
+    if (guarded && mailbox_.IsBusy())
+        return;
+
+    switch (state_) {
+    case 1:
+        if (!select_.Ready(mailbox_, ports_, view_))
+            return;
+        view_.AddStampedLogLine(texts_.started);
+        mailbox_.FillWindow();
+        view_.ScrollLogLineDown();
+        state_ = 2;
+        return;
+    case 2:
+        mailbox_.IssueCommand(CmdInit);
+        state_ = 3;
+        return;
+    case 3:
+        mailbox_.IssueCommand(CmdJumpBoot);
+        state_ = 4;
+        return;
+    case 4:
+        view_.AddLogLine("Jump To Boot Mode Done.");
+        mailbox_.IssueCommand(CmdEnterFlash);
+        state_ = 5;
+        return;
+    case 5:
+        SetUpRange();
+        return;
+    case 6:
+    case 7:
+        TransferStep();
+        return;
+    case 8:
+        view_.AddLogLine(texts_.done);
+        mailbox_.IssueCommand(CmdValidate);
+        state_ = 9;
+        return;
+    case 9:
+        view_.AddLogLine("Request The New Firmware To Be Validated Done");
+        mailbox_.IssueCommand(CmdResetPd);
+        state_ = 10;
+        return;
+    case 10:
+        Complete();
+        return;
+    default:
+        return;
+    }
+}
+
+void FirmwareSequence::SetRange(uint32_t startAddress, uint32_t endAddress)
+{
+    blockHigh_ = (startAddress >> 16) & 0xFF;
+    blockMid_ = (startAddress >> 8) & 0xFF;
+    startBlock_ = BlockOf(startAddress);
+    endBlock_ = BlockOf(endAddress);
+}
+
+bool FirmwareSequence::AdvanceToEnd()
+{
+    ++blocksDone_;
+    if (++blockMid_ == 256) {
+        blockMid_ = 0;
+        ++blockHigh_;
+    }
+    return (blockHigh_ & 0xFF) == ((endBlock_ >> 8) & 0xFF) && blockMid_ == (endBlock_ & 0xFF);
+}
+
+void FirmwareSequence::Complete()
+{
+    view_.AddLogLine("Reset PD Register Done");
+    OnCompleted();
+    view_.AddStampedLogLine(texts_.completed);
+    Stop(SequenceOutcome::Completed);
+}
+
+void FirmwareSequence::Stop(SequenceOutcome outcome)
+{
+    state_ = 0;
+    view_.SetTimerEnabled(timer_, false);
+    view_.SetSequenceControlsEnabled(true);
+    ports_.SequenceRunning = false;
+    outcome_ = outcome;
+}
+
+} // namespace vyk::pd
