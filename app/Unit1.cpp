@@ -284,6 +284,20 @@ void TForm1::SetSequenceControlsEnabled(bool enabled)
 {
     for (int id : {IdButton1, IdButton2, IdButton3, IdButton4, IdRadioButton1, IdRadioButton2})
         tk_.SetEnabled(id, enabled);
+    // Switching off keeps what "Flash Go" and "Save Bin File" had, for a
+    // sequence that stops short.
+    if (enabled)
+        flashGoOn_ = saveOn_ = true;
+}
+
+void TForm1::RestoreSequenceControls()
+{
+    tk_.SetEnabled(IdButton1, true);
+    tk_.SetEnabled(IdButton2, flashGoOn_);
+    tk_.SetEnabled(IdButton3, true);
+    tk_.SetEnabled(IdButton4, saveOn_);
+    tk_.SetEnabled(IdRadioButton1, true);
+    tk_.SetEnabled(IdRadioButton2, true);
 }
 
 void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)
@@ -298,6 +312,7 @@ void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)
 void TForm1::EnableFlashGo()
 {
     tk_.SetEnabled(IdButton2, true);
+    flashGoOn_ = true;
 }
 
 void TForm1::RefreshClock()

@@ -59,6 +59,7 @@ public:
     void SetSequenceControlsEnabled(bool enabled) override;
     void SetTimerEnabled(pd::SequenceTimer timer, bool enabled) override;
     void EnableFlashGo() override;
+    void RestoreSequenceControls() override;
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 
@@ -104,6 +105,10 @@ private:
     pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this};
     pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this};
     pd::VersionMonitor monitor_{mailbox_, ports_, *this};
+    // Whether "Flash Go" and "Save Bin File" were on before the running
+    // sequence switched them off; both are off when the window opens.
+    bool flashGoOn_ = false;
+    bool saveOn_ = false;
 };
 
 // The one main window of the process.

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -103,7 +104,15 @@ struct Session {
         mailbox.SetPresence(true);
         ForceSelection(port);
     }
-    ~Session() { mailbox.SetPresence(false); }
+    ~Session()
+    {
+        // A destructor must not throw: a simulator folder that has become
+        // unwritable only loses the presence flag.
+        try {
+            mailbox.SetPresence(false);
+        } catch (const std::exception&) {
+        }
+    }
 
     // The EC may have either port selected (another run, the window): make
     // the sequence send the selection of the wanted port itself.

@@ -25,6 +25,7 @@ public:
     void SetSequenceControlsEnabled(bool) override {}
     void SetTimerEnabled(pd::SequenceTimer, bool) override {}
     void EnableFlashGo() override {}
+    void RestoreSequenceControls() override {}
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 

@@ -108,7 +108,10 @@ void FirmwareSequence::Stop(SequenceOutcome outcome)
 {
     state_ = 0;
     view_.SetTimerEnabled(timer_, false);
-    view_.SetSequenceControlsEnabled(true);
+    if (outcome == SequenceOutcome::Completed)
+        view_.SetSequenceControlsEnabled(true);
+    else
+        view_.RestoreSequenceControls();
     ports_.SequenceRunning = false;
     outcome_ = outcome;
 }

@@ -36,6 +36,11 @@ public:
     virtual void SetTimerEnabled(SequenceTimer timer, bool enabled) = 0;
     // Enables "Flash Go" alone, after an image has been loaded.
     virtual void EnableFlashGo() = 0;
+    // After a sequence stopped short (range refused, EC stayed busy):
+    // Button1, Button3 and the radio buttons on again, "Flash Go" and "Save
+    // Bin File" as they were before it started. Only a completed sequence
+    // offers new data to flash or save.
+    virtual void RestoreSequenceControls() = 0;
 
     // FormatLocalDate(DateText), then FormatLocalTime(TimeText); shows
     // them in status panels 0 and 1.

@@ -40,6 +40,15 @@ vyk::sim::SimNotebook* Sim()
     return Notebook.get();
 }
 
+// A failed write of the notebook's files must not unwind into the program
+// through a C export: it is told on the debugger output, and the port
+// operation is lost as a real bus would lose it.
+void Report(const std::exception& e)
+{
+    const std::string message = std::string("vyksim: ") + e.what() + "\n";
+    OutputDebugStringA(message.c_str());
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
@@ -57,14 +66,26 @@ int32_t VYK_PORT_CALL IsPortDriverOpen() { return Sim() ? 1 : 0; }
 
 void VYK_PORT_CALL OutPortByte(uint16_t port, uint16_t value)
 {
-    if (auto* sim = Sim())
-        sim->OutPortByte(port, static_cast<uint8_t>(value));
+    if (auto* sim = Sim()) {
+        try {
+            sim->OutPortByte(port, static_cast<uint8_t>(value));
+        } catch (const std::exception& e) {
+            Report(e);
+        }
+    }
 }
 
 uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
 {
     auto* sim = Sim();
-    return sim ? static_cast<uint16_t>(sim->InPortByte(port) & 0xFF) : 0;
+    if (!sim)
+        return 0;
+    try {
+        return static_cast<uint16_t>(sim->InPortByte(port) & 0xFF);
+    } catch (const std::exception& e) {
+        Report(e);
+        return 0xFF;
+    }
 }
 
 int32_t VYK_PORT_CALL Is64BitWindows() { return 0; }

@@ -125,5 +125,32 @@ TEST(FlashEnabling, SequencesRunWithoutPortAccessAndTouchNoPort)
     EXPECT_TRUE(h.notebook.PortTraffic().empty());
 }
 
+TEST(FlashEnabling, AStoppedSequenceGivesNoNewButtons)
+{
+    // A read refused before any image exists must not offer "Flash Go"
+    // (it would write the empty buffer) or "Save Bin File".
+    FormHarness h;
+    TForm1& form = h.Start();
+    h.tk.Type(IdEdit3, "00C000");
+    h.tk.Type(IdEdit4, "00C000");
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    ASSERT_EQ(form.FlashRead().Outcome(), pd::SequenceOutcome::RangeRefused);
+    for (int id : {IdButton1, IdButton3, IdRadioButton1, IdRadioButton2})
+        EXPECT_TRUE(h.tk.Control(id).enabled) << id;
+    EXPECT_FALSE(h.tk.Control(IdButton2).enabled);
+    EXPECT_FALSE(h.tk.Control(IdButton4).enabled);
+
+    // After a completed read both are on, and a later refusal keeps them so.
+    h.tk.Type(IdEdit4, "00C100");
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    h.tk.Type(IdEdit4, "000000");
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    EXPECT_TRUE(h.tk.Control(IdButton2).enabled);
+    EXPECT_TRUE(h.tk.Control(IdButton4).enabled);
+}
+
 } // namespace
 } // namespace vyk::app::test

@@ -16,6 +16,7 @@ public:
     bool port1 = true;
     bool controls = true;
     bool flashGo = false;
+    bool save = false;
     std::map<vyk::pd::SequenceTimer, bool> timers;
     int scrolls = 0, refreshes = 0;
     std::string label = "PORT1 FW2 VER : 00 00 00 00 00 00 00 00";
@@ -30,8 +31,9 @@ public:
     {
         controls = on;
         if (on)
-            flashGo = true;
+            flashGo = save = true;
     }
+    void RestoreSequenceControls() override { controls = true; }
     void SetTimerEnabled(vyk::pd::SequenceTimer t, bool on) override { timers[t] = on; }
     void EnableFlashGo() override { flashGo = true; }
     void RefreshClock() override { ++refreshes; }

@@ -247,4 +247,15 @@ TEST_F(Sequences, PortTwoBeforeAnySelectionIsSelectedNotAssumed)
     EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
 }
 
+TEST_F(Sequences, AStoppedSequenceLeavesFlashGoAsItWas)
+{
+    // Nothing loaded, "Flash Go" off: a refused read must not turn it on.
+    f.SetFields("00C000", "00C000", false);
+    f.RunRead();
+    EXPECT_EQ(f.read.Outcome(), SequenceOutcome::RangeRefused);
+    EXPECT_TRUE(f.view.controls);
+    EXPECT_FALSE(f.view.flashGo);
+    EXPECT_FALSE(f.view.save);
+}
+
 } // namespace
