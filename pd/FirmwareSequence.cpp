@@ -96,6 +96,16 @@ bool FirmwareSequence::AdvanceToEnd()
     return (blockHigh_ & 0xFF) == ((endBlock_ >> 8) & 0xFF) && blockMid_ == (endBlock_ & 0xFF);
 }
 
+void FirmwareSequence::Refuse(const std::string& line)
+{
+    // The EC has just read idle and holds the PD in flashing mode with
+    // nothing written: reset it to the firmware it has rather than leave it
+    // waiting in its boot loader. Not waited for, as at a sequence's end.
+    view_.AddLogLine(line + "; PD reset sent to leave flashing mode");
+    mailbox_.IssueCommand(CmdResetPd);
+    Stop(SequenceOutcome::RangeRefused);
+}
+
 void FirmwareSequence::Complete()
 {
     view_.AddLogLine("Reset PD Register Done");

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "pd/ImageBuffer.h"
 #include "pd/Mailbox.h"
@@ -53,6 +54,8 @@ protected:
     // Advances to the next block; true when that is the end block. An
     // equality test on the two bytes, as the EC's block numbers wrap.
     bool AdvanceToEnd();
+    // State 5 found a range it cannot transfer: logs the line and ends.
+    void Refuse(const std::string& line);
     void Stop(SequenceOutcome outcome);
 
     Mailbox& mailbox_;

@@ -40,17 +40,15 @@ void FlashReadSequence::SetUpRange()
     // The fetch loop only ends on reaching the end block, and the buffer
     // takes 1,024 blocks: anything else would never end or would store
     // bytes past the buffer.
-    const std::string refused = ", range refused: no block read, no validate or reset sent";
+    const std::string refused = ", range refused: no block read";
     if (startBlock_ >= endBlock_) {
-        view_.AddLogLine("Read FW: start block " + BlockText(startBlock_) + " is not below end block " +
-                         BlockText(endBlock_) + refused);
-        Stop(SequenceOutcome::RangeRefused);
+        Refuse("Read FW: start block " + BlockText(startBlock_) + " is not below end block " +
+               BlockText(endBlock_) + refused);
         return;
     }
     if (endBlock_ - startBlock_ > ImageBufferBlocks) {
-        view_.AddLogLine("Read FW: " + std::to_string(endBlock_ - startBlock_) + " blocks from " +
-                         BlockText(startBlock_) + " exceed the image buffer's 1024" + refused);
-        Stop(SequenceOutcome::RangeRefused);
+        Refuse("Read FW: " + std::to_string(endBlock_ - startBlock_) + " blocks from " +
+               BlockText(startBlock_) + " exceed the image buffer's 1024" + refused);
         return;
     }
     blocksTotal_ = endBlock_ - startBlock_;

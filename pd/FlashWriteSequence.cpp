@@ -39,17 +39,15 @@ void FlashWriteSequence::SetUpRange()
     // The block loop only ends on reaching the end block, and the buffer
     // holds blocks 0x0000..0x03FF: anything else would never end or would
     // send bytes from outside the image.
-    const std::string refused = ", range refused: no block sent, no validate or reset sent";
+    const std::string refused = ", range refused: no block sent";
     if (startBlock_ >= endBlock_) {
-        view_.AddLogLine("Flash write: start block " + BlockText(startBlock_) + " is not below end block " +
-                         BlockText(endBlock_) + refused);
-        Stop(SequenceOutcome::RangeRefused);
+        Refuse("Flash write: start block " + BlockText(startBlock_) + " is not below end block " +
+               BlockText(endBlock_) + refused);
         return;
     }
     if (endBlock_ > ImageBufferBlocks) {
-        view_.AddLogLine("Flash write: end block " + BlockText(endBlock_) +
-                         " lies past the image buffer's last block 0x03FF" + refused);
-        Stop(SequenceOutcome::RangeRefused);
+        Refuse("Flash write: end block " + BlockText(endBlock_) +
+               " lies past the image buffer's last block 0x03FF" + refused);
         return;
     }
     // After a read the buffer holds the read range packed from index 0; only
@@ -64,9 +62,8 @@ void FlashWriteSequence::SetUpRange()
                     ? "the read data (0x" + HexDigits(image_.DataStart, 6) + " to 0x" +
                           HexDigits(static_cast<uint32_t>(dataEnd - 1), 6) + ")"
                     : "the read data (none)";
-            view_.AddLogLine("Flash write: " + BlockSpanText(startBlock_, endBlock_) + " not all in " + held +
-                             refused);
-            Stop(SequenceOutcome::RangeRefused);
+            Refuse("Flash write: " + BlockSpanText(startBlock_, endBlock_) + " not all in " + held +
+                   refused);
             return;
         }
     }

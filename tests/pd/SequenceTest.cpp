@@ -114,8 +114,8 @@ TEST_F(Sequences, RangeFieldsUseWholeBlocksAndCrossTheHighByte)
 TEST_F(Sequences, RangesOutsideTheBufferAreRefused)
 {
     LoadPattern(0x1000);
-    const std::string noWrite = ", range refused: no block sent, no validate or reset sent";
-    const std::string noRead = ", range refused: no block read, no validate or reset sent";
+    const std::string noWrite = ", range refused: no block sent; PD reset sent to leave flashing mode";
+    const std::string noRead = ", range refused: no block read; PD reset sent to leave flashing mode";
     struct Case { bool write; const char* start; const char* end; std::string line; };
     const Case cases[] = {
         {true, "01FF00", "00C000", "Flash write: start block 0x01FF is not below end block 0x00C0" + noWrite},
@@ -130,7 +130,10 @@ TEST_F(Sequences, RangesOutsideTheBufferAreRefused)
         c.write ? f.RunWrite() : f.RunRead();
         EXPECT_EQ(f.view.log.back(), c.line);
         ExpectEnded(SequenceOutcome::RangeRefused, c.write ? SequenceTimer::Timer2 : SequenceTimer::Timer3);
-        EXPECT_EQ(Commands().back(), CmdEnterFlash) << c.line;   // nothing after the refusal
+        // Nothing after the refusal but the reset that takes the PD out of flashing mode.
+        EXPECT_EQ(Commands().back(), CmdResetPd) << c.line;
+        EXPECT_EQ(Commands()[Commands().size() - 2], CmdEnterFlash) << c.line;
+        EXPECT_EQ(f.sim.Mode(), vyk::sim::EcMode::Normal) << c.line;
     }
     EXPECT_EQ(f.image->ImageLength, 0x1000);   // the refused reads left the image alone
     EXPECT_FALSE(f.image->HoldsRead);
@@ -209,7 +212,7 @@ TEST_F(Sequences, FlashGoAfterAReadSendsTheBytesReadForEachAddress)
     f.SetFields("00BF00", "00C300", true);
     f.RunWrite();
     EXPECT_EQ(f.view.log.back(), "Flash write: blocks 0x00BF to 0x00C2 not all in the read data "
-                                 "(0x00C000 to 0x00C2FF), range refused: no block sent, no validate or reset sent");
+                                 "(0x00C000 to 0x00C2FF), range refused: no block sent; PD reset sent to leave flashing mode");
     EXPECT_EQ(f.write.Outcome(), SequenceOutcome::RangeRefused);
     EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
 }
