@@ -58,6 +58,20 @@ LRESULT CALLBACK GroupBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
+// The log takes no tabs: Tab moves the focus on to the next control, as in
+// the rest of the window, instead of staying in the log for good.
+LRESULT CALLBACK LogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+    if (msg == WM_GETDLGCODE) {
+        result &= ~DLGC_WANTTAB;
+        const MSG* m = reinterpret_cast<const MSG*>(lParam);
+        if (m && m->message == WM_KEYDOWN && m->wParam == VK_TAB)
+            result &= ~DLGC_WANTMESSAGE;
+    }
+    return result;
+}
+
 // The character set when the log's font in that set draws the log's text,
 // else the default set: where no installed font carries the set (Wine
 // without Chinese fonts), the text would show as empty boxes.
@@ -250,6 +264,7 @@ void Win32Toolkit::CreateControl(const ControlSpec& c)
         cf.dwEffects = CFE_AUTOCOLOR;
         cf.bCharSet = UsableCharset(c.font.charset);
         SendMessageA(h, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
+        SetWindowSubclass(h, LogProc, 2, 0);
         AppendLine(c.id, c.text);
     } else {
         SetWindowTextA(h, c.text);

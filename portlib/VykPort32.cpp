@@ -296,7 +296,7 @@ uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
     PutPort16(b, port);
     if (!Request(VYK_IOCTL_READ_BYTE, b, sizeof b, 1)) {
         char message[32];
-        std::snprintf(message, sizeof message, "Error %lu\n", GetLastError());
+        std::snprintf(message, sizeof message, "Error %d\n", static_cast<int>(GetLastError()));
         Emit(message);
         // The buffer still holds the port number: never pass that off as data.
         return 0;

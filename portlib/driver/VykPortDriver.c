@@ -110,10 +110,15 @@ static VykStatus KUnmapView(void* c, uint64_t linear)
     return ZwUnmapViewOfSection(NtCurrentProcess(), (PVOID)(ULONG_PTR)linear);
 }
 
+/* Not declared by the kit's headers. */
+NTKERNELAPI NTSTATUS NTAPI ObCloseHandle(HANDLE Handle, KPROCESSOR_MODE PreviousMode);
+
 static VykStatus KCloseHandle(void* c, uint64_t section)
 {
     (void)c;
-    return ZwClose((HANDLE)(ULONG_PTR)section);
+    /* The handle comes from the caller's record: close it as the caller
+       would, so a value naming a kernel handle is refused, not closed. */
+    return ObCloseHandle((HANDLE)(ULONG_PTR)section, UserMode);
 }
 
 static const VykKernel Kernel = {

@@ -25,10 +25,10 @@ vyk::sim::SimNotebook* Sim()
     std::call_once(Opened, [] {
         // The process's own environment: the C runtime's copy misses
         // variables set after the program started.
-        char env[MAX_PATH];
-        const DWORD length = GetEnvironmentVariableA("VYKSIM_DIR", env, sizeof env);
-        const std::filesystem::path dir =
-            length > 0 && length < sizeof env ? std::filesystem::path(env) : std::filesystem::current_path();
+        std::string env(GetEnvironmentVariableA("VYKSIM_DIR", nullptr, 0), '\0');
+        const DWORD length = env.empty() ? 0 : GetEnvironmentVariableA("VYKSIM_DIR", env.data(), env.size());
+        env.resize(length < env.size() ? length : 0);
+        const std::filesystem::path dir = env.empty() ? std::filesystem::current_path() : std::filesystem::path(env);
         try {
             Notebook = vyk::sim::SimNotebook::OpenFolder(dir);
         } catch (const std::exception& e) {

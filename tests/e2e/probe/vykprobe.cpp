@@ -836,6 +836,31 @@ int CmdCharsetDrawable(int argc, char** argv)
     return 0;
 }
 
+// Puts the focus on Button1, then presses Tab COUNT times, printing the
+// name of the control that has the focus before each press and after the
+// last: the real keyboard order, which the stacking order alone cannot show.
+int CmdTabWalk(int argc, char** argv)
+{
+    const int count = argc > 0 ? std::atoi(argv[0]) : 12;
+    HWND main = MainWindow();
+    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
+    HWND first = GetDlgItem(main, 101);
+    PostMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    Sleep(300);
+    for (int i = 0; i <= count; ++i) {
+        GUITHREADINFO gi{};
+        gi.cbSize = sizeof gi;
+        GetGUIThreadInfo(thread, &gi);
+        std::printf("%s\n", gi.hwndFocus ? NameOf(gi.hwndFocus) : "none");
+        if (i == count || !gi.hwndFocus)
+            break;
+        PostMessageA(gi.hwndFocus, WM_KEYDOWN, VK_TAB, 0x000F0001);
+        PostMessageA(gi.hwndFocus, WM_KEYUP, VK_TAB, 0xC00F0001);
+        Sleep(300);
+    }
+    return 0;
+}
+
 void Usage()
 {
     std::fprintf(stderr,
@@ -862,6 +887,7 @@ void Usage()
                  "  attr PATH                 file attributes\n"
                  "  charset-drawable N        1 when a font here draws character set N\n"
                  "  power EVENT               send WM_POWERBROADCAST, print the answer\n"
+                 "  tab-walk [COUNT]          focus Button1, press Tab COUNT times, print the focus\n"
                  "  time-sequence BUTTON [S]  time a sequence and the longest unanswered stretch\n");
 }
 
@@ -893,7 +919,7 @@ int main(int argc, char** argv)
         {"close", CmdClose},         {"foreground", CmdForeground},
         {"hold-foreground", CmdHoldForeground}, {"attr", CmdAttr},
         {"time-sequence", CmdTimeSequence}, {"charset-drawable", CmdCharsetDrawable},
-        {"power", CmdPower},
+        {"power", CmdPower},         {"tab-walk", CmdTabWalk},
     };
     for (const Entry& e : table)
         if (cmd == e.name) return e.run(n, a);
