@@ -1,8 +1,10 @@
-// vykport32.dll: byte, word and doubleword access to I/O ports and
-// mapping of physical memory for user-mode programs. On the NT family the
-// work goes to the vykport kernel driver, which the library installs,
-// starts and opens by itself while it loads; on 95/98/Me it executes the
-// port instructions itself. Messages go to the debugger output only.
+// vykport32.dll: byte access to the Super I/O ports 0x4E/0x4F for the
+// program. On the NT family the work goes to the vykport kernel driver,
+// which the library installs, starts and opens by itself while it loads;
+// on 95/98/Me it executes the port instructions itself. The word,
+// doubleword and physical-memory exports are kept for callers that bind
+// them, but refuse: the driver serves none of them. Messages go to the
+// debugger output only.
 #include <windows.h>
 
 #include <cstdio>
@@ -53,12 +55,26 @@ void Emit(const char* text) { OutputDebugStringA(text); }
 
 bool DeviceOpen() { return Device != nullptr && Device != INVALID_HANDLE_VALUE; }
 
+// The family comes from the kernel that really runs. A program started in
+// a 95/98 compatibility mode is told by GetVersionEx that it runs on the 95
+// family; executing port instructions in user mode on an NT kernel would
+// then crash it at the first EC access. ntdll.dll with its system-call
+// entry points is mapped into every process of an NT kernel and into none
+// on 95/98/Me.
+bool NtKernel()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "NtDeviceIoControlFile");
+}
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #endif
 int32_t DetermineAccessMode()
 {
+    if (NtKernel())
+        return AccessDriver;
     DWORD platform = 0;
     OSVERSIONINFOEXA extended{};
     extended.dwOSVersionInfoSize = sizeof extended;
@@ -109,13 +125,20 @@ void PutPort16(uint8_t* b, uint16_t port)
     b[1] = static_cast<uint8_t>(port >> 8);
 }
 
-void Put32(uint8_t* b, uint32_t v)
+// Exports the driver no longer serves: they say so and return their failure
+// value without sending a request.
+void Refuse(const char* name)
 {
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<uint8_t>(v >> (8 * i));
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  "%s refused: this library reaches only single bytes of the ports 0x4E/0x4F\n", name);
+    Emit(message);
 }
 
-uint32_t Get32(const uint8_t* b) { return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24); }
+// The Windows error of the last refused service start, 0 when none. 577:
+// the driver's signature was refused (not named by every kit's headers).
+DWORD StartError = 0;
+constexpr DWORD ErrorInvalidImageHash = 577;
 
 // Result codes: 0 started, 1 manager or service cannot be opened, 3 start
 // refused with full access, 4 start refused with limited access.
@@ -135,7 +158,12 @@ int StartDriverService(const char* name)
     }
     int result = 1;
     if (SC_HANDLE service = OpenServiceA(manager, name, serviceAccess)) {
-        result = StartServiceA(service, 0, nullptr) ? 0 : refused;
+        if (StartServiceA(service, 0, nullptr)) {
+            result = 0;
+        } else {
+            StartError = GetLastError();
+            result = refused;
+        }
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
@@ -221,6 +249,11 @@ void OpenDriver()
             char message[MAX_PATH];
             std::snprintf(message, sizeof message, "Unable to open %s driver. Error code %d.\n", name, result);
             Emit(message);
+            if (StartError == ErrorInvalidImageHash) {
+                std::snprintf(message, sizeof message,
+                              "Windows refused the signature of %s.sys (error 577, ERROR_INVALID_IMAGE_HASH)\n", name);
+                Emit(message);
+            }
             return;
         }
     }
@@ -317,89 +350,42 @@ uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port)
 
 void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { OutPortByte(port, value); }
 
-uint16_t VYK_PORT_CALL ReadPortUshort(uint16_t port)
+uint16_t VYK_PORT_CALL ReadPortUshort(uint16_t)
 {
-    if (Mode != AccessDriver)
-        return 0;
-    uint8_t b[2];
-    PutPort16(b, port);
-    return Request(VYK_IOCTL_READ_WORD, b, sizeof b, sizeof b) ? static_cast<uint16_t>(b[0] | (b[1] << 8)) : 0;
+    Refuse("ReadPortUshort");
+    return 0;
 }
 
-void VYK_PORT_CALL WritePortUshort(uint16_t port, uint16_t value)
+void VYK_PORT_CALL WritePortUshort(uint16_t, uint16_t) { Refuse("WritePortUshort"); }
+
+uint32_t VYK_PORT_CALL ReadPortUlong(uint32_t)
 {
-    if (Mode != AccessDriver)
-        return;
-    uint8_t b[5] = {};
-    PutPort16(b, port);
-    PutPort16(b + 2, value);
-    Request(VYK_IOCTL_WRITE_WORD, b, sizeof b, 0);
+    Refuse("ReadPortUlong");
+    return 0;
 }
 
-uint32_t VYK_PORT_CALL ReadPortUlong(uint32_t port)
+void VYK_PORT_CALL WritePortUlong(uint32_t, uint32_t) { Refuse("WritePortUlong"); }
+
+uint8_t* VYK_PORT_CALL MapPhysicalMemory(uint32_t, uint32_t, void**)
 {
-    if (Mode != AccessDriver)
-        return 0;
-    uint8_t b[4];
-    Put32(b, port);
-    return Request(VYK_IOCTL_READ_DWORD, b, sizeof b, sizeof b) ? Get32(b) : 0;
+    Refuse("MapPhysicalMemory");
+    return nullptr;
 }
 
-void VYK_PORT_CALL WritePortUlong(uint32_t port, uint32_t value)
+int32_t VYK_PORT_CALL UnmapPhysicalMemory(void*, uint8_t*)
 {
-    if (Mode != AccessDriver)
-        return;
-    uint8_t b[8];
-    Put32(b, port);
-    Put32(b + 4, value);
-    Request(VYK_IOCTL_WRITE_DWORD, b, sizeof b, 0);
+    Refuse("UnmapPhysicalMemory");
+    return 0;
 }
 
-uint8_t* VYK_PORT_CALL MapPhysicalMemory(uint32_t physical, uint32_t size, void** section)
+int32_t VYK_PORT_CALL ReadPhysicalUlong(uint32_t, uint32_t*)
 {
-    if (Mode != AccessDriver)
-        return nullptr;
-    VykMapRecord32 record{0, size, physical, 0};
-    if (!Request(VYK_IOCTL_MAP_MEMORY, &record, sizeof record, sizeof record))
-        return nullptr;
-    if (section)
-        *section = reinterpret_cast<void*>(static_cast<uintptr_t>(record.section));
-    return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(record.linear));
+    Refuse("ReadPhysicalUlong");
+    return 0;
 }
 
-int32_t VYK_PORT_CALL UnmapPhysicalMemory(void* section, uint8_t* linear)
+int32_t VYK_PORT_CALL WritePhysicalUlong(uint32_t, uint32_t)
 {
-    if (Mode != AccessDriver)
-        return 0;
-    VykMapRecord32 record{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(section)), 0, 0,
-                          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(linear))};
-    return Request(VYK_IOCTL_UNMAP_MEMORY, &record, sizeof record, 0) ? 1 : 0;
-}
-
-int32_t VYK_PORT_CALL ReadPhysicalUlong(uint32_t physical, uint32_t* value)
-{
-    if (Mode != AccessDriver)
-        return 0;
-    void* section = nullptr;
-    uint8_t* linear = MapPhysicalMemory(physical, 4, &section);
-    if (!linear)
-        return 0;
-    const uint32_t read = *reinterpret_cast<volatile uint32_t*>(linear);
-    if (value)
-        *value = read;
-    UnmapPhysicalMemory(section, linear);
-    return 1;
-}
-
-int32_t VYK_PORT_CALL WritePhysicalUlong(uint32_t physical, uint32_t value)
-{
-    if (Mode != AccessDriver)
-        return 0;
-    void* section = nullptr;
-    uint8_t* linear = MapPhysicalMemory(physical, 4, &section);
-    if (!linear)
-        return 0;
-    *reinterpret_cast<volatile uint32_t*>(linear) = value;
-    UnmapPhysicalMemory(section, linear);
-    return 1;
+    Refuse("WritePhysicalUlong");
+    return 0;
 }

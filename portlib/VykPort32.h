@@ -16,12 +16,12 @@ VYK_PORT_API int32_t VYK_PORT_CALL Is64BitWindows();
 
 VYK_PORT_API uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port);
 VYK_PORT_API void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value);
+// Kept for callers that bind them; vykport32.dll refuses them all (0, or
+// nothing done) and says so on the debugger output.
 VYK_PORT_API uint16_t VYK_PORT_CALL ReadPortUshort(uint16_t port);
 VYK_PORT_API void VYK_PORT_CALL WritePortUshort(uint16_t port, uint16_t value);
 VYK_PORT_API uint32_t VYK_PORT_CALL ReadPortUlong(uint32_t port);
 VYK_PORT_API void VYK_PORT_CALL WritePortUlong(uint32_t port, uint32_t value);
-// Returns the linear address of physical in this process, 0 on failure;
-// *section receives the handle that UnmapPhysicalMemory closes.
 VYK_PORT_API uint8_t* VYK_PORT_CALL MapPhysicalMemory(uint32_t physical, uint32_t size, void** section);
 VYK_PORT_API int32_t VYK_PORT_CALL UnmapPhysicalMemory(void* section, uint8_t* linear);
 VYK_PORT_API int32_t VYK_PORT_CALL ReadPhysicalUlong(uint32_t physical, uint32_t* value);

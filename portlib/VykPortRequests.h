@@ -19,29 +19,12 @@
 #define VYK_IOCTL_UNMAP_MEMORY VYK_CTL_CODE(0x808u) /* 0x9C402020 */
 
 /* Port requests are little-endian: port (16 bits) at byte 0, a byte write's
- * value at byte 2, a word write's at bytes 2-3; doubleword requests carry
- * the port as 32 bits at bytes 0-3 and the value at bytes 4-7. A read
- * returns its value from byte 0 of the same buffer. */
-
-/* Memory-map record: section handle (out), size (in), physical address
- * (in), linear address (out). 32-bit callers use the narrow form; the
- * 64-bit driver reads the wide form from 64-bit callers. */
-typedef struct VykMapRecord32 {
-    uint32_t section;
-    uint32_t size;
-    uint32_t physical;
-    uint32_t linear;
-} VykMapRecord32;
-
-typedef struct VykMapRecord64 {
-    uint64_t section;
-    uint64_t size;
-    uint64_t physical;
-    uint64_t linear;
-} VykMapRecord64;
-
-#define VYK_MAP_RECORD32_SIZE 16u
-#define VYK_MAP_RECORD64_SIZE 32u
+ * value at byte 2. A read returns its value from byte 0 of the same buffer.
+ * The driver serves byte reads and writes of the two ports below only; the
+ * word, doubleword, map and unmap codes keep their numbers so that callers
+ * built against older drivers get a clear refusal (access denied). */
+#define VYK_SIO_INDEX_PORT 0x4Eu
+#define VYK_SIO_DATA_PORT  0x4Fu
 
 /* Device, link and service names of the two variants. */
 #define VYK_DRIVER_NAME_32 "vykport32"

@@ -1,6 +1,8 @@
 /* The vykport kernel driver: a device whose device-control requests read
- * and write I/O ports and map physical memory into the caller. The request
- * table itself is RequestDecoder.c; this file is the kernel's side of it. */
+ * and write single bytes of the Super I/O ports 0x4E/0x4F, and nothing
+ * else. The request table itself is RequestDecoder.c; this file is the
+ * kernel's side of it. It imports no routine for other widths or for
+ * memory, so no request can reach one. */
 #include <ntifs.h>
 #include <ntddk.h>
 
@@ -22,110 +24,13 @@ static uint8_t KReadByte(void* c, uint16_t port)
     (void)c;
     return READ_PORT_UCHAR((PUCHAR)(ULONG_PTR)port);
 }
-static uint16_t KReadWord(void* c, uint16_t port)
-{
-    (void)c;
-    return READ_PORT_USHORT((PUSHORT)(ULONG_PTR)port);
-}
-static uint32_t KReadDword(void* c, uint16_t port)
-{
-    (void)c;
-    return READ_PORT_ULONG((PULONG)(ULONG_PTR)port);
-}
 static void KWriteByte(void* c, uint16_t port, uint8_t v)
 {
     (void)c;
     WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)port, v);
 }
-static void KWriteWord(void* c, uint16_t port, uint16_t v)
-{
-    (void)c;
-    WRITE_PORT_USHORT((PUSHORT)(ULONG_PTR)port, v);
-}
-static void KWriteDword(void* c, uint16_t port, uint32_t v)
-{
-    (void)c;
-    WRITE_PORT_ULONG((PULONG)(ULONG_PTR)port, v);
-}
 
-static VykStatus KOpenPhysicalMemory(void* c, uint64_t* section)
-{
-    (void)c;
-    UNICODE_STRING name;
-    OBJECT_ATTRIBUTES attributes;
-    HANDLE handle = NULL;
-    RtlInitUnicodeString(&name, L"\\Device\\PhysicalMemory");
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, NULL, NULL);
-    NTSTATUS status = ZwOpenSection(&handle, SECTION_ALL_ACCESS, &attributes);
-    *section = (uint64_t)(ULONG_PTR)handle;
-    return status;
-}
-
-static VykStatus KReferenceSection(void* c, uint64_t section, void** object)
-{
-    (void)c;
-    return ObReferenceObjectByHandle((HANDLE)(ULONG_PTR)section, SECTION_ALL_ACCESS, NULL, KernelMode, object, NULL);
-}
-
-static void KDereferenceSection(void* c, void* object)
-{
-    (void)c;
-    if (object)
-        ObDereferenceObject(object);
-}
-
-static int KTranslateAddress(void* c, uint64_t physical, uint64_t* translated)
-{
-    (void)c;
-    PHYSICAL_ADDRESS bus, result;
-    ULONG addressSpace = 0; /* memory, not I/O space */
-    bus.QuadPart = (LONGLONG)physical;
-    result.QuadPart = 0;
-    if (!HalTranslateBusAddress(Isa, 0, bus, &addressSpace, &result))
-        return 0;
-    *translated = (uint64_t)result.QuadPart;
-    return 1;
-}
-
-static VykStatus KMapView(void* c, uint64_t section, uint64_t offset, uint64_t length, uint64_t* viewBase,
-                          uint64_t* mappedOffset)
-{
-    (void)c;
-    if (length > (SIZE_T)-1)
-        return STATUS_INVALID_PARAMETER;
-    PVOID base = NULL;
-    SIZE_T viewSize = (SIZE_T)length;
-    LARGE_INTEGER sectionOffset;
-    sectionOffset.QuadPart = (LONGLONG)offset;
-    NTSTATUS status = ZwMapViewOfSection((HANDLE)(ULONG_PTR)section, NtCurrentProcess(), &base, 0, viewSize,
-                                        &sectionOffset, &viewSize, ViewShare, 0, PAGE_READWRITE | PAGE_NOCACHE);
-    *viewBase = (uint64_t)(ULONG_PTR)base;
-    *mappedOffset = (uint64_t)sectionOffset.QuadPart;
-    return status;
-}
-
-static VykStatus KUnmapView(void* c, uint64_t linear)
-{
-    (void)c;
-    return ZwUnmapViewOfSection(NtCurrentProcess(), (PVOID)(ULONG_PTR)linear);
-}
-
-/* Not declared by the kit's headers. */
-NTKERNELAPI NTSTATUS NTAPI ObCloseHandle(HANDLE Handle, KPROCESSOR_MODE PreviousMode);
-
-static VykStatus KCloseHandle(void* c, uint64_t section)
-{
-    (void)c;
-    /* The handle comes from the caller's record: close it as the caller
-       would, so a value naming a kernel handle is refused, not closed. */
-    return ObCloseHandle((HANDLE)(ULONG_PTR)section, UserMode);
-}
-
-static const VykKernel Kernel = {
-    NULL,         KReadByte,         KReadWord,          KReadDword,        KWriteByte,
-    KWriteWord,   KWriteDword,       KOpenPhysicalMemory, KReferenceSection, KDereferenceSection,
-    KTranslateAddress, KMapView,     KUnmapView,         KCloseHandle,
-};
+static const VykKernel Kernel = {NULL, KReadByte, KWriteByte};
 
 /* ---- dispatch ---- */
 
@@ -147,12 +52,6 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
     request.buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
     request.inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     request.outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-#ifdef _WIN64
-    /* 32-bit callers send the narrow memory-map record. */
-    request.recordSize = IoIs32bitProcess(irp) ? VYK_MAP_RECORD32_SIZE : VYK_MAP_RECORD64_SIZE;
-#else
-    request.recordSize = VYK_MAP_RECORD32_SIZE;
-#endif
     uint32_t information = 0;
     NTSTATUS status = (NTSTATUS)VykDecodeRequest(&Kernel, &request, &information);
 
@@ -164,8 +63,10 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
 
 /* ---- start and unload ---- */
 
-/* The device writes any port and maps any physical memory: only SYSTEM
- * and the Administrators may open it (D:P(A;;GA;;;SY)(A;;GA;;;BA)). */
+/* The device writes the Super I/O pair, through which the EC's RAM and the
+ * PD controllers' flash are reached: only SYSTEM and the Administrators may
+ * open it (D:P(A;;GA;;;SY)(A;;GA;;;BA)). The DACL is protected, so no
+ * inheritable entry of a parent object is ever merged into it. */
 static NTSTATUS RestrictToAdministrators(PDEVICE_OBJECT device)
 {
     static const SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
@@ -194,6 +95,8 @@ static NTSTATUS RestrictToAdministrators(PDEVICE_OBJECT device)
         status = RtlCreateSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
     if (NT_SUCCESS(status))
         status = RtlSetDaclSecurityDescriptor(&sd, TRUE, acl, FALSE);
+    if (NT_SUCCESS(status))
+        sd.Control |= SE_DACL_PROTECTED;
     if (NT_SUCCESS(status))
         status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
     if (NT_SUCCESS(status)) {

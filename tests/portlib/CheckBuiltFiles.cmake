@@ -1,9 +1,19 @@
 # cmake -DOBJDUMP=<objdump> -DFILES=<kind:path:machine;...> -P CheckBuiltFiles.cmake
-# kind "driver": native subsystem, the machine's PE format, imports only
-# ntoskrnl.exe and HAL.dll. kind "library": exports the fourteen names.
+# kind "driver": native subsystem, the machine's PE format, imports from
+# ntoskrnl.exe and HAL.dll only the routines below (byte port access and
+# setting up its device: nothing that reaches memory, sections or other
+# port widths), exports nothing but its entry point. kind "library":
+# exports the fourteen names.
+cmake_minimum_required(VERSION 3.25)
 set(exports IsPortDriverOpen OutPortByte InPortByte Is64BitWindows ReadPortUchar WritePortUchar
     ReadPortUshort WritePortUshort ReadPortUlong WritePortUlong MapPhysicalMemory
     UnmapPhysicalMemory ReadPhysicalUlong WritePhysicalUlong)
+set(driver_imports
+    READ_PORT_UCHAR WRITE_PORT_UCHAR
+    IoCreateDevice IoCreateSymbolicLink IoDeleteDevice IoDeleteSymbolicLink IofCompleteRequest
+    ObOpenObjectByPointer RtlAddAccessAllowedAce RtlCreateAcl RtlCreateSecurityDescriptor
+    RtlInitUnicodeString RtlInitializeSid RtlSetDaclSecurityDescriptor RtlSubAuthoritySid
+    ZwClose ZwSetSecurityObject)
 set(failed 0)
 foreach(entry IN LISTS FILES)
   string(REGEX MATCH "^([a-z]+):(.*):([a-z0-9-]+)$" _ "${entry}")
@@ -26,11 +36,31 @@ foreach(entry IN LISTS FILES)
       message(SEND_ERROR "${file}: not a native-subsystem image")
       set(failed 1)
     endif()
-    list(SORT imports)
-    if(NOT imports STREQUAL "DLL Name: HAL.dll;DLL Name: ntoskrnl.exe")
-      message(SEND_ERROR "${file}: imports ${imports}, expected only HAL.dll and ntoskrnl.exe")
+    foreach(dll IN LISTS imports)
+      if(NOT dll MATCHES "^DLL Name: (HAL\\.dll|ntoskrnl\\.exe)$")
+        message(SEND_ERROR "${file}: imports from ${dll}, expected only HAL.dll and ntoskrnl.exe")
+        set(failed 1)
+      endif()
+    endforeach()
+    string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_][A-Za-z0-9_]*" routines "${dump}")
+    foreach(line IN LISTS routines)
+      string(REGEX REPLACE ".* " "" routine "${line}")
+      if(NOT routine IN_LIST driver_imports)
+        message(SEND_ERROR "${file}: imports ${routine}, which the byte-port driver has no use for")
+        set(failed 1)
+      endif()
+    endforeach()
+    if(NOT routines)
+      message(SEND_ERROR "${file}: no imported routine found in objdump's output")
       set(failed 1)
     endif()
+    string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" exported "${dump}")
+    foreach(line IN LISTS exported)
+      if(NOT line MATCHES "\\] (_?DriverEntry(@8)?)$")
+        message(SEND_ERROR "${file}: exports ${line}; a driver exports nothing but its entry point")
+        set(failed 1)
+      endif()
+    endforeach()
   else()
     foreach(name IN LISTS exports)
       if(NOT dump MATCHES "\\] ${name}\n")

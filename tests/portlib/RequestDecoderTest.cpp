@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -10,24 +11,26 @@ using vyk::test::PortAccess;
 
 namespace {
 
-constexpr uint32_t Narrow = VYK_MAP_RECORD32_SIZE;
-constexpr uint32_t Wide = VYK_MAP_RECORD64_SIZE;
-
-std::vector<uint8_t> NarrowRecord(uint32_t section, uint32_t size, uint32_t physical, uint32_t linear)
+// The request layouts callers of the old, wider driver sent: a memory-map
+// record (section, size, physical, linear) in its 32- and 64-bit forms.
+std::vector<uint8_t> Record32(uint32_t section, uint32_t size, uint32_t physical, uint32_t linear)
 {
-    VykMapRecord32 r{section, size, physical, linear};
-    std::vector<uint8_t> b(sizeof r);
-    std::memcpy(b.data(), &r, sizeof r);
+    const uint32_t f[4] = {section, size, physical, linear};
+    std::vector<uint8_t> b(sizeof f);
+    std::memcpy(b.data(), f, sizeof f);
     return b;
 }
 
-std::vector<uint8_t> WideRecord(uint64_t section, uint64_t size, uint64_t physical, uint64_t linear)
+std::vector<uint8_t> Record64(uint64_t section, uint64_t size, uint64_t physical, uint64_t linear)
 {
-    VykMapRecord64 r{section, size, physical, linear};
-    std::vector<uint8_t> b(sizeof r);
-    std::memcpy(b.data(), &r, sizeof r);
+    const uint64_t f[4] = {section, size, physical, linear};
+    std::vector<uint8_t> b(sizeof f);
+    std::memcpy(b.data(), f, sizeof f);
     return b;
 }
+
+constexpr uint32_t RefusedCodes[] = {VYK_IOCTL_READ_WORD,  VYK_IOCTL_WRITE_WORD, VYK_IOCTL_READ_DWORD,
+                                     VYK_IOCTL_WRITE_DWORD, VYK_IOCTL_MAP_MEMORY, VYK_IOCTL_UNMAP_MEMORY};
 
 TEST(RequestDecoder, CodesAreTheDocumentedValues)
 {
@@ -39,6 +42,7 @@ TEST(RequestDecoder, CodesAreTheDocumentedValues)
     EXPECT_EQ(VYK_IOCTL_WRITE_DWORD, 0x9C402018u);
     EXPECT_EQ(VYK_IOCTL_MAP_MEMORY, 0x9C40201Cu);
     EXPECT_EQ(VYK_IOCTL_UNMAP_MEMORY, 0x9C402020u);
+    EXPECT_EQ(VYK_STATUS_ACCESS_DENIED, static_cast<VykStatus>(0xC0000022));
 }
 
 // The three cases the request table is known by.
@@ -47,7 +51,7 @@ TEST(RequestDecoder, ShortWriteByteSucceedsWithoutTouchingThePort)
     FakeKernel k;
     uint8_t b[2] = {0x4E, 0x00};
     uint32_t info = 99;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_BYTE, b, 2, 0, Narrow, &info), VYK_STATUS_SUCCESS);
+    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_BYTE, b, 2, 0, &info), VYK_STATUS_SUCCESS);
     EXPECT_EQ(info, 0u);
     EXPECT_TRUE(k.accesses.empty());
 }
@@ -56,11 +60,11 @@ TEST(RequestDecoder, UnknownCodesAreUnsuccessfulWithNoData)
 {
     FakeKernel k;
     for (uint32_t code : {0u, 0x9C402000u, 0x9C402024u, 0x9C402005u, 0x9C412004u, 0xFFFFFFFFu}) {
-        uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        uint8_t b[8] = {0x4E, 0, 3, 4, 5, 6, 7, 8};
         uint32_t info = 99;
-        EXPECT_EQ(k.Decode(code, b, 8, 8, Narrow, &info), VYK_STATUS_UNSUCCESSFUL) << std::hex << code;
+        EXPECT_EQ(k.Decode(code, b, 8, 8, &info), VYK_STATUS_UNSUCCESSFUL) << std::hex << code;
         EXPECT_EQ(info, 0u);
-        EXPECT_EQ(b[0], 1);
+        EXPECT_EQ(b[0], 0x4E);
     }
     EXPECT_TRUE(k.accesses.empty());
 }
@@ -71,10 +75,10 @@ TEST(RequestDecoder, ReadByteReturnsThePortValueInByteZero)
     k.portBytes[0x4F] = 0xA5;
     uint8_t b[2] = {0x4F, 0x00};
     uint32_t info = 0;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_READ_BYTE, b, 2, 1, Narrow, &info), VYK_STATUS_SUCCESS);
+    EXPECT_EQ(k.Decode(VYK_IOCTL_READ_BYTE, b, 2, 1, &info), VYK_STATUS_SUCCESS);
     EXPECT_EQ(info, 1u);
     EXPECT_EQ(b[0], 0xA5);
-    EXPECT_EQ(k.accesses, (std::vector<PortAccess>{{false, 1, 0x4F, 0xA5}}));
+    EXPECT_EQ(k.accesses, (std::vector<PortAccess>{{false, 0x4F, 0xA5}}));
 }
 
 TEST(RequestDecoder, WriteByteWritesByteTwoToThePort)
@@ -82,41 +86,79 @@ TEST(RequestDecoder, WriteByteWritesByteTwoToThePort)
     FakeKernel k;
     uint8_t b[3] = {0x4E, 0x00, 0x2E};
     uint32_t info = 99;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_BYTE, b, 3, 0, Narrow, &info), VYK_STATUS_SUCCESS);
+    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_BYTE, b, 3, 0, &info), VYK_STATUS_SUCCESS);
     EXPECT_EQ(info, 0u);
-    EXPECT_EQ(k.accesses, (std::vector<PortAccess>{{true, 1, 0x4E, 0x2E}}));
+    EXPECT_EQ(k.accesses, (std::vector<PortAccess>{{true, 0x4E, 0x2E}}));
 }
 
-TEST(RequestDecoder, WordAndDoublewordRequestsUseTheirFields)
+// Byte reads and writes of every one of the 65,536 ports: only 0x4E and
+// 0x4F are served. Every other port (0xCF8/0xCFC PCI configuration, 0xCF9
+// reset, 0xB2 SMI, 0x4E with a high byte, ...) is refused with access
+// denied, touches no port and leaves the buffer as it came.
+TEST(RequestDecoder, ByteRequestsServeOnlyTheSuperIoPair)
 {
-    FakeKernel k;
-    k.portBytes[0x1234] = 0x11;
-    k.portBytes[0x1235] = 0x22;
-    k.portBytes[0x1236] = 0x33;
-    k.portBytes[0x1237] = 0x44;
-    uint32_t info = 0;
+    for (uint32_t port = 0; port <= 0xFFFF; ++port) {
+        const bool allowed = port == 0x4E || port == 0x4F;
+        ASSERT_EQ(VykPortAllowed(static_cast<uint16_t>(port)) != 0, allowed) << port;
+        for (uint32_t code : {VYK_IOCTL_READ_BYTE, VYK_IOCTL_WRITE_BYTE}) {
+            FakeKernel k;
+            uint8_t b[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0x5A};
+            const uint8_t before[3] = {b[0], b[1], b[2]};
+            uint32_t info = 99;
+            const uint32_t out = code == VYK_IOCTL_READ_BYTE ? 1 : 0;
+            const VykStatus status = k.Decode(code, b, 3, out, &info);
+            if (allowed) {
+                ASSERT_EQ(status, VYK_STATUS_SUCCESS);
+                ASSERT_EQ(k.accesses.size(), 1u);
+                ASSERT_EQ(k.accesses[0].port, port);
+                continue;
+            }
+            ASSERT_EQ(status, VYK_STATUS_ACCESS_DENIED) << std::hex << port;
+            ASSERT_EQ(info, 0u);
+            ASSERT_TRUE(k.accesses.empty()) << std::hex << port;
+            ASSERT_EQ(std::memcmp(b, before, 3), 0) << std::hex << port;
+        }
+    }
+}
 
-    uint8_t w[5] = {0xCD, 0xAB, 0x34, 0x12, 0x00}; // the library's 5-byte word write
-    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_WORD, w, 5, 0, Narrow, &info), VYK_STATUS_SUCCESS);
-    uint8_t rw[2] = {0x34, 0x12};
-    EXPECT_EQ(k.Decode(VYK_IOCTL_READ_WORD, rw, 2, 2, Narrow, &info), VYK_STATUS_SUCCESS);
-    EXPECT_EQ(info, 2u);
-    EXPECT_EQ(rw[0], 0x11);
-    EXPECT_EQ(rw[1], 0x22);
-
-    // Doubleword port field is 32 bits; only its low 16 reach the port.
-    uint8_t d[8] = {0x34, 0x12, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12};
-    EXPECT_EQ(k.Decode(VYK_IOCTL_WRITE_DWORD, d, 8, 0, Narrow, &info), VYK_STATUS_SUCCESS);
-    uint8_t rd[4] = {0x34, 0x12, 0x01, 0x00};
-    EXPECT_EQ(k.Decode(VYK_IOCTL_READ_DWORD, rd, 4, 4, Narrow, &info), VYK_STATUS_SUCCESS);
-    EXPECT_EQ(info, 4u);
-    EXPECT_EQ(rd[0], 0x11);
-    EXPECT_EQ(rd[3], 0x44);
-
-    EXPECT_EQ(k.accesses, (std::vector<PortAccess>{{true, 2, 0xABCD, 0x1234},
-                                                    {false, 2, 0x1234, 0x2211},
-                                                    {true, 4, 0x1234, 0x12345678},
-                                                    {false, 4, 0x1234, 0x44332211}}));
+// Word, doubleword, map and unmap requests are refused whatever they carry:
+// the layouts their callers used (a word write to 0x4E, a doubleword read of
+// PCI configuration, memory-map records of both widths for the BIOS area,
+// empty, wrapping and oversized ranges) and every length up to 64.
+TEST(RequestDecoder, WordDoublewordMapAndUnmapAreRefusedBeforeAnythingIsTouched)
+{
+    std::vector<std::vector<uint8_t>> buffers = {
+        {0x4E, 0x00, 0x2E, 0x00, 0x00},                         // word write to the index port
+        {0xFC, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80},       // doubleword at 0xCFC
+        {0xF9, 0x0C, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00},       // reset control
+        Record32(0, 0x100, 0xF0000, 0),
+        Record32(0, 0, 0xF0000, 0),
+        Record32(0, 0x2000, 0xFFFFF000, 0),
+        Record32(0x84, 0, 0, 0x10000000),                        // an unmap of a view and its handle
+        Record64(0, 0x100, 0xF0000, 0),
+        Record64(0, 0x2000, 0xFFFFFFFFFFFFF000ull, 0),
+        Record64(0x84, 0, 0, 0x10000000),
+        std::vector<uint8_t>(48, 0xEE),
+    };
+    for (uint32_t code : RefusedCodes) {
+        for (const auto& original : buffers) {
+            for (uint32_t in : {0u, 2u, 4u, uint32_t(original.size())}) {
+                for (uint32_t out : {0u, 4u, uint32_t(original.size())}) {
+                    SCOPED_TRACE(testing::Message() << std::hex << code << std::dec << " in " << in << " out " << out
+                                                    << " of " << original.size());
+                    FakeKernel k;
+                    auto b = original;
+                    uint32_t info = 99;
+                    EXPECT_EQ(k.Decode(code, b.data(), std::min<uint32_t>(in, b.size()),
+                                       std::min<uint32_t>(out, b.size()), &info),
+                              VYK_STATUS_ACCESS_DENIED);
+                    EXPECT_EQ(info, 0u);
+                    EXPECT_EQ(b, original);
+                    EXPECT_TRUE(k.accesses.empty());
+                }
+            }
+        }
+    }
 }
 
 struct CodeMinimum {
@@ -126,224 +168,50 @@ struct CodeMinimum {
     uint32_t returned;
 };
 
-// Every code with every input and output length from 0 to 64, in a buffer
-// of exactly the size the system would allocate: the request touches the
-// port only when both minimums are met, never returns more than the output
-// length, and never changes a byte past the output length.
+// The two byte codes for both ports of the pair and a refused port, with
+// every input and output length from 0 to 64, in a buffer of exactly the
+// size the system would allocate: a request touches the port only when both
+// minimums are met, never returns more than the output length, and never
+// changes a byte past the output length.
 TEST(RequestDecoder, EveryCodeWithEveryLengthUpTo64)
 {
-    const CodeMinimum ports[] = {
-        {VYK_IOCTL_READ_BYTE, 2, 1, 1},  {VYK_IOCTL_WRITE_BYTE, 3, 0, 0},  {VYK_IOCTL_READ_WORD, 2, 2, 2},
-        {VYK_IOCTL_WRITE_WORD, 4, 0, 0}, {VYK_IOCTL_READ_DWORD, 4, 4, 4}, {VYK_IOCTL_WRITE_DWORD, 8, 0, 0},
-    };
-    for (uint32_t recordSize : {Narrow, Wide}) {
+    const CodeMinimum bytes[] = {{VYK_IOCTL_READ_BYTE, 2, 1, 1}, {VYK_IOCTL_WRITE_BYTE, 3, 0, 0}};
+    for (uint16_t port : {uint16_t(0x4E), uint16_t(0x4F), uint16_t(0xCF9)}) {
         for (uint32_t in = 0; in <= 64; ++in) {
             for (uint32_t out = 0; out <= 64; ++out) {
                 const uint32_t capacity = std::max(in, out);
-                auto check = [&](uint32_t code, VykStatus expectStatus, uint32_t expectInfo, FakeKernel& k,
-                                 std::vector<uint8_t>& b, const std::vector<uint8_t>& before) {
+                auto run = [&](uint32_t code, VykStatus expectStatus, uint32_t expectInfo, size_t expectAccesses) {
+                    FakeKernel k;
+                    std::vector<uint8_t> b(capacity, 0x5A);
+                    if (capacity >= 1)
+                        b[0] = static_cast<uint8_t>(port);
+                    if (capacity >= 2)
+                        b[1] = static_cast<uint8_t>(port >> 8);
+                    const auto before = b;
                     uint32_t info = 12345;
-                    const VykStatus status = k.Decode(code, b.data(), in, out, recordSize, &info);
-                    SCOPED_TRACE(testing::Message() << std::hex << code << std::dec << " in " << in << " out "
-                                                    << out << " record " << recordSize);
+                    const VykStatus status = k.Decode(code, b.data(), in, out, &info);
+                    SCOPED_TRACE(testing::Message() << std::hex << code << " port " << port << std::dec << " in "
+                                                    << in << " out " << out);
                     EXPECT_EQ(status, expectStatus);
                     EXPECT_EQ(info, expectInfo);
                     EXPECT_LE(info, out);
+                    EXPECT_EQ(k.accesses.size(), expectAccesses);
                     for (uint32_t i = out; i < capacity; ++i)
                         EXPECT_EQ(b[i], before[i]) << "byte " << i;
                 };
-                for (const auto& p : ports) {
-                    FakeKernel k;
-                    std::vector<uint8_t> b(capacity, 0x5A), before = b;
+                for (const auto& p : bytes) {
+                    const bool allowed = port != 0xCF9;
                     const bool served = in >= p.minIn && out >= p.minOut;
-                    check(p.code, VYK_STATUS_SUCCESS, served ? p.returned : 0, k, b, before);
-                    EXPECT_EQ(k.accesses.size(), served ? 1u : 0u);
+                    if (in >= 2 && !allowed)
+                        run(p.code, VYK_STATUS_ACCESS_DENIED, 0, 0);
+                    else
+                        run(p.code, VYK_STATUS_SUCCESS, served ? p.returned : 0, served ? 1 : 0);
                 }
-                {
-                    // Map: a record in and out, else refused before anything opens.
-                    FakeKernel k;
-                    std::vector<uint8_t> b(capacity, 0), before;
-                    const auto rec = recordSize == Narrow ? NarrowRecord(0, 0x100, 0xF0000, 0)
-                                                          : WideRecord(0, 0x100, 0xF0000, 0);
-                    std::memcpy(b.data(), rec.data(), std::min<size_t>(rec.size(), capacity));
-                    before = b;
-                    const bool served = in >= recordSize && out >= recordSize;
-                    check(VYK_IOCTL_MAP_MEMORY, served ? VYK_STATUS_SUCCESS : VYK_STATUS_INVALID_PARAMETER,
-                          served ? recordSize : 0, k, b, before);
-                    EXPECT_EQ(k.openHandles.size(), served ? 1u : 0u);
-                    EXPECT_EQ(k.views.size(), served ? 1u : 0u);
-                    EXPECT_EQ(k.references, 0);
-                }
-                {
-                    // Unmap: a record in, nothing out.
-                    FakeKernel k;
-                    uint64_t handle = 0;
-                    (void)k.Table().openPhysicalMemory(&k, &handle);
-                    k.views[0x20000000] = 0x1000;
-                    std::vector<uint8_t> b(capacity, 0), before;
-                    const auto rec = recordSize == Narrow ? NarrowRecord(uint32_t(handle), 0, 0, 0x20000000)
-                                                          : WideRecord(handle, 0, 0, 0x20000000);
-                    std::memcpy(b.data(), rec.data(), std::min<size_t>(rec.size(), capacity));
-                    before = b;
-                    const bool served = in >= recordSize;
-                    check(VYK_IOCTL_UNMAP_MEMORY, served ? VYK_STATUS_SUCCESS : VYK_STATUS_INVALID_PARAMETER, 0, k,
-                          b, before);
-                    EXPECT_EQ(k.openHandles.empty(), served);
-                    EXPECT_EQ(k.views.empty(), served);
-                }
+                for (uint32_t code : RefusedCodes)
+                    run(code, VYK_STATUS_ACCESS_DENIED, 0, 0);
             }
         }
     }
-}
-
-TEST(RequestDecoder, MapReturnsTheLinearAddressOfTheRequestedByte)
-{
-    for (uint32_t recordSize : {Narrow, Wide}) {
-        FakeKernel k;
-        auto b = recordSize == Narrow ? NarrowRecord(0, 4, 0x000F1234, 0) : WideRecord(0, 4, 0x000F1234, 0);
-        uint32_t info = 0;
-        ASSERT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), recordSize, recordSize, recordSize, &info),
-                  VYK_STATUS_SUCCESS);
-        EXPECT_EQ(info, recordSize);
-        uint64_t section, size, physical, linear;
-        if (recordSize == Narrow) {
-            VykMapRecord32 r;
-            std::memcpy(&r, b.data(), sizeof r);
-            section = r.section, size = r.size, physical = r.physical, linear = r.linear;
-        } else {
-            VykMapRecord64 r;
-            std::memcpy(&r, b.data(), sizeof r);
-            section = r.section, size = r.size, physical = r.physical, linear = r.linear;
-        }
-        // The view starts at the aligned offset 0xF0000; the byte sits 0x1234 in.
-        EXPECT_EQ(linear, 0x10000000u + 0x1234u);
-        EXPECT_EQ(size, 4u);
-        EXPECT_EQ(physical, 0xF1234u);
-        EXPECT_EQ(k.openHandles, std::set<uint64_t>{section});
-        EXPECT_EQ(k.mappedOffsets, std::vector<uint64_t>{0xF1234});
-        EXPECT_EQ(k.views.at(0x10000000), 0x1234u + 4u);
-        EXPECT_EQ(k.references, 0);
-
-        // Unmapping the returned record releases both.
-        ASSERT_EQ(k.Decode(VYK_IOCTL_UNMAP_MEMORY, b.data(), recordSize, 0, recordSize, &info), VYK_STATUS_SUCCESS);
-        EXPECT_TRUE(k.openHandles.empty());
-        EXPECT_TRUE(k.views.empty());
-    }
-}
-
-TEST(RequestDecoder, MapRefusesEmptyAndWrappingRanges)
-{
-    struct Case {
-        uint32_t recordSize;
-        uint64_t physical, size;
-    } cases[] = {
-        {Narrow, 0xF0000, 0},
-        {Narrow, 0xFFFFF000, 0x2000},        // past 4 GiB from a 32-bit address
-        {Narrow, 0xFFFFFFFF, 0xFFFFFFFF},
-        {Wide, 0xF0000, 0},
-        {Wide, 0xFFFFFFFFFFFFF000ull, 0x2000}, // wraps 64 bits
-        {Wide, 1, UINT64_MAX},
-    };
-    for (const auto& c : cases) {
-        FakeKernel k;
-        auto b = c.recordSize == Narrow ? NarrowRecord(0, uint32_t(c.size), uint32_t(c.physical), 0)
-                                        : WideRecord(0, c.size, c.physical, 0);
-        const auto before = b;
-        uint32_t info = 0;
-        EXPECT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), c.recordSize, c.recordSize, c.recordSize, &info),
-                  VYK_STATUS_INVALID_PARAMETER)
-            << std::hex << c.physical << " " << c.size;
-        EXPECT_EQ(info, 0u);
-        EXPECT_EQ(b, before);
-        EXPECT_TRUE(k.openHandles.empty());
-        EXPECT_TRUE(k.closedHandles.empty()); // refused before anything was opened
-    }
-    // The last byte below 4 GiB is still reachable through a narrow record.
-    FakeKernel k;
-    auto b = NarrowRecord(0, 0x1000, 0xFFFFF000, 0);
-    uint32_t info = 0;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), Narrow, Narrow, Narrow, &info), VYK_STATUS_SUCCESS);
-}
-
-TEST(RequestDecoder, LongerRecordsAreBoundedAndShorterOnesRefused)
-{
-    // A wide record's first 16 bytes read as a narrow record would be
-    // garbage: a narrow caller is served from the narrow form only, and a
-    // wide caller's 16-byte record is refused rather than read past.
-    FakeKernel k;
-    auto narrow = NarrowRecord(0, 0x100, 0xF0000, 0);
-    uint32_t info = 0;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, narrow.data(), Narrow, Narrow, Wide, &info),
-              VYK_STATUS_INVALID_PARAMETER);
-    EXPECT_TRUE(k.openHandles.empty());
-
-    // 48 bytes in and out: the record is read from its own bytes; the tail
-    // is neither read nor written, and only the record comes back.
-    std::vector<uint8_t> b(48, 0xEE);
-    const auto wide = WideRecord(0, 0x100, 0xF0000, 0);
-    std::memcpy(b.data(), wide.data(), wide.size());
-    EXPECT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), 48, 48, Wide, &info), VYK_STATUS_SUCCESS);
-    EXPECT_EQ(info, Wide);
-    for (size_t i = Wide; i < b.size(); ++i)
-        EXPECT_EQ(b[i], 0xEE);
-    EXPECT_EQ(k.mappedOffsets, std::vector<uint64_t>{0xF0000});
-}
-
-TEST(RequestDecoder, MapFailuresCloseTheSectionAndKeepNoReference)
-{
-    enum Fail { Open, Reference, Translate, Map, EmptyTranslation };
-    for (Fail f : {Open, Reference, Translate, Map, EmptyTranslation}) {
-        FakeKernel k;
-        VykStatus expect = VYK_STATUS_INVALID_PARAMETER;
-        switch (f) {
-        case Open: k.openStatus = expect = static_cast<VykStatus>(0xC0000022); break;
-        case Reference: k.referenceStatus = expect = static_cast<VykStatus>(0xC0000024); break;
-        case Translate: k.translateFails = true; expect = VYK_STATUS_UNSUCCESSFUL; break;
-        case Map: k.mapStatus = expect = static_cast<VykStatus>(0xC0000018); break;
-        case EmptyTranslation: break;
-        }
-        auto b = NarrowRecord(0, 0x100, 0xF0000, 0);
-        const auto before = b;
-        uint32_t info = 0;
-        VykKernel table = k.Table();
-        if (f == EmptyTranslation) // the end translates below the start
-            table.translateAddress = [](void*, uint64_t physical, uint64_t* t) -> int {
-                *t = physical == 0xF0000 ? 0x5000 : 0x4000;
-                return 1;
-            };
-        VykRequest q{VYK_IOCTL_MAP_MEMORY, b.data(), Narrow, Narrow, Narrow};
-        EXPECT_EQ(VykDecodeRequest(&table, &q, &info), expect) << f;
-        EXPECT_EQ(info, 0u);
-        EXPECT_EQ(b, before);
-        EXPECT_TRUE(k.openHandles.empty()) << f;
-        EXPECT_TRUE(k.views.empty()) << f;
-        EXPECT_EQ(k.references, 0) << f;
-        EXPECT_EQ(k.closedHandles.size(), f == Open ? 0u : 1u) << f;
-    }
-}
-
-TEST(RequestDecoder, NarrowCallerNeverGetsATruncatedAddress)
-{
-    FakeKernel k;
-    k.nextViewBase = 0x1'2000'0000ull; // a view the 32-bit record cannot carry
-    auto b = NarrowRecord(0, 0x100, 0xF0000, 0);
-    const auto before = b;
-    uint32_t info = 0;
-    EXPECT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), Narrow, Narrow, Narrow, &info), VYK_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(b, before);
-    EXPECT_TRUE(k.views.empty());
-    EXPECT_TRUE(k.openHandles.empty());
-}
-
-TEST(RequestDecoder, UnmapClosesTheHandleEvenWhenTheUnmapFails)
-{
-    FakeKernel k;
-    auto b = NarrowRecord(0, 0x100, 0xF0000, 0);
-    uint32_t info = 0;
-    ASSERT_EQ(k.Decode(VYK_IOCTL_MAP_MEMORY, b.data(), Narrow, Narrow, Narrow, &info), VYK_STATUS_SUCCESS);
-    k.unmapStatus = static_cast<VykStatus>(0xC0000019);
-    EXPECT_EQ(k.Decode(VYK_IOCTL_UNMAP_MEMORY, b.data(), Narrow, 0, Narrow, &info), k.unmapStatus);
-    EXPECT_TRUE(k.openHandles.empty());
 }
 
 } // namespace
