@@ -9,6 +9,8 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64 wine wine64 wine32:i386
   xvfb x11-utils imagemagick xxd
+  osslsigncode openssl
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()
