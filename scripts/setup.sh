@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a Debian machine.
+# Installs everything the build and the tests need on a Debian machine, and
+# fetches the Debian kernel the real-kernel test boots under QEMU.
 # Idempotent and without prompts; does nothing when all is there already.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -18,17 +20,32 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
+updated=0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -qq
+  updated=1
+  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  echo "setup: done"
 fi
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-echo "setup: done"
+
+# The kernel of the package linux-image-amd64 depends on, downloaded (not
+# installed: nothing goes to /boot) and its image extracted into
+# build/kernel/boot.
+kernel_dir=build/kernel
+if ! ls "$kernel_dir"/boot/vmlinuz-* >/dev/null 2>&1; then
+  [ "$updated" -eq 1 ] || $sudo apt-get update -qq
+  image=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+  echo "setup: fetching $image into $kernel_dir"
+  rm -rf "$kernel_dir"
+  mkdir -p "$kernel_dir"
+  (cd "$kernel_dir" && apt-get download -qq "$image" 2>/dev/null)
+  dpkg-deb --fsys-tarfile "$kernel_dir"/"$image"_*.deb | tar -x -C "$kernel_dir" ./boot
+  rm -f "$kernel_dir"/*.deb
+fi

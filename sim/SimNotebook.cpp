@@ -510,7 +510,7 @@ void SimNotebook::OutPortByte(uint16_t port, uint16_t data)
     const uint8_t v = static_cast<uint8_t>(data & 0xFF);
     if (s.recording)
         s.traffic.push_back({true, port, v});
-    if (s.settings.faults.noChip)
+    if (s.settings.faults.noChip || s.settings.faults.fixedReadBack >= 0)
         return;
     if (port == IndexPort)
         s.sioIndex = v;
@@ -526,6 +526,8 @@ uint16_t SimNotebook::InPortByte(uint16_t port)
     uint8_t v;
     if (s.settings.faults.noChip) {
         v = 0xFF;
+    } else if (s.settings.faults.fixedReadBack >= 0) {
+        v = static_cast<uint8_t>(s.settings.faults.fixedReadBack);
     } else if (port == DataPort) {
         v = s.DataRead();
     } else if (port == IndexPort) {

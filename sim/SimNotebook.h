@@ -23,6 +23,7 @@ enum class EcMode { Normal, Init, Boot, Flashing };
 struct Faults {
     bool stuckBusy = false;      // PdCommand never returns to 0
     bool noChip = false;         // every port read gives 0xFF, writes go nowhere
+    int fixedReadBack = -1;      // 0..255: no chip either, every port read gives this byte
     int ignoreWritesPort = 0;    // 1 or 2: that controller's flash ignores block writes
     bool corruptReads = false;   // a block read returns corruptAddress's byte inverted
     uint32_t corruptAddress = 0;
