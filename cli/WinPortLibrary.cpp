@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "cli/DriverStartText.h"
 #include "portlib/VykPort32.h"
 
 namespace vyk::cli {
@@ -22,6 +23,31 @@ fs::path ExecutableFolder()
     if (n == 0 || n >= std::size(buffer))
         return {};
     return fs::path(buffer).parent_path();
+}
+
+// The library tried to start its driver while it loaded and says why it
+// failed only on the debugger output; one more start of the service gives
+// the reason here. Empty when the service manager tells nothing.
+std::string DriverNotOpenReason(HMODULE module)
+{
+    using Is64Fn = decltype(&::Is64BitWindows);
+    auto is64 = reinterpret_cast<Is64Fn>(reinterpret_cast<void*>(GetProcAddress(module, "Is64BitWindows")));
+    const std::string name = is64 && is64() ? "vykportx64" : "vykport32";
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return GetLastError() == ERROR_ACCESS_DENIED ? DriverStartProblem(name, ERROR_ACCESS_DENIED) : std::string();
+    DWORD error = 0;
+    if (SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_START)) {
+        if (!StartServiceA(service, 0, nullptr))
+            error = GetLastError();
+        CloseServiceHandle(service);
+    } else {
+        error = GetLastError();
+    }
+    CloseServiceHandle(manager);
+    if (error == 0 || error == ERROR_SERVICE_ALREADY_RUNNING)
+        return {};
+    return DriverStartProblem(name, error);
 }
 
 } // namespace
@@ -107,8 +133,9 @@ std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicit
         return nullptr;
     }
     if (isOpen() == 0) {
-        error = "port library " + path +
-                " loaded but its driver is not open (run as administrator; the driver must be installed and signed)";
+        const std::string reason = DriverNotOpenReason(module);
+        error = "port library " + path + " loaded but its driver is not open: " +
+                (reason.empty() ? "run as administrator; the driver must be installed and signed" : reason);
         return nullptr;
     }
     loadedPath = path;

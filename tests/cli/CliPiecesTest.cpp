@@ -2,6 +2,7 @@
 
 #include "cli/ClockText.h"
 #include "cli/Console.h"
+#include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
 
 using namespace vyk::cli;
@@ -37,4 +38,19 @@ TEST(CliJson, QuotesEveryControlCharacterAndKeepsKeyOrder)
     s.Set("ok", false);
     s.Set("n", 8);
     EXPECT_EQ(s.Text(), R"({"path": "C:\\a \"b\"\n\u0001", "n": 8, "ok": false})");
+}
+
+// The Windows tool's reason for a driver that is not open: a signature
+// refusal (577) must be named as such, not as a missing administrator.
+TEST(CliDriverStart, NamesTheSignatureRefusalAndTheCommonCauses)
+{
+    const std::string signature = DriverStartProblem("vykportx64", 577);
+    EXPECT_NE(signature.find("Windows refused the signature of the driver vykportx64.sys (Windows error 577)"),
+              std::string::npos)
+        << signature;
+    EXPECT_NE(signature.find("test-signing mode"), std::string::npos);
+    EXPECT_EQ(signature.find("administrator"), std::string::npos);
+    EXPECT_NE(DriverStartProblem("vykport32", 5).find("run vykuu as administrator"), std::string::npos);
+    EXPECT_NE(DriverStartProblem("vykport32", 1060).find("is not installed"), std::string::npos);
+    EXPECT_EQ(DriverStartProblem("vykport32", 31), "the driver vykport32 does not start (Windows error 31)");
 }

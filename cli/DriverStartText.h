@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vyk::cli {
+
+// Why the port driver's service did not start, from the Windows error of
+// the start, in words a technician can act on. Portable, so it is tested
+// on the host too.
+std::string DriverStartProblem(const std::string& driverName, uint32_t windowsError);
+
+} // namespace vyk::cli
