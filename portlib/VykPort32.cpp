@@ -144,6 +144,7 @@ constexpr DWORD ErrorInvalidImageHash = 577;
 // refused with full access, 4 start refused with limited access.
 int StartDriverService(const char* name)
 {
+    StartError = 0;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     DWORD serviceAccess = SERVICE_ALL_ACCESS;
     int refused = 3;
