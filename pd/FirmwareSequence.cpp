@@ -1,6 +1,7 @@
 #include "pd/FirmwareSequence.h"
 
 #include "pd/AddressField.h"
+#include "pd/SequenceText.h"
 
 namespace vyk::pd {
 
@@ -25,6 +26,12 @@ void FirmwareSequence::Arm()
 
 void FirmwareSequence::Tick()
 {
+    // Up to the validate a stop is honoured before this tick reaches the EC;
+    // once the validate is out, the reset that follows is the stop's own.
+    if (StopRequested() && state_ >= 1 && state_ <= 8) {
+        StopOnRequest();
+        return;
+    }
     // States that issue a command test the EC once per tick and wait while
     // it is busy; the transfer states and the last one have their own rules.
     const bool guarded = (state_ >= 2 && state_ <= 5) || state_ == 8 || state_ == 9;
@@ -104,6 +111,29 @@ void FirmwareSequence::Refuse(const std::string& line)
     view_.AddLogLine(line + "; PD reset sent to leave flashing mode");
     mailbox_.IssueCommand(CmdResetPd);
     Stop(SequenceOutcome::RangeRefused);
+}
+
+void FirmwareSequence::StopOnRequest()
+{
+    const std::string head = std::string(texts_.name) + ": stopped on request";
+    // Before CmdInit the PD has not been touched: nothing to undo.
+    if (state_ <= 2) {
+        view_.AddLogLine(head + " before the first command, nothing sent");
+        Stop(SequenceOutcome::Stopped);
+        return;
+    }
+    const std::string done = blocksTotal_ == 0 ? std::string(" before the first block")
+                                               : " after " + std::to_string(blocksDone_) + " of " +
+                                                     std::to_string(blocksTotal_) + " blocks";
+    if (!mailbox_.WaitIdle(busyBound_)) {
+        view_.AddLogLine(head + done + ", but the EC stayed busy for " + BoundText(busyBound_) +
+                         ": no validate or reset sent");
+        Stop(SequenceOutcome::EcStayedBusy);
+        return;
+    }
+    view_.AddLogLine(head + done + ", no validate sent, PD reset sent");
+    mailbox_.IssueCommand(CmdResetPd);
+    Stop(SequenceOutcome::Stopped);
 }
 
 void FirmwareSequence::Complete()

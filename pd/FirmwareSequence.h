@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -23,11 +24,20 @@ public:
     uint32_t BlocksDone() const { return blocksDone_; }
     uint32_t BlocksTotal() const { return blocksTotal_; }
 
+    // A stop asked for from outside (a signal, the console closing), read
+    // before each step and between blocks. The block in flight completes; no
+    // further block and no validate is sent; once the EC is idle (a bounded
+    // wait) the PD is reset so it leaves its boot loader, and the sequence
+    // ends as Stopped. Nothing is sent when the stop comes before CmdInit.
+    // The flag may be set from a signal handler and must outlive the runs.
+    void SetStopRequest(const std::atomic<bool>* request) { stopRequest_ = request; }
+
 protected:
     struct Texts {
         const char* started;     // stamped, state 1
         const char* done;        // after the last block, state 8
         const char* completed;   // stamped, state 10
+        const char* name;        // "Flash write", "Read FW": heads the lines telling why it stopped
     };
 
     FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
@@ -57,6 +67,9 @@ protected:
     // State 5 found a range it cannot transfer: logs the line and ends.
     void Refuse(const std::string& line);
     void Stop(SequenceOutcome outcome);
+    bool StopRequested() const { return stopRequest_ && stopRequest_->load(std::memory_order_relaxed); }
+    // Honours a stop request: waits for the block in flight, resets the PD.
+    void StopOnRequest();
 
     Mailbox& mailbox_;
     ImageStore& image_;
@@ -79,6 +92,7 @@ private:
     uint32_t blockHigh_ = 0;   // bits 23..16 of the next block; only the low 8 bits are sent
     uint32_t blockMid_ = 0;    // bits 15..8 of the next block
     SequenceOutcome outcome_ = SequenceOutcome::None;
+    const std::atomic<bool>* stopRequest_ = nullptr;
 };
 
 } // namespace vyk::pd

@@ -9,7 +9,7 @@ namespace vyk::pd {
 FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
                                      SequenceView& view, std::chrono::steady_clock::duration busyBound)
     : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::Timer3,
-                       {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!"})
+                       {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!", "Read FW"})
 {
 }
 

@@ -9,7 +9,7 @@ namespace vyk::pd {
 FlashWriteSequence::FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
                                        SequenceView& view, std::chrono::steady_clock::duration busyBound)
     : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::Timer2,
-                       {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!"})
+                       {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write"})
 {
 }
 
@@ -83,6 +83,11 @@ void FlashWriteSequence::SendBlocks()
             line += BlockSpanText(block, endBlock_) + " not sent, no validate or reset sent";
             view_.AddLogLine(line);
             Stop(SequenceOutcome::EcStayedBusy);
+            return;
+        }
+        // The block before has completed; none follows a stop request.
+        if (StopRequested()) {
+            StopOnRequest();
             return;
         }
         const uint32_t address = NextAddress();

@@ -3,7 +3,8 @@
 
 namespace vyk::pd {
 
-enum class SequenceOutcome { None, Running, Completed, RangeRefused, EcStayedBusy };
+// Stopped: a stop was asked for from outside (see SetStopRequest).
+enum class SequenceOutcome { None, Running, Completed, RangeRefused, EcStayedBusy, Stopped };
 
 // Bound of the in-tick busy spins (before each block written, after each
 // block read requested).

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "Fixture.h"
 #include "pd/AddressField.h"
@@ -259,6 +260,61 @@ TEST_F(Sequences, AStoppedSequenceLeavesFlashGoAsItWas)
     EXPECT_TRUE(f.view.controls);
     EXPECT_FALSE(f.view.flashGo);
     EXPECT_FALSE(f.view.save);
+}
+
+// A stop asked for from outside: the block in flight completes, nothing
+// after it but a reset; before CmdInit nothing at all is sent.
+TEST_F(Sequences, AStopRequestEndsBetweenBlocksWithAResetAndNoValidate)
+{
+    LoadPattern(0x20000);
+    std::atomic<bool> stop{false};
+    f.write.SetStopRequest(&stop);
+    f.read.SetStopRequest(&stop);
+    // A view that asks for the stop while block 0x00C4 is being sent.
+    struct StoppingView : FakeView {
+        std::atomic<bool>* stop = nullptr;
+        void AddLogLine(std::string_view text) override
+        {
+            FakeView::AddLogLine(text);
+            if (text == "FlashAddr = 0x00C400" || text == "ReadAddr = 0x00C200")
+                *stop = true;
+        }
+    } view;
+    view.stop = &stop;
+    vyk::pd::FlashWriteSequence write{f.mailbox, *f.image, f.selection, view, Front::busyBound};
+    write.SetStopRequest(&stop);
+    write.Button2Click();
+    while (write.Running())
+        write.Timer2Timer();
+    EXPECT_EQ(write.Outcome(), SequenceOutcome::Stopped);
+    EXPECT_EQ(write.BlocksDone(), 5u);
+    EXPECT_EQ(view.log.back(), "Flash write: stopped on request after 5 of 319 blocks, no validate sent, PD reset sent");
+    EXPECT_EQ(f.Flash(1, 0xC000, 0xC500), f.Image(0xC000, 0xC500));
+    EXPECT_EQ(f.Flash(1, 0xC500, 0x1FF00), Erased(0x1FF00 - 0xC500));
+    Bytes tail(Commands().end() - 6, Commands().end());
+    EXPECT_EQ(tail, (Bytes{CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdResetPd}));
+    EXPECT_EQ(f.sim.Mode(), vyk::sim::EcMode::Normal);
+    EXPECT_TRUE(view.controls);
+
+    // The read: the request in flight completes, is not fetched, nothing follows.
+    stop = false;
+    vyk::pd::FlashReadSequence read{f.mailbox, *f.image, f.selection, view, Front::busyBound};
+    read.SetStopRequest(&stop);
+    read.Button3Click();
+    while (read.Running())
+        read.Timer3Timer();
+    EXPECT_EQ(read.Outcome(), SequenceOutcome::Stopped);
+    EXPECT_EQ(view.log.back(), "Read FW: stopped on request after 3 of 319 blocks, no validate sent, PD reset sent");
+    EXPECT_EQ(Commands().back(), CmdResetPd);
+    EXPECT_EQ(Commands()[Commands().size() - 2], CmdReadBlock);
+
+    // Asked for before anything was sent: nothing is sent.
+    const size_t sent = Commands().size();
+    f.RunWrite();
+    EXPECT_EQ(f.write.Outcome(), SequenceOutcome::Stopped);
+    EXPECT_EQ(f.view.log.back(), "Flash write: stopped on request before the first command, nothing sent");
+    EXPECT_EQ(Commands().size(), sent);
+    EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
 }
 
 } // namespace
