@@ -125,8 +125,14 @@ struct SimNotebook::State {
     std::vector<uint8_t> commands;
     std::vector<std::string> violations;
 
+    // Block commands received since the folder was opened, and whether the
+    // one in hand waits for the folder's "paused" file to go.
+    int blockCommands = 0;
+    bool paused = false;
+
     // Folder
     std::unique_ptr<SimFolder> folder;
+    std::string settingsText;   // settings.txt as last read or written
     uint32_t dirtyLow = EcRamSize;
     uint32_t dirtyHigh = 0;
 
@@ -159,10 +165,16 @@ struct SimNotebook::State {
         dirtyHigh = 0;
     }
 
+    // Only what changed is rewritten; the file's comments and order stay.
     void SaveState()
     {
-        if (folder)
-            folder->WriteSettings(FormatSettingsText({settings, mode, selectedPort}));
+        if (!folder)
+            return;
+        std::string text = UpdateSettingsText(settingsText, {settings, mode, selectedPort});
+        if (text == settingsText)
+            return;
+        folder->WriteSettings(text);
+        settingsText = std::move(text);
     }
 
     void SetMode(EcMode m)
@@ -178,10 +190,19 @@ struct SimNotebook::State {
     bool Stuck() const { return settings.faults.stuckBusy; }
     bool Timed() const { return settings.busyMicros != 0; }
 
+    // A paused command goes on once the "paused" file has gone.
+    bool Held()
+    {
+        if (paused && folder->HasFile("paused"))
+            return true;
+        paused = false;
+        return false;
+    }
+
     // A timed command finishes whether or not the host looks.
     void Poll()
     {
-        if (pending && !Stuck() && Timed() && std::chrono::steady_clock::now() >= due)
+        if (pending && !Stuck() && Timed() && std::chrono::steady_clock::now() >= due && !Held())
             Complete();
     }
 
@@ -193,7 +214,7 @@ struct SimNotebook::State {
 
     uint8_t ReadCommand()
     {
-        if (!pending || Stuck())
+        if (!pending || Stuck() || Held())
             return ram[RegPdCommand];
         if (Timed())
             return ram[RegPdCommand]; // Poll() has already completed it when due
@@ -230,9 +251,14 @@ struct SimNotebook::State {
         MarkDirty(RegPdCommand);
         busyReadsLeft = settings.busyReads;
         due = std::chrono::steady_clock::now() + std::chrono::microseconds(settings.busyMicros);
+        if ((c == WriteBlock || c == ReadBlock) && folder && settings.pauseAfterBlocks > 0 &&
+            ++blockCommands == settings.pauseAfterBlocks + 1) {
+            folder->MakeSignalFile("paused");
+            paused = true;
+        }
         // Counted in busy tests, time passes only when the host polls; it
         // never polls after these, so they finish at once.
-        if (!Stuck() && !Timed() && (settings.busyReads <= 0 || Unwaited(c)))
+        if (!Stuck() && !Timed() && !paused && (settings.busyReads <= 0 || Unwaited(c)))
             Complete();
         else
             FlushRam();
@@ -452,12 +478,21 @@ SimNotebook::SimNotebook(Settings settings) : s_(std::make_unique<State>())
 
 std::unique_ptr<SimNotebook> SimNotebook::OpenFolder(const std::filesystem::path& dir)
 {
+    return Adopt(std::make_unique<SimFolder>(dir, SimFolder::Mode::Existing));
+}
+
+std::unique_ptr<SimNotebook> SimNotebook::InitFolder(const std::filesystem::path& dir)
+{
+    return Adopt(std::make_unique<SimFolder>(dir, SimFolder::Mode::Init));
+}
+
+std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folder)
+{
     auto nb = std::make_unique<SimNotebook>();
     State& s = *nb->s_;
-    auto folder = std::make_unique<SimFolder>(dir);
 
     SimSettingsFile file{s.settings, EcMode::Normal, 1};
-    const std::string text = folder->ReadSettings();
+    std::string text = folder->ReadSettings();
     const bool haveSettings = std::filesystem::exists(folder->SettingsPath());
     ParseSettingsText(text, folder->SettingsPath().string(), file);
 
@@ -468,8 +503,12 @@ std::unique_ptr<SimNotebook> SimNotebook::OpenFolder(const std::filesystem::path
     s.settings = file.settings;
     s.mode = file.mode;
     s.selectedPort = file.selectedPort;
-    if (!haveSettings)
-        s.SaveState();
+    if (haveSettings) {
+        s.settingsText = std::move(text);
+    } else {
+        s.settingsText = FormatSettingsText(file);
+        s.folder->WriteSettings(s.settingsText);
+    }
 
     for (int i = 0; i < 8; ++i) {
         for (int p = 0; p < 2; ++p) {
@@ -560,6 +599,11 @@ std::string SimNotebook::SettingsText() const
 }
 
 bool SimNotebook::FolderBacked() const { return s_->folder != nullptr; }
+
+MachineIdentity SimNotebook::Identity() const
+{
+    return {"VYK_UU", "Simulated notebook", s_->folder ? s_->folder->Serial() : "SIM-IN-MEMORY"};
+}
 
 static int PortIndex(int port)
 {

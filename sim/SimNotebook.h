@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hw/PortIo.h"
+#include "sim/SimFolder.h"
 
 namespace vyk::sim {
 
@@ -43,6 +44,19 @@ struct Settings {
     int busyReads = 1;
     uint32_t busyMicros = 0;
     Faults faults;
+    // When not 0: after this many block commands of a run the next one
+    // stays busy while the file "paused" is in the folder (the EC makes it
+    // as it pauses; delete it to go on). Lets a test act at a chosen block.
+    int pauseAfterBlocks = 0;
+    // The notebook's power as a tool reads it before flashing.
+    bool acOnline = true;
+    int batteryPercent = 100;
+};
+
+// Who the simulated notebook says it is, as a real one says in its
+// firmware's SMBIOS tables.
+struct MachineIdentity {
+    std::string vendor, product, serial;
 };
 
 struct PortOp {
@@ -70,7 +84,13 @@ public:
     // (65,536 bytes) and settings.txt. Changes reach the files as they
     // happen, never as a half-written file. Throws std::runtime_error
     // with a clear message when the folder or a file is unusable.
+    // The folder must exist and be a notebook folder or empty; it is locked
+    // until the notebook is destroyed (PortFailure, or FolderInUse, when it
+    // cannot be used).
     static std::unique_ptr<SimNotebook> OpenFolder(const std::filesystem::path& dir);
+    // A fresh notebook: the folder is made when missing, the notebook's
+    // files are made anew; anything else in the folder is refused.
+    static std::unique_ptr<SimNotebook> InitFolder(const std::filesystem::path& dir);
     ~SimNotebook() override;
 
     SimNotebook(const SimNotebook&) = delete;
@@ -89,6 +109,8 @@ public:
     // settings.txt as it would be written now.
     std::string SettingsText() const;
     bool FolderBacked() const;
+    // Vendor and product are fixed; the serial is the folder's own.
+    MachineIdentity Identity() const;
 
     // port is 1 or 2.
     std::span<const uint8_t> Flash(int port) const;
@@ -110,6 +132,7 @@ public:
     void ClearRecords();
 
 private:
+    static std::unique_ptr<SimNotebook> Adopt(std::unique_ptr<SimFolder> folder);
     struct State;
     std::unique_ptr<State> s_;
 };

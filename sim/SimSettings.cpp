@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 #include <set>
+#include <utility>
+#include <vector>
 #include <stdexcept>
 
 namespace vyk::sim {
@@ -180,46 +182,141 @@ void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_
         if (!ParseUnsigned(value, 2, n) || n == 0)
             Bad(where, key, value, "1 or 2");
         file.selectedPort = static_cast<int>(n);
+    } else if (key == "pause_after_blocks") {
+        if (!ParseUnsigned(value, 1000000, n))
+            Bad(where, key, value, "a number of block commands, 0..1000000 (0: never pause)");
+        s.pauseAfterBlocks = static_cast<int>(n);
+    } else if (key == "ac_online") {
+        s.acOnline = ParseBool(key, value, where);
+    } else if (key == "battery_percent") {
+        if (!ParseUnsigned(value, 100, n))
+            Bad(where, key, value, "a charge in percent, 0..100");
+        s.batteryPercent = static_cast<int>(n);
     } else {
         throw std::runtime_error(where + ": unknown key \"" + std::string(key) +
                                  "\" (known: port1_version, port2_version, busy_reads, "
                                  "busy_micros, stuck_busy, no_chip, ignore_writes_port, "
-                                 "corrupt_reads, corrupt_address, mode, selected_port)");
+                                 "corrupt_reads, corrupt_address, pause_after_blocks, ac_online, "
+                                 "battery_percent, mode, selected_port)");
     }
 }
 
-std::string FormatSettingsText(const SimSettingsFile& file)
+namespace {
+
+// Every key with its value as settings.txt shows it, in the file's order.
+std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettingsFile& file)
 {
     const Settings& s = file.settings;
     char addr[16];
     std::snprintf(addr, sizeof addr, "0x%06X", static_cast<unsigned>(s.faults.corruptAddress));
+    return {
+        {"port1_version", Hex8(s.version[0])},
+        {"port2_version", Hex8(s.version[1])},
+        {"busy_reads", std::to_string(s.busyReads)},
+        {"busy_micros", std::to_string(s.busyMicros)},
+        {"stuck_busy", YesNo(s.faults.stuckBusy)},
+        {"no_chip", YesNo(s.faults.noChip)},
+        {"ignore_writes_port", std::to_string(s.faults.ignoreWritesPort)},
+        {"corrupt_reads", YesNo(s.faults.corruptReads)},
+        {"corrupt_address", addr},
+        {"pause_after_blocks", std::to_string(s.pauseAfterBlocks)},
+        {"ac_online", YesNo(s.acOnline)},
+        {"battery_percent", std::to_string(s.batteryPercent)},
+        {"mode", EcModeName(file.mode)},
+        {"selected_port", std::to_string(file.selectedPort)},
+    };
+}
+
+// The comment block written above a key in a fresh file.
+const char* CommentBefore(const std::string& key)
+{
+    if (key == "port1_version")
+        return "# Simulated notebook: settings and the EC state that outlives a run.\n"
+               "# One \"key = value\" per line; '#' starts a comment.\n"
+               "\n"
+               "# Version bytes the EC shows at 0xD220 (port 1) and 0xD240 (port 2), hexadecimal.\n";
+    if (key == "busy_reads")
+        return "\n# How long PdCommand stays busy after a command: this many busy tests read it\n"
+               "# non-zero; or, when busy_micros is not 0, that many microseconds.\n";
+    if (key == "stuck_busy")
+        return "\n# Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n"
+               "# gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n"
+               "# corrupt_reads: a block read returns the byte at corrupt_address inverted.\n";
+    if (key == "pause_after_blocks")
+        return "\n# When not 0: after this many block commands of a run the next one stays busy\n"
+               "# while the file \"paused\" is in this folder (the EC makes it; delete it to go on).\n";
+    if (key == "ac_online")
+        return "\n# The notebook's power: on its charger (yes/no), and its battery's charge in percent.\n";
+    if (key == "mode")
+        return "\n# EC state, kept up to date by the simulator: normal, init, boot or flashing;\n"
+               "# the PD port the last selection named.\n";
+    return "";
+}
+
+} // namespace
+
+std::string FormatSettingsText(const SimSettingsFile& file)
+{
     std::string t;
-    t += "# Simulated notebook: settings and the EC state that outlives a run.\n";
-    t += "# One \"key = value\" per line; '#' starts a comment.\n";
-    t += "\n";
-    t += "# Version bytes the EC shows at 0xD220 (port 1) and 0xD240 (port 2), hexadecimal.\n";
-    t += "port1_version = " + Hex8(s.version[0]) + "\n";
-    t += "port2_version = " + Hex8(s.version[1]) + "\n";
-    t += "\n";
-    t += "# How long PdCommand stays busy after a command: this many busy tests read it\n";
-    t += "# non-zero; or, when busy_micros is not 0, that many microseconds.\n";
-    t += "busy_reads = " + std::to_string(s.busyReads) + "\n";
-    t += "busy_micros = " + std::to_string(s.busyMicros) + "\n";
-    t += "\n";
-    t += "# Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n";
-    t += "# gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n";
-    t += "# corrupt_reads: a block read returns the byte at corrupt_address inverted.\n";
-    t += "stuck_busy = " + std::string(YesNo(s.faults.stuckBusy)) + "\n";
-    t += "no_chip = " + std::string(YesNo(s.faults.noChip)) + "\n";
-    t += "ignore_writes_port = " + std::to_string(s.faults.ignoreWritesPort) + "\n";
-    t += "corrupt_reads = " + std::string(YesNo(s.faults.corruptReads)) + "\n";
-    t += "corrupt_address = " + std::string(addr) + "\n";
-    t += "\n";
-    t += "# EC state, kept up to date by the simulator: normal, init, boot or flashing;\n";
-    t += "# the PD port the last selection named.\n";
-    t += "mode = " + std::string(EcModeName(file.mode)) + "\n";
-    t += "selected_port = " + std::to_string(file.selectedPort) + "\n";
+    for (const auto& [key, value] : SettingValues(file)) {
+        t += CommentBefore(key);
+        t += key + " = " + value + "\n";
+    }
     return t;
+}
+
+std::string UpdateSettingsText(std::string_view text, const SimSettingsFile& file)
+{
+    const auto values = SettingValues(file);
+    const auto defaults = SettingValues(SimSettingsFile{});
+    std::vector<bool> seen(values.size(), false);
+    std::string out;
+    out.reserve(text.size() + 64);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        const size_t lineEnd = nl == std::string_view::npos ? text.size() : nl;
+        std::string_view line = text.substr(pos, lineEnd - pos);
+        const size_t lineStart = out.size();
+        out.append(line);
+        if (nl != std::string_view::npos)
+            out += '\n';
+        pos = lineEnd + (nl == std::string_view::npos ? 0 : 1);
+
+        // Where the key and the value sit in this line, as the parse reads it.
+        size_t body = 0;
+        if (lineStart == 0 && line.substr(0, 3) == "\xEF\xBB\xBF")
+            body = 3;
+        const size_t hash = line.find('#');
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos || (hash != std::string_view::npos && hash < eq))
+            continue;
+        const std::string key(Trim(line.substr(body, eq - body)));
+        size_t valueFrom = eq + 1;
+        size_t valueTo = hash == std::string_view::npos ? line.size() : hash;
+        while (valueFrom < valueTo && std::isspace(static_cast<unsigned char>(line[valueFrom])))
+            ++valueFrom;
+        while (valueTo > valueFrom && std::isspace(static_cast<unsigned char>(line[valueTo - 1])))
+            --valueTo;
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (values[i].first != key)
+                continue;
+            seen[i] = true;
+            // Written another way but meaning the same ("0x10", "YES"): left alone.
+            SimSettingsFile old = file;
+            ApplySettingValue(old, key, line.substr(valueFrom, valueTo - valueFrom), "settings");
+            if (SettingValues(old)[i].second != values[i].second)
+                out.replace(lineStart + valueFrom, valueTo - valueFrom, values[i].second);
+        }
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (seen[i] || values[i].second == defaults[i].second)
+            continue;
+        if (!out.empty() && out.back() != '\n')
+            out += '\n';
+        out += values[i].first + " = " + values[i].second + "\n";
+    }
+    return out;
 }
 
 void ParseSettingsText(std::string_view text, const std::string& fileName, SimSettingsFile& out)

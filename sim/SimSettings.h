@@ -17,6 +17,12 @@ struct SimSettingsFile {
 // The commented key = value text of settings.txt.
 std::string FormatSettingsText(const SimSettingsFile& file);
 
+// `text` (a settings.txt as found) brought up to `file`: a line whose value
+// differs gets the new value in place, its spacing and comment kept; keys
+// the text lacks are appended when they differ from their default; every
+// other byte stays as it was. `text` must parse.
+std::string UpdateSettingsText(std::string_view text, const SimSettingsFile& file);
+
 // Parses settings.txt; keys left out keep their current value in `out`.
 // Throws std::runtime_error naming the file, the line and the key.
 void ParseSettingsText(std::string_view text, const std::string& fileName, SimSettingsFile& out);

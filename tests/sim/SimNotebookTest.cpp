@@ -83,6 +83,7 @@ protected:
         dir = fs::temp_directory_path() /
               ("vyk-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir);
+        fs::create_directories(dir);   // an empty folder becomes a notebook when opened
     }
     void TearDown() override { fs::remove_all(dir); }
     fs::path dir;
@@ -327,8 +328,8 @@ TEST_F(TempDir, FolderIsCreatedWholeAndSharedAcrossInstances)
         EXPECT_EQ(FileBytes(dir / "ecram.bin")[0xD212], 1);
         EXPECT_EQ(fs::file_size(dir / "port2.bin"), 0x40000u);
     }
-    // No temporary files left behind.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+    // No temporary files left behind: the four files and the marker.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
 
     auto sim = SimNotebook::OpenFolder(dir);
     EXPECT_EQ(sim->SelectedPort(), 2);
@@ -397,8 +398,8 @@ TEST_F(TempDir, SettingsRoundTripThroughTheFile)
 
 TEST_F(TempDir, BadFilesGiveAClearErrorNamingFileLineAndKey)
 {
+    SimNotebook::OpenFolder(dir);
     auto expectError = [&](const std::string& settings, std::initializer_list<const char*> parts) {
-        fs::create_directories(dir);
         std::ofstream(dir / "settings.txt") << settings;
         try {
             SimNotebook::OpenFolder(dir);
@@ -425,4 +426,93 @@ TEST_F(TempDir, BadFilesGiveAClearErrorNamingFileLineAndKey)
         EXPECT_NE(std::string(e.what()).find("ecram.bin"), std::string::npos) << e.what();
     }
     EXPECT_EQ(fs::file_size(dir / "ecram.bin"), 5u); // left as it was
+}
+
+// Only init makes a folder; a folder that holds anything but a notebook is
+// refused, untouched; a notebook folder is marked and carries its serial.
+TEST_F(TempDir, OnlyInitMakesAFolderAndOtherFoldersAreRefused)
+{
+    const fs::path missing = dir / "a" / "b";
+    EXPECT_THROW(SimNotebook::OpenFolder(missing), vyk::PortFailure);
+    EXPECT_FALSE(fs::exists(dir / "a"));
+
+    const fs::path other = dir / "other";
+    fs::create_directories(other);
+    std::ofstream(other / "notes.txt") << "mine";
+    for (auto open : {&SimNotebook::OpenFolder, &SimNotebook::InitFolder}) {
+        try {
+            open(other);
+            ADD_FAILURE() << "a folder of other files was taken";
+        } catch (const vyk::PortFailure& e) {
+            EXPECT_NE(std::string(e.what()).find("notes.txt"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(other), fs::directory_iterator()), 1);
+
+    std::string serial;
+    {
+        auto sim = SimNotebook::InitFolder(missing);
+        serial = sim->Identity().serial;
+        EXPECT_EQ(serial.rfind("SIM-", 0), 0u) << serial;
+        EXPECT_EQ(serial.size(), 12u);
+    }
+    // A notebook keeps its serial; files of the user's beside it are left alone by init.
+    std::ofstream(missing / "image.bin") << "x";
+    EXPECT_EQ(SimNotebook::InitFolder(missing)->Identity().serial, serial);
+    EXPECT_TRUE(fs::exists(missing / "image.bin"));
+    EXPECT_EQ(SimNotebook::OpenFolder(missing)->Identity().serial, serial);
+}
+
+// Whoever has the folder open holds it: a second user is refused until the
+// first has gone; the marker (the lock's file) is never removed.
+TEST_F(TempDir, OneUserOfAFolderAtATime)
+{
+    auto first = SimNotebook::OpenFolder(dir);
+    EXPECT_THROW(SimNotebook::OpenFolder(dir), vyk::sim::FolderInUse);
+    EXPECT_THROW(SimNotebook::InitFolder(dir), vyk::sim::FolderInUse);
+    first.reset();
+    EXPECT_TRUE(fs::exists(dir / vyk::sim::SimFolder::MarkerName));
+    EXPECT_NO_THROW(SimNotebook::OpenFolder(dir));
+}
+
+// A hand-written settings.txt keeps its comments, order, spelling and line
+// ends; only the values that change are replaced, in place.
+TEST_F(TempDir, SettingsChangesKeepTheFilesCommentsAndOrder)
+{
+    SimNotebook::OpenFolder(dir);
+    const std::string mine = "# my notebook\r\nmode=normal\r\nbusy_reads = 0x0   # instant\r\nstuck_busy = NO\r\n";
+    std::ofstream(dir / "settings.txt", std::ios::binary) << mine;
+    {
+        auto sim = SimNotebook::OpenFolder(dir);
+        EXPECT_EQ(FileBytes(dir / "settings.txt"), std::vector<uint8_t>(mine.begin(), mine.end()));
+        sim->ApplySetting("busy_reads", "2");
+        sim->ApplySetting("battery_percent", "20");
+        Host h(*sim);
+        h.EnterFlashing();
+    }
+    const std::string want = "# my notebook\r\nmode=flashing\r\nbusy_reads = 2   # instant\r\nstuck_busy = NO\r\n"
+                             "battery_percent = 20\n";
+    EXPECT_EQ(FileBytes(dir / "settings.txt"), std::vector<uint8_t>(want.begin(), want.end()));
+}
+
+// pause_after_blocks: the next block command stays busy while "paused" is
+// in the folder, then completes as usual.
+TEST_F(TempDir, APauseHoldsTheNextBlockUntilItsFileGoes)
+{
+    auto sim = SimNotebook::OpenFolder(dir);
+    sim->GetSettings().pauseAfterBlocks = 2;
+    Host h(*sim);
+    h.EnterFlashing();
+    h.Write(0x00C0, 0x11);
+    h.Write(0x00C1, 0x22);
+    std::vector<uint8_t> data(256, 0x33);
+    h.mb.WriteBlock(0x00C2, data.data());
+    EXPECT_FALSE(h.mb.WaitIdle(30ms));
+    EXPECT_TRUE(fs::exists(dir / "paused"));
+    EXPECT_EQ(sim->Flash(1)[0xC200], 0xFF);
+    fs::remove(dir / "paused");
+    EXPECT_TRUE(h.mb.WaitIdle(1s));
+    EXPECT_EQ(sim->Flash(1)[0xC200], 0x33);
+    h.Write(0x00C3, 0x44);   // one pause per run
+    EXPECT_TRUE(sim->Violations().empty());
 }
