@@ -72,7 +72,7 @@ int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summa
     summary.Set("start", options.startText);
     summary.Set("end", options.endText);
     for (const auto* text : {&options.startText, &options.endText}) {
-        const std::string problem = AddressTextProblem(*text);
+        const std::string problem = pd::AddressTextProblem(*text);
         if (!problem.empty())
             return Fail(console, summary, ExitUsage, problem);
     }
@@ -260,25 +260,6 @@ std::string TempNameBeside(const std::string& path)
 }
 
 } // namespace
-
-std::string AddressTextProblem(const std::string& text)
-{
-    const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
-    if (text.empty())
-        return "address is empty" + hint;
-    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return "address " + text + ": leave out the 0x, the address is always hexadecimal" + hint;
-    if (text.size() > 6)
-        return "address " + text + " has more than six digits" + hint;
-    for (const char c : text) {
-        if (c >= 'a' && c <= 'f')
-            return "address " + text + ": lowercase digits end the number where the window reads it (it would read " +
-                   Hex(pd::ReadAddressField(text), 6) + ")" + hint;
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return "address " + text + " is not hexadecimal" + hint;
-    }
-    return {};
-}
 
 int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary)
 {

@@ -50,8 +50,4 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
 int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary);
 int RunVersion(const CommonOptions& common, const VersionOptions& options, Console& console, JsonSummary& summary);
 
-// Empty when the address text reads the same to the window's field parse
-// as to a person; otherwise why it is refused.
-std::string AddressTextProblem(const std::string& text);
-
 } // namespace vyk::cli

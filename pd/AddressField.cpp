@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "pd/HexText.h"
+
 namespace vyk::pd {
 
 uint32_t ParseHexText(const char* text, int count)
@@ -28,6 +30,26 @@ uint32_t ReadAddressField(std::string_view fieldText)
     std::memcpy(messageText, fieldText.data(), n);
     messageText[n] = '\0';
     return ParseHexText(messageText, 6);
+}
+
+std::string AddressTextProblem(std::string_view typed)
+{
+    const std::string text(typed);
+    const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
+    if (text.empty())
+        return "address is empty" + hint;
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return "address " + text + ": leave out the 0x, the address is always hexadecimal" + hint;
+    if (text.size() > 6)
+        return "address " + text + " has more than six digits" + hint;
+    for (const char c : text) {
+        if (c >= 'a' && c <= 'f')
+            return "address " + text + ": lowercase digits end the number where the window reads it (it would read 0x" +
+                   HexDigits(ReadAddressField(text), 6) + ")" + hint;
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return "address " + text + " is not hexadecimal" + hint;
+    }
+    return {};
 }
 
 } // namespace vyk::pd

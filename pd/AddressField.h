@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vyk::pd {
@@ -12,6 +13,11 @@ uint32_t ParseHexText(const char* text, int count);
 // Copies the field's text into a 256-byte message buffer (cut at 255
 // characters) and parses its first six characters.
 uint32_t ReadAddressField(std::string_view fieldText);
+
+// Empty when the text reads the same to the field parse above as to a
+// person; otherwise why it would be misread (lowercase digits, a 0x, more
+// than six digits). For typed addresses: the tool's options, vyksimctl.
+std::string AddressTextProblem(std::string_view text);
 
 // The block number (address bits 23..8) of an address.
 inline constexpr uint32_t BlockOf(uint32_t address) { return (address >> 8) & 0xFFFF; }

@@ -1,13 +1,9 @@
-// vyksimctl: prepares and inspects a simulated notebook folder.
-//
-//   vyksimctl init DIR                       defaults: erased flash, zeroed EC RAM
-//   vyksimctl set DIR key=value...           change settings.txt
-//   vyksimctl show DIR                       mode, selected port, versions, settings
-//   vyksimctl dump DIR PORT OFFSET LEN FILE  flash bytes into FILE ("-": hex on stdout)
-//
-// Exit codes: 0 done, 1 the folder or a value was unusable, 2 bad usage.
+// vyksimctl: prepares and inspects a simulated notebook folder. Only init
+// creates a folder; every command locks the folder while it works, so a
+// change made while another program uses the notebook is refused, not lost.
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "hw/ProjectVersion.h"
+#include "pd/AddressField.h"
+#include "sim/SimFolder.h"
 #include "sim/SimNotebook.h"
 
 namespace fs = std::filesystem;
@@ -22,44 +21,87 @@ using vyk::sim::SimNotebook;
 
 namespace {
 
-const char* Usage =
-    "usage: vyksimctl init DIR\n"
-    "       vyksimctl set DIR key=value...\n"
-    "       vyksimctl show DIR\n"
-    "       vyksimctl dump DIR PORT OFFSET LEN OUTFILE   (OUTFILE - prints hex)\n";
+enum Exit { Done = 0, Unusable = 1, UsageExit = 2, InUse = 3 };
+
+const char* const Help =
+    "Usage: vyksimctl COMMAND DIR [ARGUMENTS]\n"
+    "Prepares and inspects a simulated notebook folder: the EC, its two PD\n"
+    "controllers and their flash, as vykuu --sim and VYK_UU.exe under Wine use it.\n"
+    "\n"
+    "Commands:\n"
+    "  init DIR                     make a fresh notebook in DIR (made when missing)\n"
+    "  set DIR KEY=VALUE...         change settings; comments and order are kept\n"
+    "  show DIR                     the EC's state and the settings\n"
+    "  dump DIR PORT START LEN OUT  LEN flash bytes of PORT (1 or 2) from START\n"
+    "                               into the file OUT (\"-\": hexadecimal on stdout)\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help; COMMAND --help shows that command's\n"
+    "  --version      show the version\n"
+    "\n"
+    "START and LEN are read as vykuu reads addresses: 1 to 6 uppercase\n"
+    "hexadecimal digits without 0x (00C000, 100).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the folder or a value is unusable\n"
+    "  2  usage error\n"
+    "  3  the folder is in use by another program\n";
+
+struct CommandHelp {
+    const char* name;
+    int arguments;   // after DIR; -1: one or more
+    const char* text;
+};
+
+const CommandHelp Commands[] = {
+    {"init", 0,
+     "Usage: vyksimctl init DIR\n"
+     "Makes a fresh notebook in DIR: erased flash, zeroed EC RAM, default settings.\n"
+     "DIR is made when missing. A notebook's files in it are made anew; a folder\n"
+     "that holds other files and is no notebook is refused.\n"},
+    {"set", -1,
+     "Usage: vyksimctl set DIR KEY=VALUE...\n"
+     "Changes settings in DIR/settings.txt; the file's comments and order are kept.\n"
+     "Keys: port1_version, port2_version, busy_reads, busy_micros, stuck_busy,\n"
+     "no_chip, ignore_writes_port, corrupt_reads, corrupt_address,\n"
+     "pause_after_blocks, ac_online, battery_percent, mode, selected_port.\n"},
+    {"show", 0,
+     "Usage: vyksimctl show DIR\n"
+     "Prints PdCommand, the EC's mode and selected port, the serial number and\n"
+     "the settings.\n"},
+    {"dump", 4,
+     "Usage: vyksimctl dump DIR PORT START LEN OUT\n"
+     "Writes LEN bytes of PORT's flash (1 or 2) from flash address START into the\n"
+     "file OUT, or as hexadecimal lines on stdout when OUT is \"-\". START and LEN are\n"
+     "1 to 6 uppercase hexadecimal digits without 0x, as vykuu reads addresses.\n"},
+};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-unsigned long Number(const std::string& text, const char* what, unsigned long max)
+bool IsHelp(std::string_view arg) { return arg == "-h" || arg == "--help" || arg == "help"; }
+
+// A number as vykuu reads an address.
+uint32_t Hex(const std::string& text, const char* what)
 {
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || text[0] == '-' || v > max)
-        throw UsageError(std::string("bad ") + what + " \"" + text + "\"");
-    return v;
+    const std::string problem = vyk::pd::AddressTextProblem(text);
+    if (!problem.empty())
+        throw UsageError(std::string(what) + ": " + problem);
+    return vyk::pd::ReadAddressField(text);
 }
 
 int Init(const fs::path& dir)
 {
-    // Start from a known state: the four files are made anew, nothing else
-    // in the folder is touched.
-    for (const char* name : {"port1.bin", "port2.bin", "ecram.bin", "settings.txt"}) {
-        std::error_code ec;
-        fs::remove(dir / name, ec);
-        if (ec)
-            throw std::runtime_error("cannot remove " + (dir / name).string() + ": " + ec.message());
-    }
-    SimNotebook::OpenFolder(dir);
+    SimNotebook::InitFolder(dir);
     std::cout << "initialised " << dir.string() << "\n";
-    return 0;
+    return Done;
 }
 
 int Set(const fs::path& dir, int argc, char** argv)
 {
-    if (argc == 0)
-        throw UsageError("set needs at least one key=value");
+    // All values are checked before anything is written.
     auto nb = SimNotebook::OpenFolder(dir);
     for (int i = 0; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -69,13 +111,14 @@ int Set(const fs::path& dir, int argc, char** argv)
         nb->ApplySetting(arg.substr(0, eq), arg.substr(eq + 1));
     }
     nb->SaveSettings();
-    return 0;
+    return Done;
 }
 
 int Show(const fs::path& dir)
 {
     auto nb = SimNotebook::OpenFolder(dir);
     std::cout << "folder: " << dir.string() << "\n";
+    std::cout << "serial: " << nb->Identity().serial << "\n";
     char buf[64];
     std::snprintf(buf, sizeof buf, "PdCommand: 0x%02X\n", nb->EcRamByte(0xD213));
     std::cout << buf;
@@ -90,38 +133,86 @@ int Show(const fs::path& dir)
             std::cout << line << "\n";
         pos = nl + 1;
     }
-    return 0;
+    return Done;
 }
 
 int Dump(const fs::path& dir, char** argv)
 {
-    const int port = static_cast<int>(Number(argv[0], "PORT (1 or 2)", 2));
-    if (port == 0)
-        throw UsageError("bad PORT (1 or 2)");
-    const unsigned long offset = Number(argv[1], "OFFSET", vyk::sim::FlashSize);
-    const unsigned long len = Number(argv[2], "LEN", vyk::sim::FlashSize - offset);
+    const std::string portText = argv[0];
+    if (portText != "1" && portText != "2")
+        throw UsageError("PORT \"" + portText + "\": give 1 or 2");
+    const int port = portText[0] - '0';
+    const uint32_t start = Hex(argv[1], "START");
+    const uint32_t length = Hex(argv[2], "LEN");
+    if (length == 0 || start >= vyk::sim::FlashSize || length > vyk::sim::FlashSize - start)
+        throw UsageError("START " + std::string(argv[1]) + " and LEN " + argv[2] +
+                         " do not lie within the 040000-byte flash");
     const std::string out = argv[3];
     auto nb = SimNotebook::OpenFolder(dir);
-    const auto bytes = nb->Flash(port).subspan(offset, len);
+    const auto bytes = nb->Flash(port).subspan(start, length);
     if (out == "-") {
         char buf[16];
         for (size_t i = 0; i < bytes.size(); ++i) {
             if (i % 16 == 0) {
-                std::snprintf(buf, sizeof buf, "%s%06lX:", i ? "\n" : "", offset + i);
+                std::snprintf(buf, sizeof buf, "%s%06lX:", i ? "\n" : "", static_cast<unsigned long>(start + i));
                 std::cout << buf;
             }
             std::snprintf(buf, sizeof buf, " %02X", bytes[i]);
             std::cout << buf;
         }
         std::cout << "\n";
-        return 0;
+        return Done;
     }
     std::ofstream f(out, std::ios::binary | std::ios::trunc);
+    if (!f)
+        throw std::runtime_error("cannot create " + out + ": " + std::strerror(errno));
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     f.close();
     if (!f)
-        throw std::runtime_error("cannot write " + out);
-    return 0;
+        throw std::runtime_error("cannot write " + out + ": " + std::strerror(errno));
+    return Done;
+}
+
+int Run(int argc, char** argv)
+{
+    if (argc < 2)
+        throw UsageError("missing command");
+    const std::string cmd = argv[1];
+    if (IsHelp(cmd)) {
+        std::cout << Help;
+        return Done;
+    }
+    if (cmd == "--version") {
+        std::cout << "vyksimctl " << vyk::ProjectVersion << "\n";
+        return Done;
+    }
+    const CommandHelp* command = nullptr;
+    for (const auto& c : Commands)
+        if (cmd == c.name)
+            command = &c;
+    if (!command)
+        throw UsageError("unknown command \"" + cmd + "\"");
+    // Asked for help anywhere: nothing else is done, no folder is touched.
+    for (int i = 2; i < argc; ++i) {
+        if (IsHelp(argv[i])) {
+            std::cout << command->text;
+            return Done;
+        }
+    }
+    const int given = argc - 3;
+    if (argc < 3 || (command->arguments >= 0 && given != command->arguments) ||
+        (command->arguments < 0 && given < 1))
+        throw UsageError(std::string("wrong number of arguments for ") + command->name + "\n" + command->text);
+    const fs::path dir = argv[2];
+    if (dir.empty())
+        throw UsageError("the folder is empty");
+    if (cmd == "init")
+        return Init(dir);
+    if (cmd == "set")
+        return Set(dir, given, argv + 3);
+    if (cmd == "show")
+        return Show(dir);
+    return Dump(dir, argv + 3);
 }
 
 } // namespace
@@ -129,24 +220,15 @@ int Dump(const fs::path& dir, char** argv)
 int main(int argc, char** argv)
 {
     try {
-        if (argc < 3)
-            throw UsageError("missing command or folder");
-        const std::string cmd = argv[1];
-        const fs::path dir = argv[2];
-        if (cmd == "init" && argc == 3)
-            return Init(dir);
-        if (cmd == "set")
-            return Set(dir, argc - 3, argv + 3);
-        if (cmd == "show" && argc == 3)
-            return Show(dir);
-        if (cmd == "dump" && argc == 7)
-            return Dump(dir, argv + 3);
-        throw UsageError("unknown command or wrong number of arguments");
+        return Run(argc, argv);
     } catch (const UsageError& e) {
-        std::cerr << "vyksimctl: " << e.what() << "\n" << Usage;
-        return 2;
+        std::cerr << "vyksimctl: " << e.what() << "\n(vyksimctl --help shows the commands)\n";
+        return UsageExit;
+    } catch (const vyk::sim::FolderInUse& e) {
+        std::cerr << "vyksimctl: " << e.what() << "\n";
+        return InUse;
     } catch (const std::exception& e) {
         std::cerr << "vyksimctl: " << e.what() << "\n";
-        return 1;
+        return Unusable;
     }
 }
