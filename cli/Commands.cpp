@@ -1,20 +1,18 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "cli/ConsoleView.h"
+#include "cli/Interrupt.h"
+#include "cli/OutputFile.h"
 #include "hw/EcRam.h"
 #include "pd/AddressField.h"
 #include "pd/FlashReadSequence.h"
@@ -58,10 +56,19 @@ int Fail(Console& console, JsonSummary& summary, int code, const std::string& me
     return code;
 }
 
+int Interrupted(Console& console, JsonSummary& summary, const std::string& message)
+{
+    summary.Set("interrupted", true);
+    summary.Set("signal", StopCause());
+    return Fail(console, summary, ExitInterrupted, message);
+}
+
 struct Range {
     uint32_t start = 0, end = 0;
     uint32_t startBlock = 0, endBlock = 0;
     uint32_t Blocks() const { return endBlock - startBlock; }
+    uint32_t FirstAddress() const { return startBlock << 8; }
+    uint32_t EndAddress() const { return endBlock << 8; }
 };
 
 // The same parse as the window's fields; the text is refused beforehand
@@ -144,6 +151,7 @@ std::string WaitText(bool flash, int state, uint32_t blocksDone)
 struct DriveEnd {
     bool stalled = false;
     int state = 0;
+    int lastState = 0;   // the state of the tick that ended the sequence
 };
 
 // Ticks a sequence with no pacing until it stops. A tick whose busy test
@@ -157,8 +165,11 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
     uint32_t lastDone = sequence.BlocksDone();
     Clock::time_point since = Clock::now();
     while (sequence.Running()) {
+        const int before = (sequence.*state)();
         (sequence.*tick)();
         progress();
+        if (!sequence.Running())
+            return {false, 0, before};
         const int nowState = (sequence.*state)();
         const uint32_t nowDone = sequence.BlocksDone();
         if (nowState != lastState || nowDone != lastDone) {
@@ -166,33 +177,43 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
             lastDone = nowDone;
             since = Clock::now();
         } else if (Clock::now() - since > limit) {
-            return {true, nowState};
+            return {true, nowState, nowState};
         }
     }
     return {};
 }
 
+// One run of a sequence: who it is in messages, and what a stop leaves.
+struct Phase {
+    const char* who;         // "flash write", "read", "verify", "backup"
+    bool flash;              // the write sequence
+    const char* afterStop;   // appended to the interruption message
+};
+
 // Runs one sequence to its end and turns how it ended into an exit code.
 template <class Sequence>
 int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*tick)(),
-                int (Sequence::*state)() const, bool flash, const char* what, const Range& range,
+                int (Sequence::*state)() const, const Phase& phase, const Range& range,
                 const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     const auto progress = [&] { console.Progress(sequence.BlocksDone(), sequence.BlocksTotal()); };
-    console.BeginProgress(flash ? "flash" : (std::string_view(what) == "verify" ? "verify" : "read"));
+    console.BeginProgress(phase.flash ? "flash" : phase.who);
     view.SetProgressSource(progress);
+    sequence.SetStopRequest(&StopRequest());
     (sequence.*click)();
     const DriveEnd end = Drive(sequence, tick, state, ToDuration(common.timeoutSeconds), progress);
     view.SetProgressSource({});
     console.EndProgress();
 
-    const std::string who = what;
+    const std::string who = phase.who;
+    const std::string done = std::to_string(sequence.BlocksDone()) + " of " + std::to_string(range.Blocks()) +
+                             " blocks";
+    const std::string interrupted = StopRequest() ? "; interrupted" : "";
     if (end.stalled)
         return Fail(console, summary, ExitEcBusy,
                     who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " waiting for " +
-                        WaitText(flash, end.state, sequence.BlocksDone()) + " (state " +
-                        std::to_string(end.state) + ", " + std::to_string(sequence.BlocksDone()) + " of " +
-                        std::to_string(range.Blocks()) + " blocks done)");
+                        WaitText(phase.flash, end.state, sequence.BlocksDone()) + " (state " +
+                        std::to_string(end.state) + ", " + done + " done)" + interrupted);
     switch (sequence.Outcome()) {
     case pd::SequenceOutcome::Completed:
         return ExitOk;
@@ -201,22 +222,75 @@ int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*
     case pd::SequenceOutcome::EcStayedBusy:
         return Fail(console, summary, ExitEcBusy,
                     who + ": block " + Hex(range.startBlock + sequence.BlocksDone(), 4) + ": EC stayed busy for " +
-                        SecondsText(common.timeoutSeconds) + " (" + std::to_string(sequence.BlocksDone()) + " of " +
-                        std::to_string(range.Blocks()) + " blocks done)");
+                        SecondsText(common.timeoutSeconds) + " (" + done + " done)" + interrupted);
+    case pd::SequenceOutcome::Stopped:
+        // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
+        if (end.lastState <= 2)
+            return Interrupted(console, summary, who + ": interrupted before the first command; nothing sent" +
+                                                     phase.afterStop);
+        return Interrupted(console, summary,
+                           who + ": interrupted after " + done + "; no validate sent; PD reset" + phase.afterStop);
     default:
         return Fail(console, summary, ExitInternal, who + ": sequence ended without an outcome");
     }
 }
 
-int OpenForRun(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend)
+std::string MachineJson(const Machine& machine)
 {
+    return "{\"vendor\": " + JsonSummary::Quote(machine.vendor) + ", \"product\": " +
+           JsonSummary::Quote(machine.product) + ", \"serial\": " + JsonSummary::Quote(machine.serial) + "}";
+}
+
+// Takes the EC's lock and opens the ports; a refusal leaves everything untouched.
+int Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend)
+{
+    if (StopRequest())
+        return Interrupted(console, summary, "interrupted before the EC was reached; nothing was done");
     try {
         backend = OpenPorts(common.backend);
+    } catch (const EcInUse& e) {
+        return Fail(console, summary, ExitEcInUse, e.what());
     } catch (const NoPortAccess& e) {
         return Fail(console, summary, ExitNoPortAccess, e.what());
     }
     summary.Set("backend", backend.description);
+    if (console.Json())
+        summary.SetRaw("machine", MachineJson(MachineOf(backend)));
     return ExitOk;
+}
+
+// The last checks before the first EC command: the power (for a flash),
+// then one read that shows an EC is there.
+int Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console, JsonSummary& summary)
+{
+    if (flashing) {
+        const Power power = PowerOf(backend);
+        if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
+            const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) +
+                                     " % (below " + std::to_string(LowestBatteryPercent) + " %)";
+            if (!allowBattery)
+                return Fail(console, summary, ExitOnBattery,
+                            "flash refused: " + text +
+                                "; a flash cut short by a flat battery can leave the PD without firmware. "
+                                "Connect the charger, or give --allow-battery");
+            console.Note("flashing although " + text + " (--allow-battery)");
+        }
+    }
+    // PdCommand is never 0xFF; a bus with nothing on it reads 0xFF everywhere.
+    EcRam ec(backend.io);
+    if (ec.EcRamRead(pd::PdCommand) == 0xFF)
+        return Fail(console, summary, ExitNoEc, "no EC answers at ports 0x4E/0x4F (every read gives 0xFF)");
+    if (StopRequest())
+        return Interrupted(console, summary, "interrupted before the first command; nothing sent");
+    return ExitOk;
+}
+
+int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
+            OpenBackend& backend)
+{
+    if (const int code = Open(common, console, summary, backend); code != ExitOk)
+        return code;
+    return Ready(backend, flashing, allowBattery, console, summary);
 }
 
 int DryRunPorts(const CommonOptions& common, Console& console, JsonSummary& summary, const std::string& plan)
@@ -233,30 +307,120 @@ int DryRunPorts(const CommonOptions& common, Console& console, JsonSummary& summ
     return ExitOk;
 }
 
-// The file reaches its final name whole or not at all.
-bool FlushToDisk(const std::string& path)
+// The eight version bytes of each port, as the monitor shows them; their
+// labels are told as results when `show` is set. `json` gets an array.
+int ReadVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
+                 bool show, Console& console, JsonSummary& summary, std::string& json)
 {
-#ifndef _WIN32
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-#else
-    (void)path;
-    return true;
-#endif
+    pd::VersionMonitor monitor(session.mailbox, session.ports, view);
+    const auto bound = ToDuration(common.timeoutSeconds);
+    json = "[";
+    for (const int port : ports) {
+        view.SetPort(port);
+        session.ForceSelection(port);
+        view.ClearVersionLabel();
+        // The first tick selects the port, the next one shows its version;
+        // each waits for the EC to be idle, which the monitor itself never does.
+        for (int tick = 0; tick < 3 && view.VersionLabel().empty(); ++tick) {
+            if (!session.mailbox.WaitIdle(bound))
+                return Fail(console, summary, ExitEcBusy,
+                            "version: port " + std::to_string(port) + ": EC stayed busy for " +
+                                SecondsText(common.timeoutSeconds));
+            monitor.Timer1Timer();
+        }
+        const std::string& label = view.VersionLabel();
+        if (label.empty())
+            return Fail(console, summary, ExitInternal, "version: port " + std::to_string(port) + ": no label shown");
+        if (show)
+            console.Result(label);
+        // "PORT1 FW2 VER : " and eight "XX " groups.
+        std::string bytes = label.size() > 16 ? label.substr(16) : std::string();
+        while (!bytes.empty() && bytes.back() == ' ')
+            bytes.pop_back();
+        if (json.size() > 1)
+            json += ", ";
+        json += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
+                ", \"label\": " + JsonSummary::Quote(label) + "}";
+    }
+    json += "]";
+    return ExitOk;
 }
 
-std::string TempNameBeside(const std::string& path)
+// Reads the range into `store` with the read sequence.
+int ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
+              const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
-#ifdef _WIN32
-    const unsigned long pid = static_cast<unsigned long>(_getpid());
-#else
-    const unsigned long pid = static_cast<unsigned long>(::getpid());
-#endif
-    return path + ".vykuu-" + std::to_string(pid) + ".tmp";
+    pd::FlashReadSequence read(session.mailbox, store, session.ports, view, ToDuration(common.timeoutSeconds));
+    const int code = RunSequence(read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
+                                 &pd::FlashReadSequence::ReadState, phase, range, common, console, view, summary);
+    if (code == ExitOk && static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
+        return Fail(console, summary, ExitInternal,
+                    std::string(phase.who) + ": read " + std::to_string(store.ImageLength) + " bytes, expected " +
+                        std::to_string(size_t{range.Blocks()} * 256));
+    return code;
+}
+
+std::string FileKind(fs::file_type type)
+{
+    switch (type) {
+    case fs::file_type::not_found: return "does not exist";
+    case fs::file_type::directory: return "is a folder";
+    case fs::file_type::fifo: return "is a FIFO";
+    case fs::file_type::character:
+    case fs::file_type::block: return "is a device";
+    case fs::file_type::socket: return "is a socket";
+    default: return "is not a regular file";
+    }
+}
+
+// Whether the image file can be flashed over the range, placed at
+// `imageAt`; the file itself is read later.
+int CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
+               JsonSummary& summary)
+{
+    const std::string& path = options.imagePath;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec && status.type() != fs::file_type::not_found)
+        return Fail(console, summary, ExitFile, "image file " + path + ": " + ec.message());
+    if (!fs::is_regular_file(status))
+        return Fail(console, summary, ExitFile, "image file " + path + " " + FileKind(status.type()));
+    const auto size = fs::file_size(path, ec);
+    if (ec)
+        return Fail(console, summary, ExitFile, "image file " + path + ": " + ec.message());
+    if (std::FILE* f = std::fopen(path.c_str(), "rb"))
+        std::fclose(f);
+    else
+        return Fail(console, summary, ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
+
+    const uint64_t imageEnd = uint64_t{imageAt} + size;
+    if (imageEnd > static_cast<uint64_t>(pd::ImageBufferSize))
+        return Fail(console, summary, ExitFile,
+                    "image file " + path + " holds " + std::to_string(size) + " bytes; placed at " + Hex(imageAt, 6) +
+                        " it would end at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
+                        ", past the 262146 bytes the image buffer takes");
+    if (range.FirstAddress() < imageAt)
+        return Fail(console, summary, ExitFile,
+                    "image file " + path + " begins at flash address " + Hex(imageAt, 6) +
+                        " (--image-at), after the range's start " + Hex(range.FirstAddress(), 6) +
+                        ": the blocks before it would be written as 0xFF");
+    if (imageEnd < range.EndAddress() && !options.allowShort) {
+        const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
+        if (size == rangeLength)
+            return Fail(console, summary, ExitFile,
+                        "image file " + path + " holds " + std::to_string(size) +
+                            " bytes, exactly the length of the range " + Hex(range.FirstAddress(), 6) + ".." +
+                            Hex(range.EndAddress(), 6) +
+                            ": a file saved by 'read' holds the range alone, from its start. Flash it back with "
+                            "--image-at " + pd::HexDigits(range.FirstAddress(), 6));
+        return Fail(console, summary, ExitFile,
+                    "image file " + path + " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
+                        ", before the range's end " + Hex(range.EndAddress(), 6) +
+                        ": the blocks past it would be written as 0xFF. An image is indexed by flash address from 0 "
+                        "unless --image-at gives where its first byte belongs (a file saved by 'read --start S' "
+                        "flashes back with --image-at S). Use --allow-short to flash it anyway");
+    }
+    return ExitOk;
 }
 
 } // namespace
@@ -271,61 +435,107 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
     summary.Set("image", options.imagePath);
     summary.Set("verify", options.verify);
 
-    std::error_code ec;
-    if (!fs::is_regular_file(options.imagePath, ec))
-        return Fail(console, summary, ExitFile, "image file " + options.imagePath + " does not exist or is not a file");
-    const auto size = fs::file_size(options.imagePath, ec);
-    if (ec)
-        return Fail(console, summary, ExitFile, "image file " + options.imagePath + ": " + ec.message());
-    if (size > static_cast<uintmax_t>(pd::ImageBufferSize))
-        return Fail(console, summary, ExitFile,
-                    "image file " + options.imagePath + " holds " + std::to_string(size) +
-                        " bytes, more than the 262146 the image buffer takes");
-    const uint64_t rangeEnd = uint64_t{range.endBlock} << 8;
-    if (size < rangeEnd && !options.allowShort)
-        return Fail(console, summary, ExitFile,
-                    "image file " + options.imagePath + " ends at " + Hex(static_cast<uint32_t>(size), 6) +
-                        ", before the range's end " + Hex(static_cast<uint32_t>(rangeEnd), 6) +
-                        ": the blocks past it would be written as 0xFF. An image is indexed by flash address from 0; "
-                        "a file saved by 'read' starts at its range's start instead. Use --allow-short to flash it anyway");
+    uint32_t imageAt = 0;
+    if (!options.imageAtText.empty()) {
+        const std::string problem = pd::AddressTextProblem(options.imageAtText);
+        if (!problem.empty())
+            return Fail(console, summary, ExitUsage, "--image-at: " + problem);
+        imageAt = pd::ReadAddressField(options.imageAtText);
+        if (imageAt % 256 != 0)
+            return Fail(console, summary, ExitUsage,
+                        "--image-at " + options.imageAtText + " is not the start of a block; a file saved by "
+                        "'read --start " + options.imageAtText + "' begins at its block, " +
+                            pd::HexDigits(imageAt & ~0xFFu, 6));
+        summary.Set("imageAt", pd::HexDigits(imageAt, 6));
+    }
+    if (const int code = CheckImage(options, range, imageAt, console, summary); code != ExitOk)
+        return code;
+
+    OutputFile backupFile;
+    if (!options.backupPath.empty()) {
+        std::error_code ec;
+        if (options.backupPath == "-")
+            return Fail(console, summary, ExitUsage, "--backup needs a file; standard output carries the log");
+        if (fs::equivalent(options.backupPath, options.imagePath, ec))
+            return Fail(console, summary, ExitUsage,
+                        "--backup " + options.backupPath + " is the image file itself; give another file");
+        const OutputFile::Problem problem = backupFile.Prepare(options.backupPath);
+        if (problem.code)
+            return Fail(console, summary, problem.code, "backup: " + problem.message);
+        summary.Set("backup", options.backupPath);
+    }
+
+    // The lock first: a second program is refused before it reads anything.
+    OpenBackend backend;
+    if (!common.dryRun)
+        if (const int code = Open(common, console, summary, backend); code != ExitOk)
+            return code;
 
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
     auto image = std::make_unique<pd::ImageStore>();
     if (!pd::LoadImageFile(*image, options.imagePath, view))
         return Fail(console, summary, ExitFile, "image file " + options.imagePath + " could not be loaded (see the log)");
+    if (imageAt != 0) {
+        // Buffer index is flash address: the file moves to where it belongs.
+        uint8_t* buffer = image->ImageBuffer.data();
+        std::memmove(buffer + imageAt, buffer, static_cast<size_t>(image->ImageLength));
+        std::fill(buffer, buffer + imageAt, uint8_t{0xFF});
+    }
 
     if (common.dryRun)
         return DryRunPorts(common, console, summary,
-                           "would flash " + std::to_string(range.Blocks()) + " blocks " + Hex(range.startBlock, 4) +
-                               ".." + Hex(range.endBlock - 1, 4) + " of port " + std::to_string(options.range.port) +
-                               (options.verify ? " and verify them" : ""));
+                           std::string(options.backupPath.empty() ? "" : "would back the range up into " +
+                                                                             options.backupPath + ", then ") +
+                               "would flash " + std::to_string(range.Blocks()) + " blocks " +
+                               Hex(range.startBlock, 4) + ".." + Hex(range.endBlock - 1, 4) + " of port " +
+                               std::to_string(options.range.port) + (options.verify ? " and verify them" : ""));
 
-    OpenBackend backend;
-    if (const int code = OpenForRun(common, console, summary, backend); code != ExitOk)
+    if (const int code = Ready(backend, true, options.allowBattery, console, summary); code != ExitOk)
         return code;
     Session session(*backend.io, options.range.port);
 
+    // A production line keeps what was on both ports before and after.
+    std::string versions;
+    if (console.Json()) {
+        if (const int code = ReadVersions(session, view, {1, 2}, common, false, console, summary, versions);
+            code != ExitOk)
+            return code;
+        summary.SetRaw("versionsBefore", versions);
+        view.SetPort(options.range.port);
+        session.ForceSelection(options.range.port);
+    }
+
+    if (!options.backupPath.empty()) {
+        auto saved = std::make_unique<pd::ImageStore>();
+        const Phase backup{"backup", false, "; nothing written to the flash"};
+        if (const int code = ReadRange(session, *saved, backup, range, common, console, view, summary); code != ExitOk)
+            return code;
+        const OutputFile::Problem problem =
+            backupFile.Commit(saved->ImageBuffer.data(), static_cast<size_t>(saved->ImageLength));
+        if (problem.code)
+            return Fail(console, summary, problem.code, "backup: " + problem.message + "; nothing written to the flash");
+        summary.Set("backupBytes", saved->ImageLength);
+        if (StopRequest())
+            return Interrupted(console, summary, "interrupted after the backup; nothing written to the flash");
+    }
+
     pd::FlashWriteSequence write(session.mailbox, *image, session.ports, view, ToDuration(common.timeoutSeconds));
+    const Phase writing{"flash write", true, "; flash again to complete"};
     int code = RunSequence(write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
-                           &pd::FlashWriteSequence::FlashState, true, "flash write", range, common, console, view,
-                           summary);
+                           &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
     summary.Set("blocksWritten", write.BlocksDone());
     if (code != ExitOk)
         return code;
 
     if (options.verify) {
+        if (StopRequest())
+            return Interrupted(console, summary, "interrupted after the flash was written and validated; not verified");
         auto back = std::make_unique<pd::ImageStore>();
-        pd::FlashReadSequence read(session.mailbox, *back, session.ports, view, ToDuration(common.timeoutSeconds));
-        code = RunSequence(read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
-                           &pd::FlashReadSequence::ReadState, false, "verify", range, common, console, view, summary);
-        if (code != ExitOk)
+        const Phase verify{"verify", false, "; the flash was written and validated but is not verified"};
+        if ((code = ReadRange(session, *back, verify, range, common, console, view, summary)) != ExitOk)
             return code;
-        const size_t length = static_cast<size_t>(range.Blocks()) * 256;
-        if (static_cast<size_t>(back->ImageLength) != length)
-            return Fail(console, summary, ExitInternal,
-                        "verify: read back " + std::to_string(back->ImageLength) + " bytes, expected " +
-                            std::to_string(length));
-        const uint8_t* wrote = image->ImageBuffer.data() + (size_t{range.startBlock} << 8);
+        const size_t length = size_t{range.Blocks()} * 256;
+        const uint8_t* wrote = image->ImageBuffer.data() + range.FirstAddress();
         const uint8_t* got = back->ImageBuffer.data();
         size_t differing = 0, first = 0;
         for (size_t i = 0; i < length; ++i) {
@@ -334,7 +544,7 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
         }
         summary.Set("verified", differing == 0);
         if (differing != 0) {
-            const uint32_t address = (range.startBlock << 8) + static_cast<uint32_t>(first);
+            const uint32_t address = range.FirstAddress() + static_cast<uint32_t>(first);
             summary.Set("firstMismatch", pd::HexDigits(address, 6));
             summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
             return Fail(console, summary, ExitVerify,
@@ -342,6 +552,11 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
                             ", the image has " + Hex(wrote[first], 2) + " (" + std::to_string(differing) +
                             " byte" + (differing == 1 ? "" : "s") + " differ)");
         }
+    }
+    if (console.Json()) {
+        if ((code = ReadVersions(session, view, {1, 2}, common, false, console, summary, versions)) != ExitOk)
+            return code;
+        summary.SetRaw("versionsAfter", versions);
     }
     summary.SetSeconds("seconds", SecondsSince(began));
     return ExitOk;
@@ -356,48 +571,32 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
         return code;
     summary.Set("output", options.outputPath);
 
-    std::error_code ec;
-    const fs::path out(options.outputPath);
-    const fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
-    if (out.filename().empty() || fs::is_directory(out, ec))
-        return Fail(console, summary, ExitFile, "output " + options.outputPath + " names a folder, not a file");
-    if (!fs::is_directory(folder, ec))
-        return Fail(console, summary, ExitFile, "output folder " + folder.string() + " does not exist");
+    // Checked, and the temporary file made, before the EC is reached: a
+    // folder that cannot be written fails now, not after every block.
+    OutputFile output;
+    if (const OutputFile::Problem problem = output.Prepare(options.outputPath); problem.code)
+        return Fail(console, summary, problem.code, problem.message);
 
     if (common.dryRun)
         return DryRunPorts(common, console, summary,
                            "would read " + std::to_string(range.Blocks()) + " blocks " + Hex(range.startBlock, 4) +
                                ".." + Hex(range.endBlock - 1, 4) + " of port " + std::to_string(options.range.port) +
-                               " into " + options.outputPath);
+                               " into " + output.Target());
 
     OpenBackend backend;
-    if (const int code = OpenForRun(common, console, summary, backend); code != ExitOk)
+    if (const int code = Connect(common, false, false, console, summary, backend); code != ExitOk)
         return code;
     Session session(*backend.io, options.range.port);
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
 
     auto store = std::make_unique<pd::ImageStore>();
-    pd::FlashReadSequence read(session.mailbox, *store, session.ports, view, ToDuration(common.timeoutSeconds));
-    const int code = RunSequence(read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
-                                 &pd::FlashReadSequence::ReadState, false, "read", range, common, console, view,
-                                 summary);
-    if (code != ExitOk)
+    const Phase reading{"read", false, "; nothing saved"};
+    if (const int code = ReadRange(session, *store, reading, range, common, console, view, summary); code != ExitOk)
         return code;
-
-    // Written beside the final name and renamed: a crash or a full disk
-    // never leaves a partial file under the name a script waits for.
-    const std::string temp = TempNameBeside(options.outputPath);
-    const bool saved = pd::SaveImageFile(*store, temp, view) && FlushToDisk(temp);
-    if (!saved) {
-        fs::remove(temp, ec);
-        return Fail(console, summary, ExitFile, "output " + options.outputPath + " could not be written (see the log)");
-    }
-    fs::rename(temp, out, ec);
-    if (ec) {
-        const std::string why = ec.message();
-        fs::remove(temp, ec);
-        return Fail(console, summary, ExitFile, "output " + options.outputPath + ": rename failed: " + why);
-    }
+    if (const OutputFile::Problem problem =
+            output.Commit(store->ImageBuffer.data(), static_cast<size_t>(store->ImageLength));
+        problem.code)
+        return Fail(console, summary, problem.code, "output " + options.outputPath + ": " + problem.message);
     summary.Set("bytes", store->ImageLength);
     summary.SetSeconds("seconds", SecondsSince(began));
     return ExitOk;
@@ -419,42 +618,13 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
     }
 
     OpenBackend backend;
-    if (const int code = OpenForRun(common, console, summary, backend); code != ExitOk)
+    if (const int code = Connect(common, false, false, console, summary, backend); code != ExitOk)
         return code;
     Session session(*backend.io, ports.front());
     ConsoleView view(console, DefaultStartText, DefaultEndText, ports.front());
-    pd::VersionMonitor monitor(session.mailbox, session.ports, view);
-    const auto bound = ToDuration(common.timeoutSeconds);
-
-    std::string versions = "[";
-    for (const int port : ports) {
-        view.SetPort(port);
-        session.ForceSelection(port);
-        view.ClearVersionLabel();
-        // The first tick selects the port, the next one shows its version;
-        // each waits for the EC to be idle, which the monitor itself never does.
-        for (int tick = 0; tick < 3 && view.VersionLabel().empty(); ++tick) {
-            if (!session.mailbox.WaitIdle(bound))
-                return Fail(console, summary, ExitEcBusy,
-                            "version: port " + std::to_string(port) + ": EC stayed busy for " +
-                                SecondsText(common.timeoutSeconds));
-            monitor.Timer1Timer();
-        }
-        const std::string& label = view.VersionLabel();
-        if (label.empty())
-            return Fail(console, summary, ExitInternal, "version: port " + std::to_string(port) + ": no label shown");
-        console.Result(label);
-        // "PORT1 FW2 VER : " and eight "XX " groups.
-        std::string bytes = label.size() > 16 ? label.substr(16) : std::string();
-        while (!bytes.empty() && bytes.back() == ' ')
-            bytes.pop_back();
-        if (versions.size() > 1)
-            versions += ", ";
-        versions += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
-                    ", \"label\": " + JsonSummary::Quote(label) + "}";
-    }
-    versions += "]";
-    summary.Set("backend", backend.description);
+    std::string versions;
+    if (const int code = ReadVersions(session, view, ports, common, true, console, summary, versions); code != ExitOk)
+        return code;
     summary.SetRaw("versions", versions);
     return ExitOk;
 }

@@ -33,6 +33,15 @@ struct FlashOptions {
     // A file that ends before the range's end is refused unless this is set:
     // the blocks past it would go out as 0xFF.
     bool allowShort = false;
+    // The flash address of the file's first byte, as address text; empty:
+    // 0, the file is an image of the whole flash. A file saved by
+    // 'read --start S' flashes back with S.
+    std::string imageAtText;
+    // Read the range into this file first, as 'read' would; nothing is
+    // written to the flash when that fails. Empty: no backup.
+    std::string backupPath;
+    // Flash on battery below 30 % anyway.
+    bool allowBattery = false;
 };
 
 struct ReadOptions {

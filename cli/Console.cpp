@@ -1,6 +1,8 @@
 #include "cli/Console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -47,7 +49,7 @@ bool StdStreamsAreTerminals()
 }
 
 Console::Console(ConsoleOptions options)
-    : options_(options), log_(options.json ? stderr : stdout)
+    : options_(options), log_(options.json || options.logToStderr ? stderr : stdout)
 {
 }
 
@@ -59,6 +61,7 @@ void Console::LogLine(std::string_view line)
     WipeBar();
     std::fwrite(line.data(), 1, line.size(), log_);
     std::fputc('\n', log_);
+    Check(log_);
     if (redraw)
         DrawBar();
 }
@@ -74,6 +77,7 @@ void Console::Error(std::string_view text)
     std::fflush(stdout);
     std::fprintf(stderr, "vykuu: %.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
+    Check(stderr);
 }
 
 void Console::Result(std::string_view text)
@@ -83,6 +87,7 @@ void Console::Result(std::string_view text)
     WipeBar();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
+    Check(stdout);
 }
 
 void Console::BeginProgress(std::string_view what)
@@ -126,7 +131,17 @@ void Console::EndProgress()
 void Console::Flush()
 {
     std::fflush(stdout);
+    Check(stdout);
     std::fflush(stderr);
+    Check(stderr);
+}
+
+void Console::Check(std::FILE* stream)
+{
+    if (!failure_.empty() || !std::ferror(stream))
+        return;
+    failure_ = std::string(stream == stdout ? "standard output" : "standard error") +
+               ": write failed: " + std::strerror(errno);
 }
 
 void Console::WipeBar()

@@ -16,6 +16,7 @@ struct ConsoleOptions {
     bool quiet = false;     // no log lines
     bool json = false;      // stdout carries the summary alone; log lines go to stderr
     bool progress = false;  // draw a progress bar on stderr
+    bool logToStderr = false;  // stdout carries data (read -o -)
 };
 
 // Where everything the tool says goes. Log lines to stdout (stderr under
@@ -41,11 +42,17 @@ public:
 
     bool Quiet() const { return options_.quiet; }
     bool Json() const { return options_.json; }
+    // Flushes both streams; afterwards OutputFailure() tells whether
+    // anything written to them was lost ("standard output: write failed:
+    // Broken pipe"), or is empty.
     void Flush();
+    const std::string& OutputFailure() const { return failure_; }
 
 private:
     void WipeBar();
     void DrawBar();
+    // Notes the first failed write to a stream, with the system's reason.
+    void Check(std::FILE* stream);
 
     ConsoleOptions options_;
     std::FILE* log_;
@@ -55,6 +62,7 @@ private:
     uint32_t done_ = 0, total_ = 0;
     std::chrono::steady_clock::time_point phaseStart_{}, lastDraw_{};
     size_t lastBarLength_ = 0;
+    std::string failure_;
 };
 
 // Whether both standard streams are terminals (no progress bar otherwise).

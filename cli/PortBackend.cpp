@@ -22,7 +22,7 @@ void CheckSimFolder(const std::string& dir)
 {
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
-        throw NoPortAccess("simulator folder " + dir + " does not exist or is not a folder");
+        throw NoPortAccess("simulator folder " + dir + " does not exist or is not a folder (vyksimctl init makes one)");
 #if !VYK_CLI_HAVE_SIM
     throw NoPortAccess("this build has no simulator");
 #endif
@@ -42,7 +42,11 @@ OpenBackend OpenPorts(const BackendChoice& choice)
         CheckSimFolder(choice.simDir);
 #if VYK_CLI_HAVE_SIM
         try {
-            out.owned = sim::SimNotebook::OpenFolder(choice.simDir);
+            auto notebook = sim::SimNotebook::OpenFolder(choice.simDir);
+            out.sim = notebook.get();
+            out.owned = std::move(notebook);
+        } catch (const sim::FolderInUse& e) {
+            throw EcInUse(std::string(e.what()) + "; nothing was done");
         } catch (const std::exception& e) {
             throw NoPortAccess(std::string("simulator folder ") + choice.simDir + ": " + e.what());
         }
@@ -51,6 +55,9 @@ OpenBackend OpenPorts(const BackendChoice& choice)
         out.io = out.owned.get();
         return out;
     }
+    // Held before the ports are opened: a second program is refused before
+    // it has touched anything.
+    out.lock = EcLock::Take();
     std::string error;
 #ifdef _WIN32
     std::string path;
@@ -64,6 +71,34 @@ OpenBackend OpenPorts(const BackendChoice& choice)
         throw NoPortAccess(error);
     out.io = out.owned.get();
     return out;
+}
+
+Machine MachineOf(const OpenBackend& backend)
+{
+#if VYK_CLI_HAVE_SIM
+    if (backend.sim) {
+        const sim::MachineIdentity id = backend.sim->Identity();
+        return {id.vendor, id.product, id.serial};
+    }
+#endif
+    (void)backend;
+    return ReadHostMachine();
+}
+
+Power PowerOf(const OpenBackend& backend)
+{
+#if VYK_CLI_HAVE_SIM
+    if (backend.sim) {
+        const sim::Settings& s = backend.sim->GetSettings();
+        Power power;
+        power.haveBattery = true;
+        power.onAc = s.acOnline;
+        power.percent = s.batteryPercent;
+        return power;
+    }
+#endif
+    (void)backend;
+    return ReadHostPower();
 }
 
 std::string CheckPortsDry(const BackendChoice& choice)

@@ -3,12 +3,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "cli/EcLock.h"
+#include "cli/MachineInfo.h"
 #include "hw/PortIo.h"
+
+namespace vyk::sim {
+class SimNotebook;
+}
 
 namespace vyk::cli {
 
 struct BackendChoice {
-    std::string simDir;        // the simulated notebook's folder; empty: real ports
+    std::string simDir;        // the simulated notebook's folder; empty: real ports (an empty --sim is refused before)
     std::string portLibrary;   // Windows: the port library's path; empty: the usual places
     PortIo* openPorts = nullptr;   // ports opened by the caller (benchmarks); wins over the rest
 };
@@ -21,12 +27,20 @@ public:
 
 struct OpenBackend {
     PortIo* io = nullptr;
+    std::unique_ptr<EcLock> lock;   // real ports: released after the ports
     std::unique_ptr<PortIo> owned;
+    sim::SimNotebook* sim = nullptr;   // the simulated notebook, when that is what is open
     std::string description;   // "simulated notebook in DIR", "ports 0x4E/0x4F (ioperm)", ...
 };
 
-// Opens the ports. Throws NoPortAccess.
+// Takes the EC's lock (the simulator folder's, or the machine's for real
+// ports), then opens the ports. Throws EcInUse or NoPortAccess; either way
+// nothing has been touched.
 OpenBackend OpenPorts(const BackendChoice& choice);
+
+// The machine and its power: the simulated notebook's own, or the host's.
+Machine MachineOf(const OpenBackend& backend);
+Power PowerOf(const OpenBackend& backend);
 
 // What --dry-run can know without touching a port or creating a file.
 // Returns the description; throws NoPortAccess when the backend is

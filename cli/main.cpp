@@ -2,14 +2,18 @@
 // sequences as the window, ticked back to back instead of by timers.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
+#include "cli/Interrupt.h"
 #include "cli/JsonSummary.h"
+#include "hw/ProjectVersion.h"
 
 using namespace vyk::cli;
 
@@ -24,30 +28,81 @@ void AddRangeOptions(CLI::App* command, RangeOptions& range)
                         "end flash address; its block is not included (default 01FF00)");
 }
 
+// The summary of a run that ended before a command started.
+void PrintJson(int code, const std::string& error)
+{
+    JsonSummary summary;
+    if (!error.empty())
+        summary.Set("error", error);
+    summary.Set("ok", code == ExitOk);
+    summary.Set("exitCode", code);
+    std::printf("%s\n", summary.Text().c_str());
+}
+
+// Usage errors print their summary too, so --json is looked for by hand
+// (CLI11 has not parsed anything when it refuses). "--" ends the options.
+bool WantsJson(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--json") == 0)
+            return true;
+    }
+    return false;
+}
+
+// Ends the process's output: a write lost to a closed pipe or a full disk
+// turns a success into ExitFile.
+int Finish(Console& console, int code)
+{
+    console.Flush();
+    if (!console.OutputFailure().empty()) {
+        std::fprintf(stderr, "vykuu: %s\n", console.OutputFailure().c_str());
+        if (code == ExitOk)
+            code = ExitFile;
+    }
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    InstallInterruptHandlers();
+    const bool json = WantsJson(argc, argv);
+
     CLI::App app{"vykuu: read and write the firmware of the notebook's USB-C PD controllers through the EC"};
+    app.name("vykuu");
     app.footer(std::string("\n") + ExitCodeHelp +
                "\nAddresses are read as the window reads its fields (1-6 uppercase hex digits); blocks run\n"
                "from the one holding --start up to, not including, the one holding --end.\n"
-               "A flash image is indexed by flash address from 0; a file written by 'read' holds the range alone.");
+               "A flash image is indexed by flash address from 0 unless --image-at says where its first byte\n"
+               "belongs; a file written by 'read --start S' holds the range alone and flashes back with\n"
+               "--image-at S.");
     app.require_subcommand(1);
-    app.set_version_flag("--tool-version", "vykuu 1.3");
+    app.set_version_flag("--version", std::string("vykuu ") + vyk::ProjectVersion);
 
     CommonOptions common;
-    bool quiet = false, json = false, noProgress = false;
-    app.add_option("--sim", common.backend.simDir, "use the simulated notebook in this folder instead of real ports");
+    bool quiet = false, jsonFlag = false, noProgress = false;
+    auto* sim = app.add_option("--sim", common.backend.simDir,
+                               "use the simulated notebook in this folder instead of real ports");
 #ifdef _WIN32
     app.add_option("--port-library", common.backend.portLibrary,
                    "the port library to load (default: io.dll or vykport32.dll beside vykuu.exe or in the current folder)");
 #endif
-    app.add_option("--timeout", common.timeoutSeconds, "seconds the EC may stay busy before giving up (default 5)")
-        ->check(CLI::Range(0.001, 3600.0));
+    app.add_option("--timeout", common.timeoutSeconds, "seconds the EC may stay busy before giving up (default 5, at most 3600)")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                double value = 0;
+                if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value <= 0 || value > 3600)
+                    return "--timeout " + text + ": give seconds above 0 and at most 3600";
+                return {};
+            },
+            "SECONDS"));
     app.add_flag("--dry-run", common.dryRun, "check arguments, files and range; touch no port");
     app.add_flag("-q,--quiet", quiet, "no log lines");
-    app.add_flag("--json", json, "a JSON summary on stdout (log lines go to stderr)");
+    app.add_flag("--json", jsonFlag, "a JSON summary on stdout, on every exit (log lines go to stderr)");
     app.add_flag("--no-progress", noProgress, "no progress bar even on a terminal");
 
     VersionOptions versionOptions;
@@ -57,7 +112,9 @@ int main(int argc, char** argv)
     ReadOptions readOptions;
     auto* read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
     AddRangeOptions(read, readOptions.range);
-    read->add_option("-o,--output", readOptions.outputPath, "file to write")->required();
+    read->add_option("-o,--output", readOptions.outputPath,
+                     "file to write (a link is followed; devices, FIFOs and folders are refused); - for stdout")
+        ->required();
 
     FlashOptions flashOptions;
     bool noVerify = false;
@@ -67,20 +124,70 @@ int main(int argc, char** argv)
     flash->add_flag("--no-verify", noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
                     "flash an image that ends before the range's end (the rest goes out as 0xFF)");
+    flash->add_option("--image-at", flashOptions.imageAtText,
+                      "flash address of the image's first byte (a block start); a file saved by 'read --start S' "
+                      "flashes back with --image-at S");
+    flash->add_option("--backup", flashOptions.backupPath,
+                      "read the range into this file first, as 'read' would; nothing is written when that fails");
+    flash->add_flag("--allow-battery", flashOptions.allowBattery,
+                    "flash even when the notebook runs on battery below 30 %");
+
+    std::string helpTopic;
+    auto* help = app.add_subcommand("help", "show this help, or a command's (vykuu help flash)");
+    help->add_option("command", helpTopic, "version, read or flash");
 
     for (auto* command : {version, read, flash})
         command->fallthrough();
 
     try {
+        // "--sim=" would take the next argument as its folder.
+        for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+            if (std::strcmp(argv[i], "--sim=") == 0)
+                throw CLI::ValidationError("--sim", "--sim needs a folder; an empty one is refused");
         app.parse(argc, argv);
+        if (sim->count() > 0 && common.backend.simDir.empty())
+            throw CLI::ValidationError("--sim", "--sim needs a folder; an empty one would mean the real ports");
+        if (*read && readOptions.outputPath == "-" && jsonFlag)
+            throw CLI::ValidationError("-o", "-o - and --json both want standard output");
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        // --help and --tool-version end well; every other parse error is a usage error.
-        return code == 0 ? ExitOk : ExitUsage;
+        // --help and --version end well; every other parse error is a usage error.
+        const int exitCode = code == 0 ? ExitOk : ExitUsage;
+        if (json && exitCode != ExitOk)
+            PrintJson(exitCode, e.what());
+        std::fflush(stdout);
+        return exitCode;
     }
     flashOptions.verify = !noVerify;
 
-    Console console({quiet, json, !noProgress && !json && StdStreamsAreTerminals()});
+    if (*help) {
+        // The text --help shows, of the tool or of one command.
+        std::string text;
+        if (helpTopic.empty()) {
+            text = app.get_formatter()->make_help(&app, "vykuu", CLI::AppFormatMode::Normal);
+        } else {
+            CLI::App* topic = nullptr;
+            for (auto* command : {version, read, flash})
+                if (command->get_name() == helpTopic)
+                    topic = command;
+            if (!topic) {
+                std::fprintf(stderr, "vykuu: help: no command \"%s\" (version, read, flash)\n", helpTopic.c_str());
+                if (json)
+                    PrintJson(ExitUsage, "help: no command \"" + helpTopic + "\"");
+                return ExitUsage;
+            }
+            text = topic->help("vykuu");
+        }
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFile;
+    }
+
+    ConsoleOptions consoleOptions;
+    consoleOptions.quiet = quiet;
+    consoleOptions.json = jsonFlag;
+    consoleOptions.progress = !noProgress && !jsonFlag && StdStreamsAreTerminals();
+    consoleOptions.logToStderr = *read && readOptions.outputPath == "-";
+    Console console(consoleOptions);
     JsonSummary summary;
     int code = ExitInternal;
     try {
@@ -90,16 +197,20 @@ int main(int argc, char** argv)
             code = RunRead(common, readOptions, console, summary);
         else
             code = RunFlash(common, flashOptions, console, summary);
+    } catch (const vyk::PortFailure& e) {
+        // The simulated notebook's folder failed under the run.
+        console.Error(std::string("port access lost: ") + e.what());
+        summary.Set("error", std::string("port access lost: ") + e.what());
+        code = ExitNoPortAccess;
     } catch (const std::exception& e) {
         console.Error(std::string("internal error: ") + e.what());
         summary.Set("error", std::string("internal error: ") + e.what());
         code = ExitInternal;
     }
-    if (json) {
+    if (jsonFlag) {
         summary.Set("ok", code == ExitOk);
         summary.Set("exitCode", code);
         std::printf("%s\n", summary.Text().c_str());
     }
-    console.Flush();
-    return code;
+    return Finish(console, code);
 }

@@ -1,0 +1,126 @@
+#include "cli/EcLock.h"
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "cli/PortBackend.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vyk::cli {
+
+#ifdef _WIN32
+
+namespace {
+constexpr const wchar_t* GlobalName = L"Global\\VYK_UU-EC";
+// The window's single-instance mutex: the window refuses to start while it
+// exists, and the tool refuses while the window holds it.
+constexpr const char* WindowMutexName = "C:VYK_UU.exe";
+
+std::string WindowsError(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
+} // namespace
+
+std::string EcLock::Name() { return "the mutex Global\\VYK_UU-EC"; }
+
+std::unique_ptr<EcLock> EcLock::Take()
+{
+    std::unique_ptr<EcLock> lock(new EcLock());
+    HANDLE global = CreateMutexW(nullptr, FALSE, GlobalName);
+    if (!global)
+        throw NoPortAccess("cannot make the EC lock (" + Name() + "): " + WindowsError(GetLastError()) +
+                           " (run as administrator)");
+    const DWORD wait = WaitForSingleObject(global, 0);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {   // abandoned: its holder died, it is ours now
+        CloseHandle(global);
+        throw EcInUse("the EC is in use: another vykuu holds " + Name() + "; nothing was done");
+    }
+    lock->global_ = global;
+    HANDLE window = CreateMutexA(nullptr, FALSE, WindowMutexName);
+    const DWORD error = GetLastError();
+    if (window && error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(window);
+        throw EcInUse(std::string("the EC is in use: the window VYK_UU.exe runs (its mutex ") + WindowMutexName +
+                      " exists); close it first; nothing was done");
+    }
+    if (!window)
+        throw NoPortAccess(std::string("cannot make the mutex ") + WindowMutexName + ": " + WindowsError(error));
+    lock->window_ = window;
+    return lock;
+}
+
+EcLock::~EcLock()
+{
+    if (window_)
+        CloseHandle(static_cast<HANDLE>(window_));
+    if (global_) {
+        ReleaseMutex(static_cast<HANDLE>(global_));
+        CloseHandle(static_cast<HANDLE>(global_));
+    }
+}
+
+#else
+
+namespace {
+std::string LockPath()
+{
+    struct stat st {};
+    for (const char* folder : {"/run/lock", "/var/lock"})
+        if (::stat(folder, &st) == 0 && S_ISDIR(st.st_mode))
+            return std::string(folder) + "/vyk_uu-ec.lock";
+    return "/tmp/vyk_uu-ec.lock";
+}
+} // namespace
+
+std::string EcLock::Name() { return LockPath(); }
+
+std::unique_ptr<EcLock> EcLock::Take()
+{
+    const std::string path = LockPath();
+    // Read-only and never truncated: taking the lock writes nothing. The
+    // folder is writable by all: a link planted there is not followed, and
+    // an existing file is opened without O_CREAT, which the kernel's
+    // protection of such folders would refuse for a file of another user.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST)   // made by another program just now
+            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0)
+        throw NoPortAccess("cannot open the EC lock " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw NoPortAccess("the EC lock " + path + " is not a regular file");
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            throw EcInUse("the EC is in use: another program holds the lock " + path + "; nothing was done");
+        throw NoPortAccess("cannot lock " + path + ": " + std::strerror(error));
+    }
+    std::unique_ptr<EcLock> lock(new EcLock());
+    lock->fd_ = fd;
+    return lock;
+}
+
+EcLock::~EcLock()
+{
+    // Closing releases the lock; the file stays, so no later holder's lock
+    // is ever on a file that has gone.
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+#endif
+
+} // namespace vyk::cli

@@ -1,0 +1,23 @@
+#pragma once
+#include <atomic>
+#include <string>
+
+namespace vyk::cli {
+
+// Linux: SIGINT, SIGTERM, SIGHUP; Windows: Ctrl+C, Ctrl+Break, closing the
+// console, logoff, shutdown. The first asks for a safe stop (StopRequest()
+// becomes true and a note tells what happens next); the second ends the
+// process at once, removing the temporary output file named below. SIGPIPE
+// is ignored: a failed write is reported by the exit code instead.
+void InstallInterruptHandlers();
+
+// Read by the sequences between blocks; lives as long as the process.
+const std::atomic<bool>& StopRequest();
+// "SIGINT", "Ctrl+Break", ...; empty while no stop was asked for.
+std::string StopCause();
+
+// The temporary file a second signal removes before the process ends;
+// empty: none.
+void SetTemporaryFile(const std::string& path);
+
+} // namespace vyk::cli

@@ -1,0 +1,142 @@
+#include "cli/MachineInfo.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace vyk::cli {
+
+namespace fs = std::filesystem;
+
+Machine ParseSmbiosTable(const uint8_t* table, size_t size)
+{
+    Machine machine;
+    size_t at = 0;
+    // Each structure: type, length of its formatted part, handle, the
+    // formatted part, then its strings, each ended by NUL, ended by a NUL.
+    while (at + 4 <= size) {
+        const uint8_t type = table[at];
+        const uint8_t length = table[at + 1];
+        if (length < 4 || at + length > size)
+            break;
+        size_t strings = at + length;
+        size_t end = strings;
+        while (end + 1 < size && !(table[end] == 0 && table[end + 1] == 0))
+            ++end;
+        if (type == 1) {
+            // Offsets 4, 5 and 7 of System Information: string numbers from 1.
+            const auto text = [&](size_t offset) -> std::string {
+                if (offset >= length || table[at + offset] == 0)
+                    return {};
+                size_t p = strings;
+                for (int n = 1; p < end + 1; ++n) {
+                    size_t q = p;
+                    while (q < size && table[q] != 0)
+                        ++q;
+                    if (n == table[at + offset])
+                        return std::string(reinterpret_cast<const char*>(table + p), q - p);
+                    if (q == p)
+                        break;
+                    p = q + 1;
+                }
+                return {};
+            };
+            machine.vendor = text(4);
+            machine.product = text(5);
+            machine.serial = text(7);
+            return machine;
+        }
+        if (type == 127)   // end of table
+            break;
+        at = end + 2;
+    }
+    return machine;
+}
+
+#ifdef _WIN32
+
+Machine ReadHostMachine()
+{
+    const DWORD provider = 0x52534D42;   // 'RSMB'
+    const UINT size = GetSystemFirmwareTable(provider, 0, nullptr, 0);
+    if (size <= 8)
+        return {};
+    std::vector<uint8_t> data(size);
+    if (GetSystemFirmwareTable(provider, 0, data.data(), size) != size)
+        return {};
+    // RawSMBIOSData: four version bytes and the table's length, then the table.
+    const uint32_t length = data[4] | data[5] << 8 | data[6] << 16 | static_cast<uint32_t>(data[7]) << 24;
+    return ParseSmbiosTable(data.data() + 8, std::min<size_t>(length, size - 8));
+}
+
+Power ReadHostPower(const fs::path&)
+{
+    Power power;
+    SYSTEM_POWER_STATUS status{};
+    if (!GetSystemPowerStatus(&status))
+        return power;
+    // 128: no system battery; 255: unknown.
+    power.haveBattery = status.BatteryFlag != 128 && status.BatteryFlag != 255;
+    power.onAc = status.ACLineStatus != 0;
+    power.percent = status.BatteryLifePercent <= 100 ? status.BatteryLifePercent : -1;
+    return power;
+}
+
+#else
+
+namespace {
+std::string FirstLine(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+} // namespace
+
+Machine ReadHostMachine()
+{
+    const fs::path dmi = "/sys/class/dmi/id";
+    return {FirstLine(dmi / "sys_vendor"), FirstLine(dmi / "product_name"), FirstLine(dmi / "product_serial")};
+}
+
+Power ReadHostPower(const fs::path& root)
+{
+    Power power;
+    bool mains = false, mainsOnline = false, charging = false;
+    int sum = 0, batteries = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string type = FirstLine(it->path() / "type");
+        if (type == "Mains" || type == "USB") {
+            mains = true;
+            mainsOnline = mainsOnline || FirstLine(it->path() / "online") == "1";
+        } else if (type == "Battery") {
+            // Peripherals' batteries (a mouse) do not power the notebook.
+            if (FirstLine(it->path() / "scope") == "Device")
+                continue;
+            power.haveBattery = true;
+            const std::string status = FirstLine(it->path() / "status");
+            charging = charging || status == "Charging" || status == "Full";
+            const std::string capacity = FirstLine(it->path() / "capacity");
+            if (!capacity.empty() && capacity.find_first_not_of("0123456789") == std::string::npos) {
+                sum += std::stoi(capacity);
+                ++batteries;
+            }
+        }
+    }
+    power.onAc = !power.haveBattery || mainsOnline || (!mains && charging);
+    power.percent = batteries ? sum / batteries : -1;
+    return power;
+}
+
+#endif
+
+} // namespace vyk::cli

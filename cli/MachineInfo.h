@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace vyk::cli {
+
+// Who the machine says it is, from its firmware's SMBIOS tables (the
+// "System Information" structure); empty where it says nothing or cannot
+// be read.
+struct Machine {
+    std::string vendor, product, serial;
+};
+
+// Linux: /sys/class/dmi/id (the serial needs root); Windows: the firmware
+// table API.
+Machine ReadHostMachine();
+
+// The structure table of SMBIOS (as the firmware table API hands it over
+// after its 8-byte header): the strings of the first type 1 structure.
+Machine ParseSmbiosTable(const uint8_t* table, size_t size);
+
+// The notebook's power. A desktop has no battery.
+struct Power {
+    bool haveBattery = false;
+    bool onAc = true;
+    int percent = -1;   // the battery's charge, -1 when unknown
+};
+
+// Linux: the supplies under `root` (/sys/class/power_supply); Windows: the
+// system power status.
+Power ReadHostPower(const std::filesystem::path& root = "/sys/class/power_supply");
+
+// Flashing on battery below this charge is refused.
+inline constexpr int LowestBatteryPercent = 30;
+
+} // namespace vyk::cli

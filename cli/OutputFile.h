@@ -1,0 +1,43 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vyk::cli {
+
+// A file a command writes (read -o, flash --backup). Prepare() does every
+// check before the first EC access and makes the temporary file beside the
+// target; Commit() writes it whole, flushes it to disk and renames it over
+// the target, so the name never holds a half-written file; anything else
+// removes it. A symbolic link is followed to the file it names (the link
+// stays); a device, FIFO, socket or folder is refused. "-" is standard
+// output, refused when that is a terminal.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    struct Problem {
+        int code = 0;   // an ExitCode; 0: none
+        std::string message;
+    };
+    Problem Prepare(const std::string& path);
+    Problem Commit(const uint8_t* data, size_t size);
+    // Removes the temporary file.
+    void Discard();
+
+    bool ToStdout() const { return toStdout_; }
+    // The file written in the end (a link's target), or "standard output".
+    const std::string& Target() const { return target_; }
+
+private:
+    std::string target_;
+    std::string temporary_;
+    bool toStdout_ = false;
+    int fd_ = -1;
+    unsigned keepMode_ = 0;   // the replaced file's permissions, kept; 0: none
+};
+
+} // namespace vyk::cli

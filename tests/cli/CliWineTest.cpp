@@ -1,0 +1,156 @@
+// The Windows vykuu under Wine: the EC lock as only Windows shows it (the
+// global mutex, the window's single-instance mutex, the simulator folder's
+// lock taken by another process).
+//
+//   vykuu_wine_test <vykuu.exe> <vyksim.dll> <work folder>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "sim/SimNotebook.h"
+
+namespace {
+
+int Failures = 0;
+
+void Check(bool ok, const std::string& what)
+{
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    std::fflush(stdout);
+    if (!ok)
+        ++Failures;
+}
+
+std::string WindowsPath(std::string path)
+{
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path)
+            if (c == '/')
+                c = '\\';
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Run {
+    DWORD code = 0xFFFFFFFF;
+    std::string err;
+};
+
+// Starts vykuu with its output into a file.
+PROCESS_INFORMATION Start(const std::string& commandLine, const std::string& errFile)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE err = CreateFileA(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = err;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &si, &pi))
+        std::printf("cannot start %s: error %lu\n", commandLine.c_str(), GetLastError());
+    CloseHandle(err);
+    return pi;
+}
+
+Run Finish(PROCESS_INFORMATION pi, const std::string& errFile)
+{
+    Run r;
+    if (pi.hProcess) {
+        WaitForSingleObject(pi.hProcess, 60000);
+        GetExitCodeProcess(pi.hProcess, &r.code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    r.err = ReadText(errFile);
+    return r;
+}
+
+Run Vykuu(const std::string& exe, const std::string& args, const std::string& errFile)
+{
+    return Finish(Start("\"" + exe + "\" " + args, errFile), errFile);
+}
+
+bool Mentions(const Run& r, const char* text) { return r.err.find(text) != std::string::npos; }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: vykuu_wine_test <vykuu.exe> <vyksim.dll> <work folder>\n");
+        return 2;
+    }
+    const std::string exe = WindowsPath(argv[1]);
+    const std::string library = WindowsPath(argv[2]);
+    const std::string work = WindowsPath(argv[3]);
+    const std::string err = work + "\\stderr.txt";
+    const std::string nb = work + "\\nb";
+    CreateDirectoryA(work.c_str(), nullptr);
+    CreateDirectoryA(nb.c_str(), nullptr);
+    // A fresh, empty notebook folder for each run.
+    for (const char* name : {"ecram.bin", "port1.bin", "port2.bin", "settings.txt", "vyksim-notebook.txt", "paused"})
+        DeleteFileA((nb + "\\" + name).c_str());
+    // The simulator's library stands in for the real ports.
+    SetEnvironmentVariableA("VYKSIM_DIR", nb.c_str());
+    const std::string realPorts = "--port-library \"" + library + "\" version";
+
+    // The window runs (its single-instance mutex exists): refused, untouched.
+    HANDLE window = CreateMutexA(nullptr, FALSE, "C:VYK_UU.exe");
+    Run r = Vykuu(exe, realPorts, err);
+    Check(r.code == 9, "with the window's mutex: exit 9 (got " + std::to_string(r.code) + ")");
+    Check(Mentions(r, "C:VYK_UU.exe"), "the refusal names the window's mutex: " + r.err);
+    Check(!Exists(nb + "\\ecram.bin"), "the port library was not even loaded");
+    CloseHandle(window);
+
+    // Another vykuu holds the EC.
+    HANDLE global = CreateMutexW(nullptr, TRUE, L"Global\\VYK_UU-EC");
+    r = Vykuu(exe, realPorts, err);
+    Check(r.code == 9, "with the global EC mutex held: exit 9 (got " + std::to_string(r.code) + ")");
+    ReleaseMutex(global);
+    CloseHandle(global);
+
+    r = Vykuu(exe, realPorts, err);
+    Check(r.code == 0, "alone: exit 0 (got " + std::to_string(r.code) + ") " + r.err);
+
+    // The simulator folder held by another process's notebook.
+    {
+        auto held = vyk::sim::SimNotebook::OpenFolder(nb);
+        r = Vykuu(exe, "--sim \"" + nb + "\" version", err);
+        Check(r.code == 9, "simulator folder in use: exit 9 (got " + std::to_string(r.code) + ")");
+        Check(Mentions(r, "in use"), "the refusal says the folder is in use: " + r.err);
+        held->GetSettings().pauseAfterBlocks = 1;
+        held->SaveSettings();
+    }
+
+    // While vykuu drives the EC the window's mutex exists: the window would
+    // not start beside it. The simulator holds the read at its second block.
+    PROCESS_INFORMATION pi = Start("\"" + exe + "\" --port-library \"" + library + "\" --timeout 30 read --port 1 "
+                                   "--end 00C200 -o \"" + work + "\\out.bin\"", err);
+    for (int i = 0; i < 600 && !Exists(nb + "\\paused"); ++i)
+        Sleep(50);
+    HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, "C:VYK_UU.exe");
+    Check(seen != nullptr, "while vykuu runs, the window's mutex exists");
+    if (seen)
+        CloseHandle(seen);
+    DeleteFileA((nb + "\\paused").c_str());
+    r = Finish(pi, err);
+    Check(r.code == 0, "that read ends well (got " + std::to_string(r.code) + ") " + r.err);
+    return Failures ? 1 : 0;
+}
