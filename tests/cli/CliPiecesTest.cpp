@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
 #include "cli/ClockText.h"
 #include "cli/Console.h"
 #include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
+#include "cli/MachineInfo.h"
 
 using namespace vyk::cli;
 
@@ -53,4 +60,48 @@ TEST(CliDriverStart, NamesTheSignatureRefusalAndTheCommonCauses)
     EXPECT_NE(DriverStartProblem("vykport32", 5).find("run vykuu as administrator"), std::string::npos);
     EXPECT_NE(DriverStartProblem("vykport32", 1060).find("is not installed"), std::string::npos);
     EXPECT_EQ(DriverStartProblem("vykport32", 31), "the driver vykport32 does not start (Windows error 31)");
+}
+
+// The System Information structure (type 1) found after another one; its
+// strings by number, a string number of 0 meaning none.
+TEST(CliMachine, SmbiosSystemInformationStrings)
+{
+    std::vector<uint8_t> table = {0, 6, 0, 0, 1, 2, 'B', 'I', 'O', 'S', 0, 'v', '1', 0, 0};   // type 0
+    const std::vector<uint8_t> system = {1, 8, 1, 0, 1, 2, 0, 3, 'A', 'c', 'm', 'e', 0, 'N', 'B', '-', '1', 0,
+                                         'S', 'N', '4', '2', 0, 0};
+    table.insert(table.end(), system.begin(), system.end());
+    const Machine m = ParseSmbiosTable(table.data(), table.size());
+    EXPECT_EQ(m.vendor, "Acme");
+    EXPECT_EQ(m.product, "NB-1");
+    EXPECT_EQ(m.serial, "SN42");
+    // The table ends before the System Information: nothing is made up.
+    EXPECT_EQ(ParseSmbiosTable(table.data(), 15).vendor, "");
+}
+
+// The power supplies as Linux shows them: a notebook on battery, on its
+// charger, a desktop without a battery.
+TEST(CliPower, LinuxSuppliesGiveBatteryAndCharger)
+{
+    const auto root = std::filesystem::temp_directory_path() / ("vyk-power-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    const auto put = [&](const char* supply, const char* file, const char* text) {
+        std::filesystem::create_directories(root / supply);
+        std::ofstream(root / supply / file) << text << "\n";
+    };
+    EXPECT_FALSE(ReadHostPower(root).haveBattery);   // no supplies at all: a desktop
+    put("AC", "type", "Mains");
+    put("AC", "online", "0");
+    put("BAT0", "type", "Battery");
+    put("BAT0", "capacity", "20");
+    put("BAT0", "status", "Discharging");
+    put("hidpp_battery_0", "type", "Battery");   // a mouse's battery counts for nothing
+    put("hidpp_battery_0", "scope", "Device");
+    put("hidpp_battery_0", "capacity", "90");
+    Power p = ReadHostPower(root);
+    EXPECT_TRUE(p.haveBattery);
+    EXPECT_FALSE(p.onAc);
+    EXPECT_EQ(p.percent, 20);
+    put("AC", "online", "1");
+    EXPECT_TRUE(ReadHostPower(root).onAc);
+    std::filesystem::remove_all(root);
 }

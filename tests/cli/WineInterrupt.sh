@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows vykuu under Wine stops safely on Ctrl+C. Wine turns a SIGINT
 # of the process into the console's Ctrl+C event, so the test sends that
-# while the simulator holds the flash at its 41st block.
+# while the simulator holds the flash at its 41st block. Meanwhile the
+# Windows vyksimctl finds the folder locked.
 #   WineInterrupt.sh WINE VYKUU.exe VYKSIMCTL.exe WORK
 set -u
 wine=$1 exe=$2 simctl=$3 work=$4
@@ -15,6 +16,10 @@ head -c 131072 /dev/urandom >image.bin
 pid=$!
 for _ in $(seq 600); do [ -e nb/paused ] && break; sleep 0.05; done
 [ -e nb/paused ] || fail "the simulator did not pause"
+# The folder is locked by its user: a change is refused, not lost.
+"$wine" "$simctl" set nb busy_reads=7 >/dev/null 2>&1
+rc=$?
+[ "$rc" = 3 ] || fail "vyksimctl set on a folder in use: exit $rc, expected 3"
 kill -INT "$pid"
 for _ in $(seq 200); do grep -q "interrupted: stopping" err.txt && break; sleep 0.05; done
 grep -q "interrupted: stopping" err.txt || fail "no note of the interrupt: $(cat err.txt)"
@@ -31,4 +36,5 @@ cmp -s -i $((0xC000)) -n $((41 * 256)) image.bin nb/port1.bin || fail "the 41 bl
   fail "port1.bin holds more than the 41 blocks"
 grep -q "^mode = normal" nb/settings.txt || fail "the PD was left in $(grep '^mode' nb/settings.txt)"
 grep -q "Flash Done." out.txt && fail "the flash went on"
+grep -q "^busy_reads = 7" nb/settings.txt && fail "the refused change was made"
 echo "PASS"
