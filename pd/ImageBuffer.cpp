@@ -1,6 +1,8 @@
 #include "pd/ImageBuffer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -70,7 +72,7 @@ bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceVie
 {
     std::FILE* file = std::fopen(path.c_str(), "wb+");
     if (!file) {
-        view.AddLogLine("Save File failed! Cannot create " + path);
+        view.AddLogLine("Save File failed! Cannot create " + path + ": " + std::strerror(errno));
         return false;
     }
     const size_t length = static_cast<size_t>(store.ImageLength);

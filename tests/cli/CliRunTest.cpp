@@ -704,6 +704,17 @@ TEST_F(CliRun, KnowsWhatItTalksTo)
     EXPECT_NE(Vykuu("--json --sim '' version", false).out.find("\"exitCode\": 2"), std::string::npos);
 
     WriteBytes(File("image.bin"), RandomImage(0x20000, 28));
+    // A folder of other things is no notebook: refused, nothing written into it.
+    ToolRun r = Vykuu("--sim " + Quote(dir_.string()) + " version", false);
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "port1.bin"));
+    // A notebook whose folder fails under the run: port access lost, exit 4.
+    fs::create_directories(Sim() / "settings.txt.tmp");
+    r = Vykuu("flash --port 1 " + Quote(File("image.bin").string()));
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_NE(r.err.find("settings.txt.tmp"), std::string::npos) << r.err;
+    fs::remove(Sim() / "settings.txt.tmp");
+
     Configure([](vyk::sim::Settings& s) { s.faults.noChip = true; });
     for (const std::string& args : {std::string("version"), "flash --port 1 " + Quote(File("image.bin").string())}) {
         const ToolRun r = Vykuu(args);
@@ -717,7 +728,7 @@ TEST_F(CliRun, KnowsWhatItTalksTo)
     });
     const std::string marker = ReadText(Sim() / "vyksim-notebook.txt");
     const std::string serial = marker.substr(marker.find("SIM-"), 12);
-    const ToolRun r = Vykuu("--json flash --port 1 " + Quote(File("image.bin").string()));
+    r = Vykuu("--json flash --port 1 " + Quote(File("image.bin").string()));
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("\"machine\": {\"vendor\": \"VYK_UU\", \"product\": \"Simulated notebook\", \"serial\": \"" +
                          serial + "\"}"),

@@ -145,6 +145,13 @@ int main(int argc, char** argv)
                                    "--end 00C200 -o \"" + work + "\\out.bin\"", err);
     for (int i = 0; i < 600 && !Exists(nb + "\\paused"); ++i)
         Sleep(50);
+    bool folderHeld = false;
+    try {
+        vyk::sim::SimNotebook::OpenFolder(nb);
+    } catch (const vyk::sim::FolderInUse&) {
+        folderHeld = true;
+    }
+    Check(folderHeld, "the simulator's port library holds its folder while in use");
     HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, "C:VYK_UU.exe");
     Check(seen != nullptr, "while vykuu runs, the window's mutex exists");
     if (seen)

@@ -91,7 +91,7 @@ TEST_F(ImageFiles, SaveWritesTheValidBytesAndReportsFailures)
 
     const auto nowhere = (ScratchDir() / "no-such-dir" / "x.bin").string();
     EXPECT_FALSE(SaveImageFile(*store, nowhere, view));
-    EXPECT_EQ(view.log.back(), "Save File failed! Cannot create " + nowhere);
+    EXPECT_EQ(view.log.back(), "Save File failed! Cannot create " + nowhere + ": No such file or directory");
 
     // A full disk: a large write fails at once, a small one only at close.
     EXPECT_FALSE(SaveImageFile(*store, "/dev/full", view));
