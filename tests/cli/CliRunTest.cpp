@@ -782,8 +782,9 @@ TEST_F(CliRun, VersionHelpAndJsonForAnyName)
                              "--timeout -1 version", "--json --bogus version"}) {
         r = Vykuu(args);
         EXPECT_EQ(r.code, 2) << args;
-        if (std::string(args).find("--json") != std::string::npos)
+        if (std::string(args).find("--json") != std::string::npos) {
             EXPECT_NE(r.out.find("\"exitCode\": 2"), std::string::npos) << r.out;
+        }
     }
 
     const std::string name = "bild-\xE9\xFF.bin";   // Latin-1 bytes: not UTF-8
