@@ -226,7 +226,7 @@ int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
         if (end.lastState <= 2)
-            return Interrupted(console, summary, who + ": interrupted before the first command; nothing sent" +
+            return Interrupted(console, summary, who + ": interrupted before CmdInit; the PD was not touched" +
                                                      phase.afterStop);
         return Interrupted(console, summary,
                            who + ": interrupted after " + done + "; no validate sent; PD reset" + phase.afterStop);

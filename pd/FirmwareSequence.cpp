@@ -116,9 +116,10 @@ void FirmwareSequence::Refuse(const std::string& line)
 void FirmwareSequence::StopOnRequest()
 {
     const std::string head = std::string(texts_.name) + ": stopped on request";
-    // Before CmdInit the PD has not been touched: nothing to undo.
+    // Before CmdInit the PD has not been touched (a port selection is no PD
+    // command): nothing to undo.
     if (state_ <= 2) {
-        view_.AddLogLine(head + " before the first command, nothing sent");
+        view_.AddLogLine(head + " before CmdInit, the PD not touched");
         Stop(SequenceOutcome::Stopped);
         return;
     }

@@ -28,7 +28,7 @@ public:
     // before each step and between blocks. The block in flight completes; no
     // further block and no validate is sent; once the EC is idle (a bounded
     // wait) the PD is reset so it leaves its boot loader, and the sequence
-    // ends as Stopped. Nothing is sent when the stop comes before CmdInit.
+    // ends as Stopped. No reset is sent when the stop comes before CmdInit.
     // The flag may be set from a signal handler and must outlive the runs.
     void SetStopRequest(const std::atomic<bool>* request) { stopRequest_ = request; }
 

@@ -312,7 +312,7 @@ TEST_F(Sequences, AStopRequestEndsBetweenBlocksWithAResetAndNoValidate)
     const size_t sent = Commands().size();
     f.RunWrite();
     EXPECT_EQ(f.write.Outcome(), SequenceOutcome::Stopped);
-    EXPECT_EQ(f.view.log.back(), "Flash write: stopped on request before the first command, nothing sent");
+    EXPECT_EQ(f.view.log.back(), "Flash write: stopped on request before CmdInit, the PD not touched");
     EXPECT_EQ(Commands().size(), sent);
     EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
 }
