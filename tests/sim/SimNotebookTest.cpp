@@ -2,6 +2,8 @@
 // faults it can show, and the folder that lets processes share it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -80,8 +82,10 @@ class TempDir : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // One folder per process: other checkouts run these tests at the same time.
         dir = fs::temp_directory_path() /
-              ("vyk-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("vyk-sim-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);   // an empty folder becomes a notebook when opened
     }
