@@ -117,6 +117,8 @@ struct SimNotebook::State {
     int busyReadsLeft = 0;
     std::chrono::steady_clock::time_point due;
     bool parameterViolationTold = false;
+    int blocksCompleted = 0;
+    bool stuckHere = false;   // the pending command is one that never completes
 
     // Records
     bool recording = false;
@@ -187,7 +189,7 @@ struct SimNotebook::State {
 
     // ---- the EC ----
 
-    bool Stuck() const { return settings.faults.stuckBusy; }
+    bool Stuck() const { return settings.faults.stuckBusy || stuckHere; }
     bool Timed() const { return settings.busyMicros != 0; }
 
     // A paused command goes on once the "paused" file has gone.
@@ -256,6 +258,8 @@ struct SimNotebook::State {
             folder->MakeSignalFile("paused");
             paused = true;
         }
+        const int stuckAfter = settings.faults.stuckBusyAfterBlocks;
+        stuckHere = (c == WriteBlock || c == ReadBlock) && stuckAfter > 0 && blocksCompleted >= stuckAfter;
         // Counted in busy tests, time passes only when the host polls; it
         // never polls after these, so they finish at once.
         if (!Stuck() && !Timed() && !paused && (settings.busyReads <= 0 || Unwaited(c)))
@@ -269,6 +273,8 @@ struct SimNotebook::State {
     {
         const uint8_t c = pendingCmd;
         pending = false;
+        if (c == WriteBlock || c == ReadBlock)
+            ++blocksCompleted;
         Execute(c);
         ram[RegPdCommand] = 0;
         MarkDirty(RegPdCommand);

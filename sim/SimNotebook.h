@@ -23,6 +23,9 @@ enum class EcMode { Normal, Init, Boot, Flashing };
 
 struct Faults {
     bool stuckBusy = false;      // PdCommand never returns to 0
+    // When not 0: this many block commands complete, counted from the
+    // start; every later one keeps PdCommand busy for good.
+    int stuckBusyAfterBlocks = 0;
     bool noChip = false;         // every port read gives 0xFF, writes go nowhere
     int fixedReadBack = -1;      // 0..255: no chip either, every port read gives this byte
     int ignoreWritesPort = 0;    // 1 or 2: that controller's flash ignores block writes

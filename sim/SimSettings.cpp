@@ -154,6 +154,10 @@ void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_
         s.busyMicros = static_cast<uint32_t>(n);
     } else if (key == "stuck_busy") {
         s.faults.stuckBusy = ParseBool(key, value, where);
+    } else if (key == "stuck_busy_after_blocks") {
+        if (!ParseUnsigned(value, 1000000, n))
+            Bad(where, key, value, "a number of block commands, 0 (never) to 1000000");
+        s.faults.stuckBusyAfterBlocks = static_cast<int>(n);
     } else if (key == "no_chip") {
         s.faults.noChip = ParseBool(key, value, where);
     } else if (key == "ignore_writes_port") {
@@ -195,7 +199,7 @@ void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_
     } else {
         throw std::runtime_error(where + ": unknown key \"" + std::string(key) +
                                  "\" (known: port1_version, port2_version, busy_reads, "
-                                 "busy_micros, stuck_busy, no_chip, ignore_writes_port, "
+                                 "busy_micros, stuck_busy, stuck_busy_after_blocks, no_chip, ignore_writes_port, "
                                  "corrupt_reads, corrupt_address, pause_after_blocks, ac_online, "
                                  "battery_percent, mode, selected_port)");
     }
@@ -215,6 +219,7 @@ std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettings
         {"busy_reads", std::to_string(s.busyReads)},
         {"busy_micros", std::to_string(s.busyMicros)},
         {"stuck_busy", YesNo(s.faults.stuckBusy)},
+        {"stuck_busy_after_blocks", std::to_string(s.faults.stuckBusyAfterBlocks)},
         {"no_chip", YesNo(s.faults.noChip)},
         {"ignore_writes_port", std::to_string(s.faults.ignoreWritesPort)},
         {"corrupt_reads", YesNo(s.faults.corruptReads)},
@@ -241,7 +246,8 @@ const char* CommentBefore(const std::string& key)
     if (key == "stuck_busy")
         return "\n# Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n"
                "# gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n"
-               "# corrupt_reads: a block read returns the byte at corrupt_address inverted.\n";
+               "# corrupt_reads: a block read returns the byte at corrupt_address inverted.\n"
+               "# stuck_busy_after_blocks: when not 0, the block commands after this many stay busy.\n";
     if (key == "pause_after_blocks")
         return "\n# When not 0: after this many block commands of a run the next one stays busy\n"
                "# while the file \"paused\" is in this folder (the EC makes it; delete it to go on).\n";

@@ -400,6 +400,20 @@ TEST_F(TempDir, SettingsRoundTripThroughTheFile)
     EXPECT_FALSE(sim->GetSettings().faults.stuckBusy);
 }
 
+TEST_F(TempDir, StuckAfterBlocksLetsThatManyBlockCommandsComplete)
+{
+    fs::create_directories(dir);
+    std::ofstream(dir / "settings.txt") << "stuck_busy_after_blocks = 2\n";
+    auto sim = SimNotebook::OpenFolder(dir);
+    Host h(*sim);
+    h.EnterFlashing();   // other commands do not count
+    h.Write(0xC0, 0x11);
+    EXPECT_EQ(h.Read(0xC0), std::vector<uint8_t>(256, 0x11));
+    h.mb.RequestBlockRead(0xC1);
+    EXPECT_FALSE(h.mb.WaitIdle(20ms));
+    EXPECT_NE(sim->SettingsText().find("\nstuck_busy_after_blocks = 2\n"), std::string::npos);
+}
+
 TEST_F(TempDir, BadFilesGiveAClearErrorNamingFileLineAndKey)
 {
     SimNotebook::OpenFolder(dir);
