@@ -135,8 +135,7 @@ struct Session {
 std::string WaitText(bool flash, int state, uint32_t blocksDone)
 {
     switch (state) {
-    case 1: return "the port selection";
-    case 2: return "the EC to be idle before CmdInit";
+    case 2: return "the EC to be idle before the port selection and CmdInit";
     case 3: return "CmdInit";
     case 4: return "CmdJumpBoot";
     case 5: return "CmdEnterFlash";

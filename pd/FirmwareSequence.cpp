@@ -19,7 +19,6 @@ void FirmwareSequence::Arm()
     state_ = 1;
     ports_.SequenceRunning = true;
     outcome_ = SequenceOutcome::Running;
-    select_.Reset();
     blocksDone_ = 0;
     blocksTotal_ = 0;
 }
@@ -40,14 +39,18 @@ void FirmwareSequence::Tick()
 
     switch (state_) {
     case 1:
-        if (!select_.Ready(mailbox_, ports_, view_))
-            return;
         view_.AddStampedLogLine(texts_.started);
         mailbox_.FillWindow();
         view_.ScrollLogLineDown();
         state_ = 2;
         return;
     case 2:
+        // Our commands go to the port the radio buttons show. Without port
+        // access nothing would reach the EC: no tick is spent on it then.
+        if (mailbox_.Ec().PortReady() && SendSelectionIfDue(mailbox_, ports_, view_.Port1Wanted())) {
+            // The next tick's busy test waits for the EC to finish it.
+            return;
+        }
         mailbox_.IssueCommand(CmdInit);
         state_ = 3;
         return;

@@ -12,10 +12,11 @@
 
 namespace vyk::pd {
 
-// What the flash-write and flash-read sequences share: arming, the port
-// selection and command series before the blocks (states 1 to 5), the one
-// after them (states 8 to 10), the block counter and giving the controls
-// back. Each sequence supplies its range set-up and its transfer states.
+// What the flash-write and flash-read sequences share: arming, the command
+// series before the blocks with the port selection in front of CmdInit
+// (states 1 to 5), the one after them (states 8 to 10), the block counter and
+// giving the controls back. Each sequence supplies its range set-up and its
+// transfer states.
 class FirmwareSequence {
 public:
     bool Running() const { return state_ != 0; }
@@ -88,7 +89,6 @@ private:
 
     const SequenceTimer timer_;
     const Texts texts_;
-    PortSelectStep select_;
     uint32_t blockHigh_ = 0;   // bits 23..16 of the next block; only the low 8 bits are sent
     uint32_t blockMid_ = 0;    // bits 15..8 of the next block
     SequenceOutcome outcome_ = SequenceOutcome::None;

@@ -1,15 +1,12 @@
 #pragma once
-#include <chrono>
-
 #include "pd/Mailbox.h"
-#include "pd/SequenceView.h"
 
 namespace vyk::pd {
 
 // Shared by the monitor and the two sequences: the monitor never selects
 // while SequenceRunning; a sequence whose wanted port (view.Port1Wanted())
-// disagrees with Port1Selected sends the selection itself first, with the EC
-// idle.
+// disagrees with Port1Selected sends the selection itself, with the EC idle,
+// before its first command.
 struct PortSelection {
     bool Port1Selected = false;
     // Port1Selected false also means "nothing selected yet": the EC then
@@ -19,19 +16,10 @@ struct PortSelection {
     bool SequenceRunning = false;
 };
 
-// A sequence's first step calls this on every tick until it returns true.
-// When the wanted port is not the one selected it waits (one busy test per
-// tick) for the EC to be idle, sends the selection, and then waits for the
-// EC to finish it, so that the sequence's own commands go to the port the
-// radio buttons show.
-class PortSelectStep {
-public:
-    // True when the sequence may go on with its first step in this tick.
-    bool Ready(Mailbox& mailbox, PortSelection& ports, SequenceView& view);
-    void Reset() { sent_ = false; }
-
-private:
-    bool sent_ = false;
-};
+// A sequence's state 2 calls this once its busy test has read idle. When
+// the wanted port is not the one selected it sends the selection and returns
+// true: the sequence then issues nothing more in this tick, and the next
+// tick's busy test waits for the EC to finish the selection before CmdInit.
+bool SendSelectionIfDue(Mailbox& mailbox, PortSelection& ports, bool port1Wanted);
 
 } // namespace vyk::pd
