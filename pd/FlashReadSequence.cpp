@@ -1,5 +1,7 @@
 #include "pd/FlashReadSequence.h"
 
+#include <algorithm>
+
 #include "pd/AddressField.h"
 #include "pd/HexText.h"
 #include "pd/SequenceText.h"
@@ -52,10 +54,8 @@ void FlashReadSequence::SetUpRange()
         return;
     }
     blocksTotal_ = endBlock_ - startBlock_;
-    image_.ImageLength = 0;
-    // The blocks go to the buffer from index 0: remember where they came from.
-    image_.DataStart = startBlock_ << 8;
-    image_.HoldsRead = true;
+    data_.clear();
+    data_.reserve(size_t{blocksTotal_} * DataWindowSize);
     state_ = 6;
 }
 
@@ -64,22 +64,36 @@ void FlashReadSequence::FetchBlock()
     const uint32_t block = NextBlock();
     if (!mailbox_.WaitIdle(busyBound_)) {
         std::string line = "Read FW: block " + BlockText(block) + ": EC stayed busy for " + BoundText(busyBound_) +
-                           ", reading stopped; ";
+                           ", reading stopped, no data kept: ";
         if (blocksDone_ > 0)
-            line += BlockSpanText(startBlock_, block) + " read (" + std::to_string(image_.ImageLength) + " Byte), ";
+            line += BlockSpanText(startBlock_, block) + " read (" + std::to_string(data_.size()) +
+                    " Byte) and dropped, ";
         else
             line += "no block read, ";
-        line += "no validate or reset sent";
+        line += "the image in memory is as before; no validate or reset sent";
         view_.AddLogLine(line);
+        std::vector<uint8_t>().swap(data_);
         Stop(SequenceOutcome::EcStayedBusy);
         return;
     }
     const uint32_t address = NextAddress();
     view_.AddLogLine("ReadAddr = 0x" + HexDigits(address, 6));
     // At most 1,024 blocks were let through in state 5.
-    mailbox_.FetchBlock(image_.ImageBuffer.data() + image_.ImageLength);
-    image_.ImageLength += 256;
+    const size_t at = data_.size();
+    data_.resize(at + DataWindowSize);
+    mailbox_.FetchBlock(data_.data() + at);
     state_ = AdvanceToEnd() ? 8 : 6;
+}
+
+void FlashReadSequence::OnCompleted()
+{
+    // Only now does the read become the image: from index 0, with where it
+    // came from. Bytes past it keep what they held.
+    std::copy(data_.begin(), data_.end(), image_.ImageBuffer.begin());
+    image_.ImageLength = static_cast<int32_t>(data_.size());
+    image_.DataStart = startBlock_ << 8;
+    image_.HoldsRead = true;
+    std::vector<uint8_t>().swap(data_);
 }
 
 } // namespace vyk::pd

@@ -112,6 +112,79 @@ TEST(FlashEnabling, LoadFlashReadAndSaveFollowTheTable)
     EXPECT_EQ(ReadFile(savePath), std::vector<uint8_t>(bytes.begin() + 0x10000, bytes.begin() + 0x10400));
 }
 
+// After load and flash, a read on an EC that stays busy at its sixth block
+// stops after the busy spin's 3 s, keeps nothing of what it read and leaves
+// the loaded image, its length, its origin and both buttons as they were:
+// "Save Bin File" still saves the loaded image.
+TEST(FlashEnabling, AStoppedReadKeepsTheLoadedImage)
+{
+    TempDir dir;
+    std::vector<uint8_t> bytes(0x20000);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+    const fs::path imagePath = dir.path / "image.bin";
+    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    FormHarness h;
+    h.notebook.GetSettings().faults.stuckBusyAfterBlocks = 319 + 5;
+    TForm1& form = h.Start();
+    h.tk.AnswerNextDialog(imagePath.string());
+    ASSERT_TRUE(h.tk.Click(IdButton1));
+    ASSERT_TRUE(h.tk.Click(IdButton2));
+    TickUntilIdle(h, IdTimer2, [&] { return form.FlashWrite().Running(); });
+    ASSERT_EQ(form.FlashWrite().Outcome(), pd::SequenceOutcome::Completed);
+
+    ASSERT_TRUE(h.tk.Click(IdButton3));
+    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
+    EXPECT_EQ(form.FlashRead().Outcome(), pd::SequenceOutcome::EcStayedBusy);
+    EXPECT_EQ(h.tk.LogLines().back(),
+              "Read FW: block 0x00C5: EC stayed busy for 3000 ms, reading stopped, no data kept: blocks 0x00C0 to "
+              "0x00C4 read (1280 Byte) and dropped, the image in memory is as before; no validate or reset sent");
+    EXPECT_EQ(h.tk.LogLines()[h.tk.LogLines().size() - 2], "ReadAddr = 0x00C400");
+    EXPECT_FALSE(h.tk.Timer(IdTimer3).enabled);
+    for (int id : {IdButton1, IdButton2, IdButton3, IdButton4, IdRadioButton1, IdRadioButton2})
+        EXPECT_TRUE(h.tk.Control(id).enabled) << id;
+    const pd::ImageStore& image = form.Image();
+    EXPECT_EQ(image.ImageLength, 0x20000);
+    EXPECT_EQ(image.DataStart, 0u);
+    EXPECT_FALSE(image.HoldsRead);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.ImageBuffer.begin()));
+
+    const fs::path savePath = dir.path / "saved.bin";
+    h.tk.AnswerNextDialog(savePath.string());
+    ASSERT_TRUE(h.tk.Click(IdButton4));
+    EXPECT_EQ(ReadFile(savePath), bytes);
+}
+
+// Closing the window in the middle of either sequence writes 0 to HostActive
+// and nothing else: no further command, no reset.
+TEST(FlashEnabling, ClosingDuringASequenceOnlyClearsHostPresence)
+{
+    for (int timer : {IdTimer2, IdTimer3}) {
+        SCOPED_TRACE(timer == IdTimer2 ? "write" : "read");
+        FormHarness h;
+        TForm1& form = h.Start();
+        h.tk.Tick(IdTimer1);
+        h.tk.Tick(IdTimer1);
+        if (timer == IdTimer2)
+            form.EnableFlashGo();   // as a load does
+        ASSERT_TRUE(h.tk.Click(timer == IdTimer2 ? IdButton2 : IdButton3));
+        // Into the command series (write) or between two blocks (read).
+        for (int i = 0; i < (timer == IdTimer2 ? 4 : 12); ++i)
+            h.tk.Tick(timer);
+        ASSERT_TRUE(timer == IdTimer2 ? form.FlashWrite().Running() : form.FlashRead().Running());
+        const auto mode = h.notebook.Mode();
+        h.notebook.ClearRecords();
+        h.tk.Close();
+        const auto writes = h.EcWrites();
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].address, 0xD212);
+        EXPECT_EQ(writes[0].value, 0);
+        EXPECT_TRUE(h.notebook.Commands().empty());
+        EXPECT_EQ(h.notebook.Mode(), mode);   // left where the last command put it
+    }
+}
+
 TEST(FlashEnabling, SequencesRunWithoutPortAccessAndTouchNoPort)
 {
     FormHarness h;

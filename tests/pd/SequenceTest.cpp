@@ -169,11 +169,16 @@ TEST_F(Sequences, EcStuckBusyInsideATickStopsTheSequence)
     f.read.Timer3Timer();   // requests block 0x00C2
     f.sim.GetSettings().faults.stuckBusy = true;
     f.read.Timer3Timer();
-    EXPECT_EQ(f.view.log.back(), "Read FW: block 0x00C2: EC stayed busy for 50 ms, reading stopped; "
-                                 "blocks 0x00C0 to 0x00C1 read (512 Byte), no validate or reset sent");
+    EXPECT_EQ(f.view.log.back(), "Read FW: block 0x00C2: EC stayed busy for 50 ms, reading stopped, no data kept: "
+                                 "blocks 0x00C0 to 0x00C1 read (512 Byte) and dropped, the image in memory is as "
+                                 "before; no validate or reset sent");
     ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::Timer3);
     EXPECT_EQ(Commands().back(), CmdReadBlock);
-    EXPECT_EQ(f.image->ImageLength, 512);
+    // The loaded image, its length and its origin, as before the read.
+    EXPECT_EQ(f.image->ImageLength, 0x20000);
+    EXPECT_EQ(f.image->DataStart, 0u);
+    EXPECT_FALSE(f.image->HoldsRead);
+    EXPECT_EQ(f.Image(0, 0x20000), Pattern(0x20000));
 }
 
 TEST_F(Sequences, AbsentChipNeverHangsATick)
