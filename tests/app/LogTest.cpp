@@ -49,6 +49,24 @@ TEST(Log, StampedLinesCarryTheClockOfTheLastRefresh)
     EXPECT_EQ(h.tk.Panels()[1], "22:00:00");
 }
 
+// The date is read first and the time second, each from its own reading of
+// the clock: a refresh across midnight shows the old day with the new time.
+TEST(Log, RefreshAcrossMidnightReadsTheDateFirst)
+{
+    FormHarness h;
+    std::vector<std::tm> readings{FixedTime(1999, 12, 31, 23, 59, 59), FixedTime(2000, 1, 1, 0, 0, 0)};
+    size_t next = 0;
+    h.form = std::make_unique<TForm1>(h.tk, h.platform, h.image,
+                                      [&] { return readings[std::min(next++, readings.size() - 1)]; });
+    EXPECT_EQ(next, 2u);   // the start-up refresh: one reading each
+    EXPECT_STREQ(h.form->DateText(), "12/31/99");
+    EXPECT_STREQ(h.form->TimeText(), "00:00:00");
+    EXPECT_EQ(h.tk.Panels()[0], "12/31/99");
+    EXPECT_EQ(h.tk.Panels()[1], "00:00:00");
+    h.form->AddStampedLogLine("Read Cypress PD FW Start");
+    EXPECT_EQ(h.tk.LogLines().back(), "12/31/99  00:00:00 >> Read Cypress PD FW Start");
+}
+
 TEST(Log, LinesAreKeptWholeHoweverLong)
 {
     FormHarness h;
