@@ -84,7 +84,10 @@ void MemoryToolkit::SetPanelText(int, int panel, std::string_view text)
 void MemoryToolkit::AppendLine(int id, std::string_view text)
 {
     (void)At(id);
-    log_.emplace_back(text);
+    // As the rich edit: a line break and the text after the last line; an
+    // empty text into an empty log leaves it empty.
+    if (!log_.empty() || !text.empty())
+        log_.emplace_back(text);
     if (events_)
         events_->OnChange(id);
 }
@@ -146,9 +149,19 @@ void MemoryToolkit::Type(int id, std::string_view text)
 {
     ControlState& c = At(id);
     if (c.layout.kind == ControlKind::RichEdit) {
-        if (log_.empty())
-            log_.emplace_back();
-        log_.back() += text;
+        // At the caret, which rests at the end of the last line; a typed line
+        // break ("\r", "\n" or both) starts a new, empty last line.
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (log_.empty())
+                log_.emplace_back();
+            if (text[i] == '\r' || text[i] == '\n') {
+                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                    ++i;
+                log_.emplace_back();
+            } else {
+                log_.back() += text[i];
+            }
+        }
     } else {
         c.text = text;
     }

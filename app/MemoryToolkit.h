@@ -56,7 +56,8 @@ public:
     // returns false; so does a tick of a disabled timer.
     bool Click(int id);
     bool Tick(int timerId);
-    // Typing at the end of the log's last line, or replacing an edit's text.
+    // Typing at the end of the log's last line (a line break starts a new
+    // one), or replacing an edit's text.
     void Type(int id, std::string_view text);
     void Close();
     intptr_t PowerBroadcast(uintptr_t event);

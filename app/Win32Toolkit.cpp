@@ -375,31 +375,27 @@ void Win32Toolkit::AppendLine(int id, std::string_view text)
         SendMessageA(h, WM_SETREDRAW, FALSE, 0);
         logRedrawDeferred_ = PostMessageA(form_, WmLogRedraw, static_cast<WPARAM>(id), 0) != FALSE;
     }
-    // Each line ends with its own break, so the caret rests on the empty
-    // line below the newest one and scrolling it into view shows that line
-    // whole. Text the user typed without a break first gets one.
+    // The new line goes after the last one, with the caret at its end: a
+    // break first unless the log is empty, none after it. Text the user
+    // typed at the end stays on its line; the new one is a line of its own.
     CHARRANGE end{LONG_MAX, LONG_MAX};   // clamped to the end of the text
     SendMessageA(h, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
     CHARRANGE at{};
     SendMessageA(h, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&at));
-    bool breakFirst = false;
-    if (at.cpMax > 0) {
-        char last[4] = {};
-        TEXTRANGEA range{{at.cpMax - 1, at.cpMax}, last};
-        SendMessageA(h, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
-        breakFirst = last[0] != '\r' && last[0] != '\n';
-    }
     std::string line;
-    line.reserve(text.size() + 4);
-    if (breakFirst)
+    line.reserve(text.size() + 2);
+    if (at.cpMax > 0)
         line += "\r\n";
     line += text;
-    line += "\r\n";
     programmaticChange_ = true;
     SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
     programmaticChange_ = false;
     if (events_)
         events_->OnChange(id);
+    // The caret scrolled into view can leave the last line partly below the
+    // edge (the log is not a whole number of lines high); the newest line is
+    // the bottom of the text, so show that.
+    SendMessageA(h, WM_VSCROLL, SB_BOTTOM, 0);
     if (!logRedrawDeferred_)
         RestoreLogRedraw(id);   // could not post: repaint now rather than never
 }

@@ -1,6 +1,9 @@
 #pragma once
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -89,8 +89,12 @@ TEST(Log, EveryChangeScrollsOneLineThenToTheCaret)
     form.AddLogLine("two");
     using S = LogScroll;
     EXPECT_EQ(h.tk.ScrollRequests(), (std::vector<S>{S::LineDown, S::Caret, S::LineDown, S::Caret, S::LineDown, S::Caret}));
-    // A line added after typing is a line of its own.
+    // Typing goes on at the end of the newest line; a line added after it is
+    // a line of its own, also after a typed line break.
     EXPECT_EQ(h.tk.LogLines(), (std::vector<std::string>{"onetyped by hand", "two"}));
+    h.tk.Type(IdRichEdit1, "\r\n");
+    form.AddLogLine("three");
+    EXPECT_EQ(h.tk.LogLines(), (std::vector<std::string>{"onetyped by hand", "two", "", "three"}));
 
     h.tk.ClearRecords();
     form.ScrollLogLineDown();
