@@ -2,14 +2,11 @@
 // window and its message loop.
 #include <windows.h>
 
-#include <exception>
-#include <memory>
 #include <string>
 
+#include "app/Application.h"
 #include "app/PortLibraryImage.h"
-#include "app/Unit1.h"
 #include "app/Win32PortLibrary.h"
-#include "app/Win32Toolkit.h"
 #include "app/resource.h"
 
 namespace {
@@ -83,22 +80,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // Held, never closed, until the process ends.
     CreateMutexA(nullptr, FALSE, MutexName);
 
-    try {
-        HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
-        CreateApplicationWindow(instance, icon);
-        vyk::app::Win32Toolkit toolkit(instance, icon);
-        vyk::app::Win32PortLibrary platform;
-        auto form = std::make_unique<vyk::app::TForm1>(toolkit, platform, vyk::app::PortLibraryImage());
-        vyk::app::Form1 = form.get();
-        mainWindow = toolkit.Handle();
-        toolkit.Show();
-        toolkit.RunMessageLoop();
-        mainWindow = nullptr;
-        vyk::app::Form1 = nullptr;
-    } catch (const std::exception& e) {
-        ShowErrorBox(e.what());
-    } catch (...) {
-        ShowErrorBox("");
-    }
+    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
+    CreateApplicationWindow(instance, icon);
+    vyk::app::Win32PortLibrary platform;
+    vyk::app::RunMainWindow(
+        instance, icon, platform, vyk::app::PortLibraryImage(), [](HWND window) { mainWindow = window; },
+        ShowErrorBox);
     return 0;
 }

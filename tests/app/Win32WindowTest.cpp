@@ -1,17 +1,20 @@
 // The window on its Win32 face, run under Wine: the log's text as the rich
-// edit holds it, held against the in-memory face.
+// edit holds it, held against the in-memory face; and an exception escaping a
+// handler, seen through the error path of the program's entry.
 //
-//   app_win32_window_test log
+//   app_win32_window_test log | error
 #include <windows.h>
 #include <richedit.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "FakePortPlatform.h"
+#include "app/Application.h"
 #include "app/ControlIds.h"
 #include "app/MemoryToolkit.h"
 #include "app/Unit1.h"
@@ -172,6 +175,67 @@ int LogTest()
     return Failures ? 1 : 0;
 }
 
+// Reads pass through until armed; the armed read throws once.
+class ThrowingPorts final : public vyk::PortIo {
+public:
+    explicit ThrowingPorts(vyk::sim::SimNotebook& sim) : sim_(sim) {}
+    void OutPortByte(uint16_t port, uint16_t data) override { sim_.OutPortByte(port, data); }
+    uint16_t InPortByte(uint16_t port) override
+    {
+        if (armed) {
+            armed = false;
+            throw std::runtime_error("port read failed");
+        }
+        return sim_.InPortByte(port);
+    }
+    bool armed = true;
+
+private:
+    vyk::sim::SimNotebook& sim_;
+};
+
+// The monitor's first version read throws inside a timer handler: the loop
+// ends, the close actions run, and the error is shown with no WM_QUIT pending
+// (one would close the box at once), Form1 cleared and the window gone.
+int ErrorTest()
+{
+    FakePortPlatform platform;
+    vyk::sim::SimNotebook notebook;
+    ThrowingPorts ports(notebook);
+    platform.io = &ports;
+    const std::vector<uint8_t> image{'M', 'Z'};
+
+    HWND window = nullptr;
+    int shown = 0;
+    std::string message;
+    bool quitPending = true, formCleared = false, windowGone = false;
+    int hostActive = -1;
+    RunMainWindow(
+        GetModuleHandleA(nullptr), nullptr, platform, image,
+        [&](HWND w) {
+            if (w)
+                window = w;
+        },
+        [&](const std::string& m) {
+            ++shown;
+            message = m;
+            MSG msg;
+            quitPending = PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+            formCleared = Form1 == nullptr;
+            windowGone = window && !IsWindow(window);
+            hostActive = notebook.EcRamByte(0xD212);
+        });
+    Check(shown == 1, "the error is shown once");
+    Check(message == "port read failed", "with the exception's message: " + message);
+    Check(!quitPending, "no WM_QUIT is pending while the box is up");
+    Check(formCleared, "Form1 is cleared");
+    Check(windowGone, "the window is gone");
+    Check(hostActive == 0, "the close actions ran: HostActive is 0 (" + std::to_string(hostActive) + ")");
+    MSG msg;
+    Check(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE, "the WM_QUIT is back afterwards");
+    return Failures ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -179,6 +243,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "log")
         return LogTest();
-    std::fprintf(stderr, "usage: app_win32_window_test log\n");
+    if (mode == "error")
+        return ErrorTest();
+    std::fprintf(stderr, "usage: app_win32_window_test log|error\n");
     return 2;
 }
