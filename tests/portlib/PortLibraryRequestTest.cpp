@@ -1,0 +1,436 @@
+// The requests the built port library sends to its driver, byte for byte,
+// run under Wine. The library is mapped without its imports; this program
+// resolves them itself and puts stand-ins in place of the device and service
+// calls, then runs the library's start-up. So every device open, request and
+// debugger message is seen as the library makes it, and no port, driver or
+// service of the machine is touched.
+//
+//   portlib_request_test <vykport32.dll>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "portlib/VykPortRequests.h"
+
+namespace {
+
+int Failures = 0;
+
+void Check(bool ok, const std::string& what)
+{
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    if (!ok)
+        ++Failures;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char b[4];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%02X ", v);
+        s += b;
+    }
+    return s.empty() ? "-" : s.substr(0, s.size() - 1);
+}
+
+std::string Escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s)
+        out += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
+// ---- the stand-ins ----
+
+const HANDLE FakeDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7A50));
+
+struct OpenCall {
+    std::string path;
+    DWORD access, share, disposition, attributes;
+    bool security, templateFile;
+};
+
+struct DeviceCall {
+    HANDLE device;
+    DWORD code;
+    std::vector<uint8_t> in;
+    DWORD inLength, outLength;
+    bool overlapped, returnedGiven;
+};
+
+struct World {
+    bool deviceOpens = true;
+    // The answer of the next device calls: bytes into the output buffer, or a
+    // failure with this error code.
+    std::vector<uint8_t> answer;
+    DWORD failWith = 0;
+
+    std::vector<OpenCall> opens;
+    std::vector<DeviceCall> calls;
+    std::vector<std::string> debug;
+    int deviceCloses = 0;
+    int serviceCalls = 0;
+
+    void Clear()
+    {
+        opens.clear();
+        calls.clear();
+        debug.clear();
+        deviceCloses = serviceCalls = 0;
+        answer.clear();
+        failWith = 0;
+    }
+};
+
+World W;
+
+HANDLE WINAPI StandInCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD attributes, HANDLE templateFile)
+{
+    W.opens.push_back({path ? path : "", access, share, disposition, attributes, security != nullptr,
+                       templateFile != nullptr});
+    const std::string p = path ? path : "";
+    if (W.deviceOpens && (p == "\\\\.\\" VYK_DRIVER_NAME_32 || p == "\\\\.\\" VYK_DRIVER_NAME_64))
+        return FakeDevice;
+    // Nothing else may be opened or written: the driver file stays unwritten.
+    SetLastError(p.rfind("\\\\.\\", 0) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI StandInDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inLength, LPVOID out,
+                                   DWORD outLength, LPDWORD returned, LPOVERLAPPED overlapped)
+{
+    DeviceCall c{device, code, {}, inLength, outLength, overlapped != nullptr, returned != nullptr};
+    if (in)
+        c.in.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inLength);
+    W.calls.push_back(c);
+    if (returned)
+        *returned = 0;
+    if (W.failWith) {
+        SetLastError(W.failWith);
+        return FALSE;
+    }
+    const DWORD n = static_cast<DWORD>(W.answer.size()) < outLength ? static_cast<DWORD>(W.answer.size()) : outLength;
+    if (n)
+        std::memcpy(out, W.answer.data(), n);
+    if (returned)
+        *returned = n;
+    return TRUE;
+}
+
+BOOL WINAPI StandInCloseHandle(HANDLE h)
+{
+    if (h == FakeDevice) {
+        ++W.deviceCloses;
+        return TRUE;
+    }
+    return CloseHandle(h);
+}
+
+void WINAPI StandInOutputDebugStringA(LPCSTR text) { W.debug.push_back(text ? text : ""); }
+
+// A user without administrator rights: the service manager answers "access
+// denied" to every open.
+SC_HANDLE WINAPI StandInOpenSCManagerA(LPCSTR, LPCSTR, DWORD)
+{
+    ++W.serviceCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+SC_HANDLE WINAPI StandInOpenServiceA(SC_HANDLE, LPCSTR, DWORD)
+{
+    ++W.serviceCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+SC_HANDLE WINAPI StandInCreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+                                       LPDWORD, LPCSTR, LPCSTR, LPCSTR)
+{
+    ++W.serviceCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+BOOL WINAPI StandInStartServiceA(SC_HANDLE, DWORD, LPCSTR*)
+{
+    ++W.serviceCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+BOOL WINAPI StandInCloseServiceHandle(SC_HANDLE)
+{
+    ++W.serviceCalls;
+    return TRUE;
+}
+
+BOOL WINAPI StandInWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+struct StandIn {
+    const char* name;
+    FARPROC function;
+};
+
+template <typename F> FARPROC AsProc(F f) { return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(f)); }
+
+const StandIn StandIns[] = {
+    {"CreateFileA", AsProc(StandInCreateFileA)},
+    {"DeviceIoControl", AsProc(StandInDeviceIoControl)},
+    {"CloseHandle", AsProc(StandInCloseHandle)},
+    {"OutputDebugStringA", AsProc(StandInOutputDebugStringA)},
+    {"OpenSCManagerA", AsProc(StandInOpenSCManagerA)},
+    {"OpenServiceA", AsProc(StandInOpenServiceA)},
+    {"CreateServiceA", AsProc(StandInCreateServiceA)},
+    {"StartServiceA", AsProc(StandInStartServiceA)},
+    {"CloseServiceHandle", AsProc(StandInCloseServiceHandle)},
+    {"WriteFile", AsProc(StandInWriteFile)},
+};
+
+// ---- loading the library with its imports our own ----
+
+template <typename T> T At(HMODULE base, DWORD rva)
+{
+    return reinterpret_cast<T>(reinterpret_cast<uint8_t*>(base) + rva);
+}
+
+// Fills the import address table: stand-ins by name, the system for the rest.
+bool ResolveImports(HMODULE base)
+{
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = At<const IMAGE_NT_HEADERS32*>(base, dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress)
+        return false;
+    for (auto* d = At<const IMAGE_IMPORT_DESCRIPTOR*>(base, dir.VirtualAddress); d->Name; ++d) {
+        HMODULE system = LoadLibraryA(At<const char*>(base, d->Name));
+        if (!system)
+            return false;
+        auto* names = At<const IMAGE_THUNK_DATA32*>(base, d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk);
+        auto* slots = At<IMAGE_THUNK_DATA32*>(base, d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            FARPROC f = nullptr;
+            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) {
+                f = GetProcAddress(system, MAKEINTRESOURCEA(IMAGE_ORDINAL32(names->u1.Ordinal)));
+            } else {
+                const char* name = reinterpret_cast<const char*>(
+                    At<const IMAGE_IMPORT_BY_NAME*>(base, names->u1.AddressOfData)->Name);
+                for (const StandIn& s : StandIns)
+                    if (std::strcmp(s.name, name) == 0)
+                        f = s.function;
+                if (!f)
+                    f = GetProcAddress(system, name);
+            }
+            if (!f)
+                return false;
+            DWORD old = 0;
+            VirtualProtect(slots, sizeof *slots, PAGE_READWRITE, &old);
+            slots->u1.Function = static_cast<DWORD>(reinterpret_cast<uintptr_t>(f));
+            VirtualProtect(slots, sizeof *slots, old, &old);
+        }
+    }
+    return true;
+}
+
+using EntryPoint = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+
+struct Library {
+    HMODULE base = nullptr;
+    EntryPoint entry = nullptr;
+
+    bool Map(const std::string& path)
+    {
+        base = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        if (!base || !ResolveImports(base))
+            return false;
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = At<const IMAGE_NT_HEADERS32*>(base, dos->e_lfanew);
+        entry = At<EntryPoint>(base, nt->OptionalHeader.AddressOfEntryPoint);
+        return true;
+    }
+    // What the system does at LoadLibrary and FreeLibrary.
+    BOOL Attach() { return entry(base, DLL_PROCESS_ATTACH, nullptr); }
+    void Detach() { entry(base, DLL_PROCESS_DETACH, nullptr); }
+
+    template <typename T> T Export(const char* name)
+    {
+        return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(base, name)));
+    }
+};
+
+bool Wow64()
+{
+    BOOL wow = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
+}
+
+void ExpectDebug(const std::vector<std::string>& want, const std::string& what)
+{
+    const bool same = W.debug == want;
+    Check(same, what + ": debugger output");
+    if (!same) {
+        for (const auto& s : W.debug)
+            std::printf("       got      \"%s\"\n", Escape(s).c_str());
+        for (const auto& s : want)
+            std::printf("       expected \"%s\"\n", Escape(s).c_str());
+    }
+}
+
+// One device call with this code, input bytes and output length.
+void ExpectCall(DWORD code, const std::vector<uint8_t>& in, DWORD outLength, const std::string& what)
+{
+    if (W.calls.size() != 1) {
+        Check(false, what + ": one device call, got " + std::to_string(W.calls.size()));
+        return;
+    }
+    const DeviceCall& c = W.calls[0];
+    char codeText[16];
+    std::snprintf(codeText, sizeof codeText, "0x%08lX", static_cast<unsigned long>(c.code));
+    Check(c.device == FakeDevice, what + ": on the opened device");
+    Check(c.code == code, what + ": request code " + codeText);
+    Check(c.in == in && c.inLength == in.size(), what + ": input " + Hex(c.in));
+    Check(c.outLength == outLength, what + ": output length " + std::to_string(c.outLength));
+    Check(!c.overlapped && c.returnedGiven, what + ": synchronous, with a place for the count returned");
+}
+
+int Run(const std::string& dll)
+{
+    const char* name = Wow64() ? VYK_DRIVER_NAME_64 : VYK_DRIVER_NAME_32;
+    const std::string devicePath = std::string("\\\\.\\") + name;
+    Library lib;
+    Check(lib.Map(dll), "map " + dll + " and resolve its imports");
+    if (!lib.entry)
+        return 1;
+    using Open = int32_t(__stdcall*)();
+    using Out = void(__stdcall*)(uint16_t, uint16_t);
+    using In = uint16_t(__stdcall*)(uint16_t);
+    using ReadUchar = uint8_t(__stdcall*)(uint16_t);
+    using WriteUchar = void(__stdcall*)(uint16_t, uint8_t);
+    const auto isOpen = lib.Export<Open>("IsPortDriverOpen");
+    const auto outPortByte = lib.Export<Out>("OutPortByte");
+    const auto inPortByte = lib.Export<In>("InPortByte");
+    const auto readPortUchar = lib.Export<ReadUchar>("ReadPortUchar");
+    const auto writePortUchar = lib.Export<WriteUchar>("WritePortUchar");
+    Check(isOpen && outPortByte && inPortByte && readPortUchar && writePortUchar, "the byte exports are there");
+    if (!isOpen || !outPortByte || !inPortByte || !readPortUchar || !writePortUchar)
+        return 1;
+
+    // ---- the driver answers ----
+    W.Clear();
+    Check(lib.Attach() != FALSE, "the load succeeds");
+    Check(W.opens.size() == 1, "one open at load, got " + std::to_string(W.opens.size()));
+    if (!W.opens.empty()) {
+        const OpenCall& o = W.opens[0];
+        Check(o.path == devicePath, "the device " + devicePath + " is opened: " + o.path);
+        Check(o.access == (GENERIC_READ | GENERIC_WRITE), "for reading and writing");
+        Check(o.share == 0, "not shared");
+        Check(o.disposition == OPEN_EXISTING && o.attributes == FILE_ATTRIBUTE_NORMAL,
+              "an existing device, normal attributes");
+        Check(!o.security && !o.templateFile, "no security attributes, no template");
+    }
+    Check(W.serviceCalls == 0, "a device that opens needs no service");
+    ExpectDebug({"Attempting to open port driver...\n", "Successfully opened ", name, " driver\n"}, "open");
+
+    W.Clear();
+    Check(isOpen() == 1, "IsPortDriverOpen gives 1");
+    Check(W.calls.empty(), "IsPortDriverOpen sends no request");
+
+    struct OutCase {
+        uint16_t port, value;
+        std::vector<uint8_t> in;
+    };
+    for (const OutCase& c : {OutCase{0x4E, 0x2E, {0x4E, 0x00, 0x2E}}, OutCase{0x4F, 0x12F, {0x4F, 0x00, 0x2F}},
+                             OutCase{0xA1B2, 0xFFC3, {0xB2, 0xA1, 0xC3}}}) {
+        W.Clear();
+        outPortByte(c.port, c.value);
+        char what[40];
+        std::snprintf(what, sizeof what, "OutPortByte(0x%04X, 0x%04X)", c.port, c.value);
+        ExpectCall(VYK_IOCTL_WRITE_BYTE, c.in, 0, what);
+    }
+    W.Clear();
+    writePortUchar(0x4E, 0x11);
+    ExpectCall(VYK_IOCTL_WRITE_BYTE, {0x4E, 0x00, 0x11}, 0, "WritePortUchar");
+
+    W.Clear();
+    W.answer = {0xA5, 0x77, 0x66};
+    const uint16_t in = inPortByte(0x4F);
+    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x00}, 1, "InPortByte(0x4F)");
+    Check(in == 0x00A5, "InPortByte gives the byte read, upper bits 0: " + std::to_string(in));
+    Check(W.debug.empty(), "a read that succeeds reports nothing");
+    W.Clear();
+    W.answer = {0x01};
+    inPortByte(0x034F);
+    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x03}, 1, "InPortByte(0x034F)");
+
+    W.Clear();
+    W.answer = {0x5A, 0x77, 0x66};
+    const uint8_t uchar = readPortUchar(0x4F);
+    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x00, 0x00}, 3, "ReadPortUchar(0x4F)");
+    Check(uchar == 0x5A, "ReadPortUchar gives the byte read");
+
+    // A request that fails: InPortByte says so and gives 0, never the port
+    // number still in its buffer; ReadPortUchar gives 0 silently.
+    W.Clear();
+    W.failWith = ERROR_GEN_FAILURE;
+    Check(inPortByte(0x4F) == 0, "a failed InPortByte gives 0");
+    ExpectDebug({"Error 31\n"}, "a failed InPortByte");
+    W.Clear();
+    W.failWith = ERROR_GEN_FAILURE;
+    Check(readPortUchar(0x4F) == 0, "a failed ReadPortUchar gives 0");
+    Check(W.debug.empty(), "a failed ReadPortUchar reports nothing");
+
+    W.Clear();
+    lib.Detach();
+    Check(W.deviceCloses == 1, "the unload closes the device once");
+    ExpectDebug({"Closing port driver...\n"}, "unload");
+
+    // ---- no administrator rights, nothing installed ----
+    W.Clear();
+    W.deviceOpens = false;
+    Check(lib.Attach() != FALSE, "the load succeeds without the driver");
+    Check(!W.opens.empty() && W.opens.front().path == devicePath, "the device is tried first");
+    Check(W.opens.size() == 2 && W.opens.back().path.find(std::string("\\Drivers\\") + name + ".sys") != std::string::npos &&
+              W.opens.back().disposition == CREATE_ALWAYS,
+          "the driver file is tried, and nothing else opened");
+    ExpectDebug({"Attempting to open port driver...\n", std::string("Unable to open ") + name + " driver. Error code 1.\n"},
+                "no rights");
+    W.Clear();
+    Check(isOpen() == 0, "IsPortDriverOpen gives 0");
+    outPortByte(0x4E, 0x2E);
+    Check(inPortByte(0x4F) == 0, "InPortByte gives 0");
+    Check(readPortUchar(0x4F) == 0, "ReadPortUchar gives 0");
+    Check(W.calls.empty(), "no request reaches a device that is not open");
+    ExpectDebug({"Error 6\n"}, "InPortByte on a closed device");
+    W.Clear();
+    lib.Detach();
+    Check(W.deviceCloses == 0 && W.debug.empty(), "the unload closes nothing");
+    return Failures ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: portlib_request_test <vykport32.dll>\n");
+        return 2;
+    }
+    std::string dll = argv[1];
+    if (!dll.empty() && dll[0] == '/') {
+        for (char& c : dll)
+            if (c == '/')
+                c = '\\';
+        dll = "Z:" + dll;
+    }
+    return Run(dll);
+}
