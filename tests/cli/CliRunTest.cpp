@@ -163,6 +163,8 @@ protected:
         sim->SaveSettings();
     }
 
+    uint8_t EcRamByte(uint16_t address) { return SimNotebook::OpenFolder(Sim())->EcRamByte(address); }
+
     std::vector<uint8_t> Flash(int port)
     {
         auto sim = SimNotebook::OpenFolder(Sim());
@@ -246,6 +248,7 @@ TEST_F(CliRun, FlashVerifyAndReadRoundTripOnBothPorts)
         EXPECT_EQ(flash[0xBFFF], 0xFF);
         EXPECT_EQ(flash[0x1FF00], 0xFF) << "the end block is not written";
         EXPECT_EQ(Flash(other), std::vector<uint8_t>(vyk::sim::FlashSize, 0xFF));
+        EXPECT_EQ(EcRamByte(0xD212), 0) << "the tool tells the EC it has gone";
 
         r = Vykuu("read --port " + std::to_string(port) + " -o " + Quote(File("out.bin").string()));
         ASSERT_EQ(r.code, 0) << r.err;
@@ -330,6 +333,11 @@ TEST_F(CliRun, VerifyMismatchNamesTheFirstDifferingAddress)
     EXPECT_NE(r.err.find("flash address 0x012345"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("\"firstMismatch\": \"012345\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"mismatchedBytes\": 1,"), std::string::npos) << r.out;
+    // The range's last byte is compared too.
+    Configure([](vyk::sim::Settings& s) { s.faults.corruptAddress = 0x01FEFF; });
+    r = Vykuu("flash --port 2 --start 01FE00 " + Quote(File("image.bin").string()));
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.err.find("flash address 0x01FEFF"), std::string::npos) << r.err;
 
     // A flash that ignores writes: the first block already differs.
     Configure([](vyk::sim::Settings& s) {
