@@ -1,5 +1,6 @@
 #include "app/MemoryToolkit.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace vyk::app {
@@ -66,9 +67,18 @@ void MemoryToolkit::SetEnabled(int id, bool enabled)
     enableChanges_.emplace_back(id, enabled);
 }
 
+void MemoryToolkit::SetText(int id, std::string_view text)
+{
+    At(id).text = text;
+    lookChanges_.emplace_back(id, "text " + std::string(text));
+}
+
 void MemoryToolkit::SetFontColour(int id, uint32_t colour)
 {
     At(id).colour = colour;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%06X", static_cast<unsigned>(colour));
+    lookChanges_.emplace_back(id, std::string("colour ") + hex);
 }
 
 void MemoryToolkit::SetTimerEnabled(int id, bool enabled)

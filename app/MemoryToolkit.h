@@ -42,7 +42,7 @@ public:
     void SetEnabled(int id, bool enabled) override;
     bool IsChecked(int id) override { return At(id).checked; }
     std::string GetText(int id) override { return At(id).text; }
-    void SetText(int id, std::string_view text) override { At(id).text = text; }
+    void SetText(int id, std::string_view text) override;
     void SetFontColour(int id, uint32_t colour) override;
     void SetFontCharset(int id, int charset) override { At(id).charset = charset; }
     void SetTimerEnabled(int id, bool enabled) override;
@@ -80,7 +80,15 @@ public:
     const std::vector<FileDialogSpec>& DialogsShown() const { return dialogs_; }
     // Every change of enabled state, in order: (control id, enabled).
     const std::vector<std::pair<int, bool>>& EnableChanges() const { return enableChanges_; }
-    void ClearRecords() { scrolls_.clear(); enableChanges_.clear(); }
+    // Every text and font colour set, in order: (control id, "text ..." or
+    // "colour RRGGBB" as 0x00BBGGRR in hex).
+    const std::vector<std::pair<int, std::string>>& LookChanges() const { return lookChanges_; }
+    void ClearRecords()
+    {
+        scrolls_.clear();
+        enableChanges_.clear();
+        lookChanges_.clear();
+    }
 
 private:
     ControlState& At(int id);
@@ -99,6 +107,7 @@ private:
     std::deque<std::optional<std::string>> dialogAnswers_;
     std::vector<FileDialogSpec> dialogs_;
     std::vector<std::pair<int, bool>> enableChanges_;
+    std::vector<std::pair<int, std::string>> lookChanges_;
 };
 
 } // namespace vyk::app
