@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# A read that stops on an EC that stays busy keeps what was in memory: load
+# an image, "Flash Go" four blocks, then "Read FW" of the default range on an
+# EC that lets nine block commands complete and keeps the tenth (the read's
+# block 0x00C5) busy. The read stops after its busy spin, says that no data
+# was kept, gives both buttons back, and "Save Bin File" still writes the
+# loaded image whole.
+set -uo pipefail
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+
+sim=$(e2e_new_sim sim "stuck_busy_after_blocks=9")
+dir=$(e2e_new_folder app)
+cp "$E2E_SIMLIB" "$dir/io.dll"
+image="$dir/image.bin"
+head -c $((0x20000)) /dev/urandom >"$image"
+saved="$dir/saved.bin"
+
+e2e_start "$dir" "$sim"
+probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
+probe open-file "$(e2e_winpath "$image")" || e2e_fail "the open dialog could not be answered"
+probe wait-log "File Length: 131072 Byte" 30 >/dev/null || e2e_fail "the load did not finish"
+
+probe set-edit 2 00C400 || e2e_fail "cannot set the flash end field"
+probe click "Flash Go" || e2e_fail "cannot press Flash Go"
+probe wait-log "Cypess PD FW Update Completed!" 120 >/dev/null || e2e_fail "the flash write did not complete"
+probe wait-enabled "Read FW" 10 || e2e_fail "the controls did not come back after the write"
+
+probe click "Read FW" || e2e_fail "cannot press Read FW"
+line=$(probe wait-log "reading stopped" 60) || e2e_fail "the stuck read did not stop"
+e2e_expect "stop line" "$line" "Read FW: block 0x00C5: EC stayed busy for 3000 ms, reading stopped, no data kept: blocks 0x00C0 to 0x00C4 read (1280 Byte) and dropped, the image in memory is as before; no validate or reset sent"
+probe wait-enabled "Read FW" 10 || e2e_fail "the controls did not come back after the read"
+e2e_shot "stopped"
+e2e_expect "Flash Go after the stopped read" "$(probe enabled "Flash Go")" 1
+e2e_expect "Save Bin File after the stopped read" "$(probe enabled "Save Bin File")" 1
+log=$(probe log)
+grep -q "Read Cypess PD FW Completed!" <<<"$log" && e2e_fail "the stopped read claims to have completed"
+
+probe click "Save Bin File" || e2e_fail "cannot press Save Bin File"
+probe save-file "$(e2e_winpath "$saved")" || e2e_fail "the save dialog could not be answered"
+for _ in $(seq 50); do [ -s "$saved" ] && [ "$(stat -c %s "$saved")" -ge $((0x20000)) ] && break; sleep 0.1; done
+e2e_expect "saved size" "$(stat -c %s "$saved" 2>/dev/null)" $((0x20000))
+cmp -s "$saved" "$image" || e2e_fail "the saved file is not the loaded image"
+
+probe close
+code=$(e2e_wait_exit 30) || e2e_fail "the program did not end"
+e2e_expect "exit code" "$code" 0
+e2e_log "PASS: the stopped read kept the loaded image, and Save Bin File wrote it"
