@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <climits>
 #include <stdexcept>
 #include <vector>
@@ -104,6 +105,22 @@ BYTE UsableCharset(int charset)
     ReleaseDC(nullptr, dc);
     DeleteObject(font);
     return known[charset] = static_cast<BYTE>(drawable ? charset : DEFAULT_CHARSET);
+}
+
+// Whether the last line of a rich edit lies wholly inside its text area.
+bool LastLineWhole(HWND h)
+{
+    const LRESULT last = SendMessageA(h, EM_GETLINECOUNT, 0, 0) - 1;
+    if (last < 1)
+        return true;
+    POINTL top{}, above{};
+    SendMessageA(h, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&top), SendMessageA(h, EM_LINEINDEX, last, 0));
+    SendMessageA(h, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&above), SendMessageA(h, EM_LINEINDEX, last - 1, 0));
+    RECT area{};
+    SendMessageA(h, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+    RECT client{};
+    GetClientRect(h, &client);   // Wine's text area can reach past it
+    return top.y >= area.top && top.y + (top.y - above.y) <= std::min(area.bottom, client.bottom);
 }
 
 } // namespace
@@ -394,8 +411,10 @@ void Win32Toolkit::AppendLine(int id, std::string_view text)
         events_->OnChange(id);
     // The caret scrolled into view can leave the last line partly below the
     // edge (the log is not a whole number of lines high); the newest line is
-    // the bottom of the text, so show that.
-    SendMessageA(h, WM_VSCROLL, SB_BOTTOM, 0);
+    // the bottom of the text, so show that. Only then: a scroll the log does
+    // not need shows its horizontal bar under Wine.
+    if (!LastLineWhole(h))
+        SendMessageA(h, WM_VSCROLL, SB_BOTTOM, 0);
     if (!logRedrawDeferred_)
         RestoreLogRedraw(id);   // could not post: repaint now rather than never
 }
