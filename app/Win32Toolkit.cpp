@@ -107,22 +107,6 @@ BYTE UsableCharset(int charset)
     return known[charset] = static_cast<BYTE>(drawable ? charset : DEFAULT_CHARSET);
 }
 
-// Whether the last line of a rich edit lies wholly inside its text area.
-bool LastLineWhole(HWND h)
-{
-    const LRESULT last = SendMessageA(h, EM_GETLINECOUNT, 0, 0) - 1;
-    if (last < 1)
-        return true;
-    POINTL top{}, above{};
-    SendMessageA(h, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&top), SendMessageA(h, EM_LINEINDEX, last, 0));
-    SendMessageA(h, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&above), SendMessageA(h, EM_LINEINDEX, last - 1, 0));
-    RECT area{};
-    SendMessageA(h, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
-    RECT client{};
-    GetClientRect(h, &client);   // Wine's text area can reach past it
-    return top.y >= area.top && top.y + (top.y - above.y) <= std::min(area.bottom, client.bottom);
-}
-
 } // namespace
 
 Win32Toolkit::Win32Toolkit(HINSTANCE instance, HICON icon) : instance_(instance), icon_(icon)
@@ -282,6 +266,17 @@ void Win32Toolkit::CreateControl(const ControlSpec& c)
         cf.bCharSet = UsableCharset(c.font.charset);
         SendMessageA(h, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&cf));
         SetWindowSubclass(h, LogProc, 2, 0);
+        // The text ends inside the client area: Wine's rich edit reaches past
+        // it by the frame, and a caret scrolled into view there leaves the
+        // newest line cut at the bottom edge.
+        RECT area{}, client{};
+        SendMessageA(h, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&area));
+        GetClientRect(h, &client);
+        if (area.bottom > client.bottom || area.right > client.right) {
+            area.bottom = std::min(area.bottom, client.bottom);
+            area.right = std::min(area.right, client.right);
+            SendMessageA(h, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&area));
+        }
         AppendLine(c.id, c.text);
     } else {
         SetWindowTextA(h, c.text);
@@ -409,12 +404,6 @@ void Win32Toolkit::AppendLine(int id, std::string_view text)
     programmaticChange_ = false;
     if (events_)
         events_->OnChange(id);
-    // The caret scrolled into view can leave the last line partly below the
-    // edge (the log is not a whole number of lines high); the newest line is
-    // the bottom of the text, so show that. Only then: a scroll the log does
-    // not need shows its horizontal bar under Wine.
-    if (!LastLineWhole(h))
-        SendMessageA(h, WM_VSCROLL, SB_BOTTOM, 0);
     if (!logRedrawDeferred_)
         RestoreLogRedraw(id);   // could not post: repaint now rather than never
 }

@@ -168,6 +168,7 @@ int LogTest()
           "the newest line is wholly visible: top " + std::to_string(last.y) + ", height " + std::to_string(height) +
               ", client height " + std::to_string(client.bottom));
     Check(SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0) > 0, "the log has scrolled");
+    Check((GetWindowLongA(log, GWL_STYLE) & WS_HSCROLL) == 0, "scrolling shows no horizontal bar");
     CHARRANGE caret{};
     SendMessageA(log, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&caret));
     const LRESULT end = lastStart + SendMessageA(log, EM_LINELENGTH, lastStart, 0);
