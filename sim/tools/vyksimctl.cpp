@@ -64,8 +64,9 @@ const CommandHelp Commands[] = {
      "Usage: vyksimctl set DIR KEY=VALUE...\n"
      "Changes settings in DIR/settings.txt; the file's comments and order are kept.\n"
      "Keys: port1_version, port2_version, busy_reads, busy_micros, stuck_busy,\n"
-     "no_chip, ignore_writes_port, corrupt_reads, corrupt_address,\n"
-     "pause_after_blocks, ac_online, battery_percent, mode, selected_port.\n"},
+     "stuck_busy_after_blocks, no_chip, ignore_writes_port, corrupt_reads,\n"
+     "corrupt_address, pause_after_blocks, ac_online, battery_percent, mode,\n"
+     "selected_port.\n"},
     {"show", 0,
      "Usage: vyksimctl show DIR\n"
      "Prints PdCommand, the EC's mode and selected port, the serial number and\n"

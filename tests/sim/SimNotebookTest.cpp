@@ -402,8 +402,12 @@ TEST_F(TempDir, SettingsRoundTripThroughTheFile)
 
 TEST_F(TempDir, StuckAfterBlocksLetsThatManyBlockCommandsComplete)
 {
-    fs::create_directories(dir);
-    std::ofstream(dir / "settings.txt") << "stuck_busy_after_blocks = 2\n";
+    {
+        auto sim = SimNotebook::OpenFolder(dir);
+        sim->ApplySetting("stuck_busy_after_blocks", "2");
+        sim->SaveSettings();
+    }
+    // Read from the file when the folder is opened.
     auto sim = SimNotebook::OpenFolder(dir);
     Host h(*sim);
     h.EnterFlashing();   // other commands do not count
