@@ -14,10 +14,19 @@ packages=(
   osslsigncode openssl
   qemu-system-x86 busybox-static cpio
 )
+# Packaging and its checks: these install without their recommendations
+# (diffoscope's alone would bring hundreds of packages).
+lean_packages=(
+  dpkg-dev lintian help2man zip unzip bash-completion icoutils diffoscope-minimal binutils-multiarch
+)
 
 missing=()
+lean_missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+for p in "${lean_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || lean_missing+=("$p")
 done
 
 sudo=""
@@ -32,6 +41,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   updated=1
   $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  echo "setup: done"
+fi
+if [ ${#lean_missing[@]} -gt 0 ]; then
+  echo "setup: installing ${lean_missing[*]}"
+  [ "$updated" -eq 1 ] || $sudo apt-get update -qq
+  updated=1
+  $sudo apt-get install -y -qq --no-install-recommends "${lean_missing[@]}" >/dev/null
   echo "setup: done"
 fi
 

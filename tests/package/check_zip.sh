@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# check_zip.sh ZIP VERSION EPOCH README VYK_UU.exe vykuu.exe
+# The Windows package as a user gets it: exactly its four files, dated the
+# commit; SHA256SUMS names the other three and their sums hold; the programs
+# are the built ones and the README is the project's with Windows line ends;
+# vykuu.exe run under Wine from the unpacked folder tells the version.
+set -uo pipefail
+zip=$1 version=$2 epoch=$3 readme=$4 app=$5 tool=$6
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+export TZ=UTC LC_ALL=C
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+[ "$(basename "$zip")" = "VYK_UU-$version-win32.zip" ] || fail "file name $(basename "$zip")"
+
+# Listing: names in this order, no folders, each dated the commit.
+names=$(zipinfo -1 "$zip")
+[ "$names" = "README.txt
+SHA256SUMS
+VYK_UU.exe
+vykuu.exe" ] || fail "members: $(echo $names)"
+stamp=$(date -u -d "@$epoch" +%Y%m%d.%H%M%S)
+# zip keeps times to two seconds, rounding odd ones up.
+stamp2=$(date -u -d "@$((epoch + epoch % 2))" +%Y%m%d.%H%M%S)
+zipinfo -T "$zip" | awk '$1 ~ /^[-d]/ { print $7, $8 }' | while read -r time name; do
+  [ "$time" = "$stamp" ] || [ "$time" = "$stamp2" ] || echo "$name $time"
+done | grep -q . && fail "members not dated $stamp: $(zipinfo -T "$zip")"
+
+unzip -q "$zip" -d "$work/VYK_UU" || fail "unzip failed"
+cd "$work/VYK_UU" || exit 1
+[ "$(awk '{ print $2 }' SHA256SUMS | tr '\n' ' ')" = "README.txt VYK_UU.exe vykuu.exe " ] ||
+  fail "SHA256SUMS names: $(awk '{ print $2 }' SHA256SUMS | tr '\n' ' ')"
+sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not hold"
+cmp -s VYK_UU.exe "$app" || fail "VYK_UU.exe is not the built one"
+cmp -s vykuu.exe "$tool" || fail "vykuu.exe is not the built one"
+sed 's/$/\r/' "$readme" | cmp -s - README.txt || fail "README.txt is not README.md with CR LF line ends"
+
+# Run from the unpacked folder, as from a service stick.
+out=$(wine ./vykuu.exe --version 2>/dev/null </dev/null)
+rc=$?
+out=${out%$'\r'}
+[ "$rc" -eq 0 ] || fail "vykuu.exe --version: exit $rc"
+[ "$out" = "vykuu $version" ] || fail "vykuu.exe --version says \"$out\""
+
+if [ "$failures" -gt 0 ]; then
+  echo "check_zip: $failures failures" >&2
+  exit 1
+fi
+echo "check_zip: $(basename "$zip") ($(stat -c %s "$zip") bytes) passed"
