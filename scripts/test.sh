@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one command that runs every test: installs what is missing, builds
 # the three presets, runs the host tests, then the tests of the Windows
-# files under Wine.
+# files under Wine, then builds the release packages twice and compares
+# them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VYK_ROOT=$(pwd)
@@ -17,4 +18,5 @@ vyk_init_prefix
 status=0
 ctest --preset host -j2 || status=1
 ctest --preset win32 || status=1
+scripts/repro-check.sh || status=1
 exit $status
