@@ -4,8 +4,9 @@
 # VYK_SIGN_KEY (PEM; from the environment at the first configure, or -D),
 # otherwise a test certificate this build tree makes once, at configure
 # time, under signing/ (never committed). The signing time is VYK_SIGN_TIME
-# (Unix seconds): SOURCE_DATE_EPOCH when set, else the time of the checked-
-# out commit, so the same sources, certificate and key give the same bytes.
+# (Unix seconds) when set, else the time the packages are dated with
+# (VYK_SOURCE_DATE_EPOCH: SOURCE_DATE_EPOCH, else the commit's time), so the
+# same sources, certificate and key give the same bytes.
 #
 #   vyk_sign_target(<target>)            signs the target's file after its link
 #   vyk_sign_command(<var> <file>)       the command that signs <file> in place,
@@ -99,21 +100,20 @@ if(NOT VYK_SIGN_CA)
   set(VYK_SIGN_CA ${VYK_SIGN_CERT_USED})
 endif()
 
-if(NOT DEFINED VYK_SIGN_TIME)
-  set(time "$ENV{SOURCE_DATE_EPOCH}")
-  if(NOT time)
-    execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
-                    OUTPUT_VARIABLE time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  endif()
-  set(VYK_SIGN_TIME "${time}" CACHE STRING "Signing time in Unix seconds (empty: the time of signing)")
+# Worked out at every configure, so a later commit built in the same tree
+# signs with its own time, as its packages are dated.
+set(VYK_SIGN_TIME "" CACHE STRING "Signing time in Unix seconds (empty: VYK_SOURCE_DATE_EPOCH)")
+set(VYK_SIGN_TIME_USED ${VYK_SIGN_TIME})
+if(NOT VYK_SIGN_TIME_USED)
+  set(VYK_SIGN_TIME_USED ${VYK_SOURCE_DATE_EPOCH})
 endif()
-message(STATUS "signing: ${VYK_SIGN_CERT_USED}, signing time ${VYK_SIGN_TIME}")
+message(STATUS "signing: ${VYK_SIGN_CERT_USED}, signing time ${VYK_SIGN_TIME_USED}")
 
 set(VYK_SIGN_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/SignFile.cmake)
 
 function(vyk_sign_command var file)
   set(${var} ${CMAKE_COMMAND} -DOSSLSIGNCODE=${VYK_OSSLSIGNCODE} -DCERT=${VYK_SIGN_CERT_USED}
-      -DKEY=${VYK_SIGN_KEY_USED} -DTIME=${VYK_SIGN_TIME} -DFILE=${file} -P ${VYK_SIGN_SCRIPT} PARENT_SCOPE)
+      -DKEY=${VYK_SIGN_KEY_USED} -DTIME=${VYK_SIGN_TIME_USED} -DFILE=${file} -P ${VYK_SIGN_SCRIPT} PARENT_SCOPE)
 endfunction()
 
 function(vyk_sign_target target)

@@ -3,13 +3,16 @@
 # (scripts/package.sh, no tests or benchmarks) from two copies of this
 # checkout in two folders of different depth, one after the other, under
 # different time zones, locales and umasks, and compares them bit for bit.
-# Uncommitted changes travel along in both copies. On a difference
-# diffoscope names it, in build/repro/diffoscope-NAME.txt; the copies stay
-# for a look. Prints how long each build took.
+# Both sign the Windows files with one key: VYK_SIGN_CERT and VYK_SIGN_KEY
+# when set, else the test certificate the first build makes, which the
+# second is given. Uncommitted changes travel along in both copies. On a
+# difference diffoscope names it, in build/repro/diffoscope-NAME.txt; the
+# copies stay for a look. Prints how long each build took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/setup.sh
+export VYK_SETUP_DONE=1
 
 base=$root/build/repro
 rm -rf "$base"
@@ -42,6 +45,12 @@ total=$SECONDS
 copy "$base/a/src"
 copy "$base/second/copy/of/src"
 (umask 022 && build one "$base/a/src" "$base/out-one" TZ=UTC LC_ALL=C.UTF-8)
+if [ -z "${VYK_SIGN_CERT:-}" ]; then
+  test_cert=$base/a/src/build/release-win32/signing
+  if [ -f "$test_cert/vyk-test-cert.pem" ]; then
+    export VYK_SIGN_CERT=$test_cert/vyk-test-cert.pem VYK_SIGN_KEY=$test_cert/vyk-test-key.pem
+  fi
+fi
 (umask 077 && build two "$base/second/copy/of/src" "$base/out-two" TZ=Pacific/Kiritimati LC_ALL=C)
 
 passed=0 failed=0
