@@ -9,6 +9,7 @@ set -uo pipefail
 deb=$1 version=$2 epoch=$3
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+[ -f "$deb" ] || { echo "FAIL: no $deb: build the host preset first" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -8,6 +8,7 @@ set -uo pipefail
 zip=$1 version=$2 epoch=$3 readme=$4 app=$5 tool=$6
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+[ -f "$zip" ] || { echo "FAIL: no $zip: build the win32 preset first" >&2; exit 1; }
 export TZ=UTC LC_ALL=C
 
 work=$(mktemp -d)
