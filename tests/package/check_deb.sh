@@ -65,6 +65,8 @@ done
 bin=$work/root/usr/bin
 out=$("$bin/vykuu" --version 2>&1) || fail "vykuu --version: exit $?"
 [ "$out" = "vykuu $version" ] || fail "vykuu --version says \"$out\""
+out=$("$bin/vyksimctl" --version 2>&1) || fail "vyksimctl --version: exit $?"
+[ "$out" = "vyksimctl $version" ] || fail "vyksimctl --version says \"$out\""
 "$bin/vyksimctl" init "$work/nb" >/dev/null || fail "vyksimctl init: exit $?"
 "$bin/vyksimctl" set "$work/nb" port2_version="01 02 03 04 05 06 07 08" || fail "vyksimctl set: exit $?"
 out=$("$bin/vykuu" --sim "$work/nb" --quiet version --port 2 2>&1) || fail "vykuu version: exit $?"
@@ -72,7 +74,7 @@ grep -q "01 02 03 04 05 06 07 08" <<<"$out" || fail "vykuu version shows \"$out\
 head -c 4096 /dev/urandom >"$work/image.bin"
 "$bin/vykuu" --sim "$work/nb" --quiet flash --port 1 --start 0 --end 1000 "$work/image.bin" ||
   fail "vykuu flash: exit $?"
-"$bin/vyksimctl" dump "$work/nb" 1 0 4096 "$work/back.bin" >/dev/null || fail "vyksimctl dump: exit $?"
+"$bin/vyksimctl" dump "$work/nb" 1 0 1000 "$work/back.bin" >/dev/null || fail "vyksimctl dump: exit $?"
 cmp -s "$work/image.bin" "$work/back.bin" || fail "flashed bytes differ from the image"
 
 # Bash completion, as bash-completion loads it.
@@ -102,6 +104,7 @@ check_completion "flash" "$comp/vykuu" vykuu --timeout 3 --sim nb fl
 check_completion "stuck_busy=" "$comp/vyksimctl" vyksimctl set nb stuck
 check_completion "no yes" "$comp/vyksimctl" vyksimctl set nb stuck_busy=
 check_completion "1 2" "$comp/vyksimctl" vyksimctl dump nb ""
+check_completion "flash" "$comp/vykuu" vykuu help f
 
 # Every long option of every vykuu command, and every setting of a fresh
 # notebook, is offered.
