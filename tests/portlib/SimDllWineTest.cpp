@@ -14,6 +14,7 @@
 #include "hw/EcRam.h"
 #include "hw/PortIo.h"
 #include "portlib/VykPort32.h"
+#include "sim/SimNotebook.h"
 
 namespace {
 
@@ -77,6 +78,10 @@ int main(int argc, char** argv)
     }
     const std::string dll = WindowsPath(argv[1]);
     const std::string dir = MakeFolder("vyksim-test-");
+    // Only init makes a notebook of a folder; the library opens it as it is.
+    // Wine reuses process ids, so an earlier run's folder may be there.
+    DeleteFileA((dir + "\\not-a-folder").c_str());
+    vyk::sim::SimNotebook::InitFolder(dir);
     SetEnvironmentVariableA("VYKSIM_DIR", dir.c_str());
 
     HMODULE h = LoadLibraryA(dll.c_str());
