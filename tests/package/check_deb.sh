@@ -101,7 +101,7 @@ check_completion "read" "$comp/vykuu" vykuu re
 check_completion "1 2" "$comp/vykuu" vykuu read --port ""
 check_completion "--no-progress --no-verify" "$comp/vykuu" vykuu --sim nb flash --no
 check_completion "flash" "$comp/vykuu" vykuu --timeout 3 --sim nb fl
-check_completion "stuck_busy=" "$comp/vyksimctl" vyksimctl set nb stuck
+check_completion "stuck_busy= stuck_busy_after_blocks=" "$comp/vyksimctl" vyksimctl set nb stuck
 check_completion "no yes" "$comp/vyksimctl" vyksimctl set nb stuck_busy=
 check_completion "1 2" "$comp/vyksimctl" vyksimctl dump nb ""
 check_completion "flash" "$comp/vykuu" vykuu help f
