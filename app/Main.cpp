@@ -8,10 +8,11 @@
 #include "app/PortLibraryImage.h"
 #include "app/Win32PortLibrary.h"
 #include "app/resource.h"
+#include "hw/EcLockNames.h"
 
 namespace {
 
-constexpr const char* MutexName = "C:VYK_UU.exe";
+constexpr const char* MutexName = vyk::hw::WindowMutexName;
 constexpr const char* ApplicationTitle = "VYK_UU";
 constexpr const char* ApplicationClass = "TApplication";
 constexpr UINT WmBringMainForward = WM_APP + 1;
@@ -65,6 +66,19 @@ void ShowErrorBox(const std::string& message)
     MessageBoxA(nullptr, message.c_str(), ApplicationTitle, MB_ICONERROR | MB_OK);
 }
 
+// The EC's lock, held until the process ends. False when another program
+// (vykuu, in this session or another) holds it.
+bool TakeEcLock()
+{
+    HANDLE lock = CreateMutexW(nullptr, FALSE, vyk::hw::EcLockMutexName);
+    if (!lock)
+        // It exists but is not ours to open: another user's program has it.
+        return GetLastError() != ERROR_ACCESS_DENIED;
+    const DWORD wait = WaitForSingleObject(lock, 0);
+    // Abandoned: its holder ended without letting go; it is ours now.
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -79,6 +93,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     // Held, never closed, until the process ends.
     CreateMutexA(nullptr, FALSE, MutexName);
+
+    // Two programs driving the Super I/O ports at once corrupt each other's
+    // EC RAM address: while vykuu works, the window does not start.
+    if (!TakeEcLock()) {
+        MessageBoxA(nullptr,
+                    (std::string("Another program (vykuu) is using the EC: it holds ") + vyk::hw::EcLockMutexText +
+                     ".\nNothing was done. Start VYK_UU again when it has finished.")
+                        .c_str(),
+                    ApplicationTitle, MB_ICONERROR | MB_OK);
+        return 2;
+    }
 
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
     CreateApplicationWindow(instance, icon);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/PortBackend.h"
+#include "hw/EcLockNames.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,46 +21,37 @@ namespace vyk::cli {
 #ifdef _WIN32
 
 namespace {
-constexpr const wchar_t* GlobalName = L"Global\\VYK_UU-EC";
-// The window's single-instance mutex: the window refuses to start while it
-// exists, and the tool refuses while the window holds it.
-constexpr const char* WindowMutexName = "C:VYK_UU.exe";
-
 std::string WindowsError(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
 } // namespace
 
-std::string EcLock::Name() { return "the mutex Global\\VYK_UU-EC"; }
+std::string EcLock::Name() { return std::string("the mutex ") + hw::EcLockMutexText; }
 
 std::unique_ptr<EcLock> EcLock::Take()
 {
+    // The window of this session is named as such; it holds the EC lock
+    // too, as does a vykuu or a window of another session.
+    if (HANDLE window = OpenMutexA(SYNCHRONIZE, FALSE, hw::WindowMutexName)) {
+        CloseHandle(window);
+        throw EcInUse(std::string("the EC is in use: the window VYK_UU.exe runs (its mutex ") + hw::WindowMutexName +
+                      " exists); close it first; nothing was done");
+    }
     std::unique_ptr<EcLock> lock(new EcLock());
-    HANDLE global = CreateMutexW(nullptr, FALSE, GlobalName);
+    HANDLE global = CreateMutexW(nullptr, FALSE, hw::EcLockMutexName);
     if (!global)
         throw NoPortAccess("cannot make the EC lock (" + Name() + "): " + WindowsError(GetLastError()) +
                            " (run as administrator)");
     const DWORD wait = WaitForSingleObject(global, 0);
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {   // abandoned: its holder died, it is ours now
         CloseHandle(global);
-        throw EcInUse("the EC is in use: another vykuu holds " + Name() + "; nothing was done");
+        throw EcInUse("the EC is in use: another vykuu, or the window in another session, holds " + Name() +
+                      "; nothing was done");
     }
     lock->global_ = global;
-    HANDLE window = CreateMutexA(nullptr, FALSE, WindowMutexName);
-    const DWORD error = GetLastError();
-    if (window && error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(window);
-        throw EcInUse(std::string("the EC is in use: the window VYK_UU.exe runs (its mutex ") + WindowMutexName +
-                      " exists); close it first; nothing was done");
-    }
-    if (!window)
-        throw NoPortAccess(std::string("cannot make the mutex ") + WindowMutexName + ": " + WindowsError(error));
-    lock->window_ = window;
     return lock;
 }
 
 EcLock::~EcLock()
 {
-    if (window_)
-        CloseHandle(static_cast<HANDLE>(window_));
     if (global_) {
         ReleaseMutex(static_cast<HANDLE>(global_));
         CloseHandle(static_cast<HANDLE>(global_));

@@ -15,9 +15,8 @@ public:
 // The right to drive the EC through the real ports, one holder on the whole
 // machine for as long as the object lives: on Linux a lock on a file in the
 // run-time lock folder (the file stays), on Windows a mutex in the global
-// namespace. On Windows the window's single-instance mutex is taken too:
-// while the window runs the tool refuses, and while the tool runs the
-// window does not start.
+// namespace, which the window holds for its whole run; the tool also
+// refuses while the window's single-instance mutex exists.
 class EcLock {
 public:
     // Throws EcInUse when it is held; NoPortAccess when it cannot be made.
@@ -32,8 +31,7 @@ public:
 private:
     EcLock() = default;
 #ifdef _WIN32
-    void* global_ = nullptr;   // HANDLEs
-    void* window_ = nullptr;
+    void* global_ = nullptr;   // HANDLE
 #else
     int fd_ = -1;
 #endif
