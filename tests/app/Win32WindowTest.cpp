@@ -21,19 +21,15 @@
 #include "app/Win32Toolkit.h"
 #include "sim/SimNotebook.h"
 
+#include "tests/WineCheck.h"
+
 namespace {
+
+using vyk::winetest::Failures;
+using vyk::winetest::Check;
 
 using namespace vyk::app;
 using vyk::app::test::FakePortPlatform;
-
-int Failures = 0;
-
-void Check(bool ok, const std::string& what)
-{
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
-    if (!ok)
-        ++Failures;
-}
 
 std::string Shown(const std::string& s)
 {

@@ -1,8 +1,9 @@
 // The Windows vykuu under Wine: the EC lock as only Windows shows it (the
 // global mutex, the window's single-instance mutex, the simulator folder's
-// lock taken by another process).
+// lock taken by another process), and the window refusing to start while
+// vykuu drives the EC.
 //
-//   vykuu_wine_test <vykuu.exe> <vyksim.dll> <work folder>
+//   vykuu_wine_test <vykuu.exe> <vyksim.dll> <work folder> [VYK_UU.exe]
 #include <windows.h>
 
 #include <cstdio>
@@ -12,28 +13,13 @@
 
 #include "sim/SimNotebook.h"
 
+#include "tests/WineCheck.h"
+
 namespace {
 
-int Failures = 0;
-
-void Check(bool ok, const std::string& what)
-{
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
-    std::fflush(stdout);
-    if (!ok)
-        ++Failures;
-}
-
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
-}
+using vyk::winetest::Failures;
+using vyk::winetest::Check;
+using vyk::winetest::WindowsPath;
 
 std::string ReadText(const std::string& path)
 {
@@ -88,6 +74,72 @@ Run Vykuu(const std::string& exe, const std::string& args, const std::string& er
 }
 
 bool Mentions(const Run& r, const char* text) { return r.err.find(text) != std::string::npos; }
+
+struct BoxSearch {
+    DWORD pid;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM param)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[64] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == search->pid && std::string(cls) == "#32770") {
+        search->box = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK AppendText(HWND hwnd, LPARAM param)
+{
+    char text[512] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    *reinterpret_cast<std::string*>(param) += text;
+    return TRUE;
+}
+
+// Starts the window in a fresh folder while the EC is taken: it must say
+// so in a box, and end with its own code once the box is confirmed,
+// without having written its io.dll.
+void WindowRefusesWhileTheEcIsTaken(const std::string& window, const std::string& work)
+{
+    const std::string folder = work + "\\window";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    SetFileAttributesA((folder + "\\io.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA((folder + "\\io.dll").c_str());
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string line = "\"" + window + "\"";
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
+        Check(false, "cannot start the window: error " + std::to_string(GetLastError()));
+        return;
+    }
+    BoxSearch search{pi.dwProcessId, nullptr};
+    for (int i = 0; i < 600 && !search.box && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; ++i) {
+        Sleep(50);
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    }
+    std::string text;
+    if (search.box)
+        EnumChildWindows(search.box, AppendText, reinterpret_cast<LPARAM>(&text));
+    Check(text.find("vykuu") != std::string::npos && text.find("Global\\VYK_UU-EC") != std::string::npos,
+          "the window says vykuu holds the EC: [" + text + "]");
+    if (search.box)
+        PostMessageA(search.box, WM_COMMAND, IDOK, 0);
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_TIMEOUT)
+        TerminateProcess(pi.hProcess, 99);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    Check(code == 2, "the window refused with exit 2 (got " + std::to_string(code) + ")");
+    Check(!Exists(folder + "\\io.dll"), "the refused window wrote no io.dll");
+}
 
 } // namespace
 
@@ -152,10 +204,8 @@ int main(int argc, char** argv)
         folderHeld = true;
     }
     Check(folderHeld, "the simulator's port library holds its folder while in use");
-    HANDLE seen = OpenMutexA(SYNCHRONIZE, FALSE, "C:VYK_UU.exe");
-    Check(seen != nullptr, "while vykuu runs, the window's mutex exists");
-    if (seen)
-        CloseHandle(seen);
+    if (argc > 4)
+        WindowRefusesWhileTheEcIsTaken(WindowsPath(argv[4]), work);
     DeleteFileA((nb + "\\paused").c_str());
     r = Finish(pi, err);
     Check(r.code == 0, "that read ends well (got " + std::to_string(r.code) + ") " + r.err);

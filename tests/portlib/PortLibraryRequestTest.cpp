@@ -15,16 +15,13 @@
 
 #include "portlib/VykPortRequests.h"
 
+#include "tests/WineCheck.h"
+
 namespace {
 
-int Failures = 0;
-
-void Check(bool ok, const std::string& what)
-{
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
-    if (!ok)
-        ++Failures;
-}
+using vyk::winetest::Failures;
+using vyk::winetest::Check;
+using vyk::winetest::Escape;
 
 std::string Hex(const std::vector<uint8_t>& bytes)
 {
@@ -35,14 +32,6 @@ std::string Hex(const std::vector<uint8_t>& bytes)
         s += b;
     }
     return s.empty() ? "-" : s.substr(0, s.size() - 1);
-}
-
-std::string Escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
 }
 
 // ---- the stand-ins ----

@@ -26,36 +26,14 @@
 #include "portlib/VykPort32.h"
 #include "portlib/VykPortRequests.h"
 
+#include "tests/WineCheck.h"
+
 namespace {
 
-int Failures = 0;
-
-void Check(bool ok, const std::string& what)
-{
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
-    if (!ok)
-        ++Failures;
-}
-
-std::string Escape(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
-}
-
-// Paths from the build tree arrive in Unix form; Wine sees / as Z:.
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
-}
+using vyk::winetest::Failures;
+using vyk::winetest::Check;
+using vyk::winetest::WindowsPath;
+using vyk::winetest::Escape;
 
 bool Wow64()
 {

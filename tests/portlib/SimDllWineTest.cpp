@@ -16,27 +16,13 @@
 #include "portlib/VykPort32.h"
 #include "sim/SimNotebook.h"
 
+#include "tests/WineCheck.h"
+
 namespace {
 
-int Failures = 0;
-
-void Check(bool ok, const std::string& what)
-{
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
-    if (!ok)
-        ++Failures;
-}
-
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path)
-            if (c == '/')
-                c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
-}
+using vyk::winetest::Failures;
+using vyk::winetest::Check;
+using vyk::winetest::WindowsPath;
 
 template <typename T>
 T Bind(HMODULE h, const char* name)
