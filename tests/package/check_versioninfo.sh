@@ -12,8 +12,9 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The value that follows a key in the VERSIONINFO's UTF-16 strings.
-value() { strings -e l "$1" | awk -v k="$2" 'found { print; exit } $0 == k { found = 1 }'; }
+# The value that follows a key in the VERSIONINFO's UTF-16 strings (of any
+# length: a version such as "1.3" is shorter than strings' default of four).
+value() { strings -n 1 -e l "$1" | awk -v k="$2" 'found { print; exit } $0 == k { found = 1 }'; }
 
 IFS=, read -r major minor patch build <<<"$numbers"
 for file in "$@"; do
