@@ -197,8 +197,20 @@ void InstallDriver(const char* name, int resourceId)
         HANDLE file = CreateFileA(DriverPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
-            WriteFile(file, image, size, &written, nullptr);
-            CloseHandle(file);
+            const bool wrote = WriteFile(file, image, size, &written, nullptr);
+            const DWORD error = wrote ? 0 : GetLastError();
+            // A driver file written short would be loaded as a broken image
+            // at this and every later system start: none is left behind.
+            if (!CloseHandle(file) || !wrote || written != size) {
+                DeleteFileA(DriverPath);
+                char reason[32] = "";
+                if (error)
+                    std::snprintf(reason, sizeof reason, ", error %lu", static_cast<unsigned long>(error));
+                char message[MAX_PATH + 96];
+                std::snprintf(message, sizeof message, "Unable to write %s: %lu of %lu bytes written%s\n", DriverPath,
+                              static_cast<unsigned long>(written), static_cast<unsigned long>(size), reason);
+                Emit(message);
+            }
         }
         if (redirectionOff && System.revertRedirection)
             System.revertRedirection(redirection);

@@ -37,6 +37,8 @@ std::string Hex(const std::vector<uint8_t>& bytes)
 // ---- the stand-ins ----
 
 const HANDLE FakeDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7A50));
+const HANDLE FakeFile = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7A54));
+const SC_HANDLE FakeManager = reinterpret_cast<SC_HANDLE>(static_cast<uintptr_t>(0x7A58));
 
 struct OpenCall {
     std::string path;
@@ -65,12 +67,23 @@ struct World {
     int deviceCloses = 0;
     int serviceCalls = 0;
 
+    // With administrator rights the driver file opens and takes at most
+    // writeLimit bytes per write (writeError: the write fails), and the
+    // service is registered; it never starts.
+    bool admin = false;
+    DWORD writeLimit = 0, writeError = 0, fileBytes = 0;
+    std::string servicePath;
+    std::vector<std::string> deletes;
+
     void Clear()
     {
         opens.clear();
         calls.clear();
         debug.clear();
+        deletes.clear();
+        servicePath.clear();
         deviceCloses = serviceCalls = 0;
+        fileBytes = 0;
         answer.clear();
         failWith = 0;
     }
@@ -86,6 +99,8 @@ HANDLE WINAPI StandInCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECUR
     const std::string p = path ? path : "";
     if (W.deviceOpens && (p == "\\\\.\\" VYK_DRIVER_NAME_32 || p == "\\\\.\\" VYK_DRIVER_NAME_64))
         return FakeDevice;
+    if (W.admin && p.find("\\Drivers\\") != std::string::npos)
+        return FakeFile;
     // Nothing else may be opened or written: the driver file stays unwritten.
     SetLastError(p.rfind("\\\\.\\", 0) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -118,6 +133,8 @@ BOOL WINAPI StandInCloseHandle(HANDLE h)
         ++W.deviceCloses;
         return TRUE;
     }
+    if (h == FakeFile)
+        return TRUE;
     return CloseHandle(h);
 }
 
@@ -128,6 +145,8 @@ void WINAPI StandInOutputDebugStringA(LPCSTR text) { W.debug.push_back(text ? te
 SC_HANDLE WINAPI StandInOpenSCManagerA(LPCSTR, LPCSTR, DWORD)
 {
     ++W.serviceCalls;
+    if (W.admin)
+        return FakeManager;
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
 }
@@ -135,14 +154,18 @@ SC_HANDLE WINAPI StandInOpenSCManagerA(LPCSTR, LPCSTR, DWORD)
 SC_HANDLE WINAPI StandInOpenServiceA(SC_HANDLE, LPCSTR, DWORD)
 {
     ++W.serviceCalls;
-    SetLastError(ERROR_ACCESS_DENIED);
+    SetLastError(W.admin ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_ACCESS_DENIED);
     return nullptr;
 }
 
-SC_HANDLE WINAPI StandInCreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR, LPCSTR,
+SC_HANDLE WINAPI StandInCreateServiceA(SC_HANDLE, LPCSTR, LPCSTR, DWORD, DWORD, DWORD, DWORD, LPCSTR path, LPCSTR,
                                        LPDWORD, LPCSTR, LPCSTR, LPCSTR)
 {
     ++W.serviceCalls;
+    if (W.admin) {
+        W.servicePath = path ? path : "";
+        return FakeManager;
+    }
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
 }
@@ -160,10 +183,23 @@ BOOL WINAPI StandInCloseServiceHandle(SC_HANDLE)
     return TRUE;
 }
 
-BOOL WINAPI StandInWriteFile(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
+BOOL WINAPI StandInWriteFile(HANDLE file, LPCVOID, DWORD length, LPDWORD written, LPOVERLAPPED)
 {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    const DWORD n = file == FakeFile && length > W.writeLimit ? W.writeLimit : length;
+    if (written)
+        *written = file == FakeFile ? n : 0;
+    if (file != FakeFile || W.writeError) {
+        SetLastError(file == FakeFile ? W.writeError : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    W.fileBytes += n;
+    return TRUE;
+}
+
+BOOL WINAPI StandInDeleteFileA(LPCSTR path)
+{
+    W.deletes.push_back(path ? path : "");
+    return TRUE;
 }
 
 struct StandIn {
@@ -184,6 +220,7 @@ const StandIn StandIns[] = {
     {"StartServiceA", AsProc(StandInStartServiceA)},
     {"CloseServiceHandle", AsProc(StandInCloseServiceHandle)},
     {"WriteFile", AsProc(StandInWriteFile)},
+    {"DeleteFileA", AsProc(StandInDeleteFileA)},
 };
 
 // ---- loading the library with its imports our own ----
@@ -403,6 +440,42 @@ int Run(const std::string& dll)
     W.Clear();
     lib.Detach();
     Check(W.deviceCloses == 0 && W.debug.empty(), "the unload closes nothing");
+
+    // ---- administrator rights, nothing installed: the driver file ----
+    char systemDir[MAX_PATH];
+    GetSystemDirectoryA(systemDir, MAX_PATH);
+    const std::string driverFile = std::string(systemDir) + "\\Drivers\\" + name + ".sys";
+    HRSRC resource = FindResourceA(lib.base, MAKEINTRESOURCEA(Wow64() ? VYK_RESOURCE_DRIVER_64 : VYK_RESOURCE_DRIVER_32),
+                                   "bin");
+    const DWORD size = resource ? SizeofResource(lib.base, resource) : 0;
+    Check(size > 1000, "the driver image among the library's resources");
+    const std::string unableToOpen = std::string("Unable to open ") + name + " driver. Error code 1.\n";
+    struct WriteCase {
+        const char* what;
+        DWORD limit, error;
+    };
+    for (const WriteCase& c : {WriteCase{"written whole", size, 0}, WriteCase{"written short", 1000, 0},
+                               WriteCase{"write failing", 0, ERROR_DISK_FULL}}) {
+        const bool whole = c.limit == size;
+        W.Clear();
+        W.admin = true;
+        W.writeLimit = c.limit;
+        W.writeError = c.error;
+        lib.Attach();
+        const std::string what = std::string("driver file ") + c.what;
+        Check(W.fileBytes == (c.error ? 0 : c.limit), what + ": " + std::to_string(W.fileBytes) + " bytes");
+        // A file cut short is never left for Windows to load.
+        Check(W.deletes == (whole ? std::vector<std::string>{} : std::vector<std::string>{driverFile}),
+              what + (whole ? ": kept" : ": removed"));
+        std::vector<std::string> lines = {"Attempting to open port driver...\n"};
+        if (!whole)
+            lines.push_back("Unable to write " + driverFile + ": " + std::to_string(c.error ? 0 : c.limit) + " of " +
+                            std::to_string(size) + " bytes written" +
+                            (c.error ? ", error " + std::to_string(c.error) : "") + "\n");
+        lines.push_back(unableToOpen);
+        ExpectDebug(lines, what);
+        lib.Detach();
+    }
     return Failures ? 1 : 0;
 }
 
@@ -414,12 +487,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: portlib_request_test <vykport32.dll>\n");
         return 2;
     }
-    std::string dll = argv[1];
-    if (!dll.empty() && dll[0] == '/') {
-        for (char& c : dll)
-            if (c == '/')
-                c = '\\';
-        dll = "Z:" + dll;
-    }
-    return Run(dll);
+    return Run(vyk::winetest::WindowsPath(argv[1]));
 }
