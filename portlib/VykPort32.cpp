@@ -216,11 +216,18 @@ void InstallDriver(const char* name, int resourceId)
             System.revertRedirection(redirection);
     }
 
+    if (!pathUsable)
+        return;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
-    char binaryPath[MAX_PATH];
-    std::snprintf(binaryPath, sizeof binaryPath, "System32\\Drivers\\%s", fileName);
+    // The file's own full path, in the kernel's form. Windows takes a path
+    // relative to its folder too, but Wine's driver host finds no file by
+    // it, and its service manager can tell a 64-bit driver image from a
+    // 32-bit one only by a full path: without, a service registered by this
+    // 32-bit library goes to the 32-bit host, which cannot load vykportx64.
+    char binaryPath[MAX_PATH + 4];
+    std::snprintf(binaryPath, sizeof binaryPath, "\\??\\%s", DriverPath);
     // Fails harmlessly when the service exists already.
     SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
                                        SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, nullptr, nullptr, nullptr);

@@ -467,6 +467,7 @@ int Run(const std::string& dll)
         // A file cut short is never left for Windows to load.
         Check(W.deletes == (whole ? std::vector<std::string>{} : std::vector<std::string>{driverFile}),
               what + (whole ? ": kept" : ": removed"));
+        Check(W.servicePath == "\\??\\" + driverFile, what + ": the service names the file written, " + W.servicePath);
         std::vector<std::string> lines = {"Attempting to open port driver...\n"};
         if (!whole)
             lines.push_back("Unable to write " + driverFile + ": " + std::to_string(c.error ? 0 : c.limit) + " of " +

@@ -1,15 +1,20 @@
 // Loads a port library under Wine the way the program does and checks what
 // it does: its exports, what it writes to the debugger output (the load runs
-// in a child process under this program's debug loop), its results when no
-// driver opens, the driver file and service it installs, that the exports
-// the driver no longer serves send it no request, that a 95/98
-// compatibility mode does not make it execute port instructions, and, where
-// Wine hosts the driver, requests to the driver's device and its access
-// rights.
+// in a child process under this program's debug loop), the driver file and
+// service it installs, that Wine's driver host then runs the driver that
+// fits (vykportx64 in the 64-bit host when the library runs under WOW64)
+// and the byte exports reach its ports, that the exports the driver no
+// longer serves send it no request, that a 95/98 compatibility mode does
+// not make it execute port instructions, its results when no driver opens,
+// and the requests the hosted driver serves and refuses.
+//
+// In a 64-bit prefix the driver's own port instructions would end Wine's
+// host: a 64-bit stand-in (HostedPortStandIn.cpp) carries them out, and
+// every port access it saw must be one a request asked for.
 //
 //   portlib_wine_test exports <dll>
-//   portlib_wine_test fresh-load <dll> <vykport32.sys> <vykportx64.sys>
-//   portlib_wine_test hosted <dll>            (32-bit Wine prefix only)
+//   portlib_wine_test fresh-load <dll> <vykport32.sys> <vykportx64.sys> <stand-in>
+//   portlib_wine_test hosted <dll> <stand-in>
 //   portlib_wine_test child <dll>             (run by the others)
 //   portlib_wine_test child-unsigned <dll>    (the same, every service start
 //                                              refused for the driver's signature)
@@ -27,6 +32,8 @@
 #include "portlib/VykPortRequests.h"
 
 #include "tests/WineCheck.h"
+#include "tests/portlib/DebugEvents.h"
+#include "tests/portlib/SuperIoStandIn.h"
 
 namespace {
 
@@ -67,13 +74,37 @@ std::vector<char> ReadSystemFile(const std::string& path)
     return bytes;
 }
 
+// Stops or starts the driver's service and waits until it has stopped or
+// runs.
+bool Control(const char* name, bool start)
+{
+    bool reached = false;
+    if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        if (SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS)) {
+            SERVICE_STATUS status{};
+            bool asked = true; // a stop of a stopped service fails, and is done
+            if (start)
+                asked = StartServiceA(service, 0, nullptr) != FALSE;
+            else
+                ControlService(service, SERVICE_CONTROL_STOP, &status);
+            const DWORD wanted = start ? SERVICE_RUNNING : SERVICE_STOPPED;
+            for (int i = 0; asked && i < 500 && QueryServiceStatus(service, &status) && status.dwCurrentState != wanted;
+                 ++i)
+                Sleep(20);
+            reached = asked && status.dwCurrentState == wanted;
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+    }
+    return reached;
+}
+
 // Back to a machine where nothing was ever installed.
 void RemoveDriver(const char* name)
 {
+    Control(name, false);
     if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
         if (SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS)) {
-            SERVICE_STATUS status;
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
             DeleteService(service);
             CloseServiceHandle(service);
         }
@@ -85,6 +116,106 @@ void RemoveDriver(const char* name)
     if (off)
         Wow64RevertWow64FsRedirection(old);
 }
+
+const char StandInAttached[] = "VYK_UU port stand-in attached";
+
+// What the hosted driver's ports give: in a 64-bit prefix those of the
+// 64-bit stand-in, started before any driver loads, each access predicted
+// with the line it logs; in a 32-bit one Wine's HAL, which reads every port
+// as 0 and shows nothing.
+class Ports {
+public:
+    explicit Ports(const std::string& standInExe)
+    {
+        if (Wow64())
+            live_ = Start(standInExe);
+        Check(live_ == Wow64(), std::string("the ports: ") + (Wow64() ? "the 64-bit stand-in" : "Wine's HAL"));
+    }
+    ~Ports()
+    {
+        Finish();
+        for (HANDLE h : {attached_, done_})
+            if (h)
+                CloseHandle(h);
+    }
+
+    void Out(uint16_t port, uint8_t value)
+    {
+        if (live_)
+            expected_.push_back(model_.Out(port, value));
+    }
+    uint8_t In(uint16_t port)
+    {
+        uint8_t value = 0;
+        if (live_)
+            expected_.push_back(model_.In(port, &value));
+        return value;
+    }
+    bool WaitAttached() const { return !live_ || WaitForSingleObject(attached_, 30000) == WAIT_OBJECT_0; }
+
+    // Ends the stand-in: every port access the driver made, and no other,
+    // was asked for.
+    void CheckSeen()
+    {
+        if (!live_)
+            return;
+        const auto seen = Finish();
+        Check(seen == expected_, "the driver's port accesses are exactly those requested (" +
+                                     std::to_string(expected_.size()) + ")");
+        if (seen != expected_) {
+            for (const auto& l : seen)
+                std::printf("       seen     %s\n", l.c_str());
+            for (const auto& l : expected_)
+                std::printf("       expected %s\n", l.c_str());
+        }
+    }
+
+private:
+    bool Start(const std::string& exe)
+    {
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        log_ = std::string(dir) + "vyk-port-stand-in.log";
+        // Made here, so that no child misses it.
+        attached_ = CreateEventA(nullptr, TRUE, FALSE, StandInAttached);
+        done_ = CreateEventA(nullptr, TRUE, FALSE, "VYK_UU port stand-in done");
+        // Its log goes to a file: a pipe would wait for Wine's services too.
+        std::string command = "\"" + exe + "\" " VYK_DRIVER_NAME_64 ".sys \"" + log_ + "\" " +
+                              std::to_string(GetCurrentProcessId());
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!attached_ || !done_ ||
+            !CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            return false;
+        CloseHandle(pi.hThread);
+        process_ = pi.hProcess;
+        return true;
+    }
+
+    std::vector<std::string> Finish()
+    {
+        std::vector<std::string> lines;
+        if (!process_)
+            return lines;
+        SetEvent(done_);
+        WaitForSingleObject(process_, 30000);
+        CloseHandle(process_);
+        process_ = nullptr;
+        std::ifstream in(log_);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        in.close();
+        DeleteFileA(log_.c_str());
+        return lines;
+    }
+
+    bool live_ = false;
+    vyk::winetest::SuperIoStandIn model_;
+    std::vector<std::string> expected_;
+    std::string log_;
+    HANDLE attached_ = nullptr, done_ = nullptr, process_ = nullptr;
+};
 
 struct ChildRun {
     std::vector<std::string> library; // the library's debugger output
@@ -114,16 +245,9 @@ ChildRun RunChild(const std::string& dll, const char* mode = "child")
             TerminateProcess(pi.hProcess, 99);
             break;
         }
+        vyk::winetest::CloseEventFiles(event);
         DWORD continueStatus = DBG_CONTINUE;
         switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (event.u.CreateProcessInfo.hFile)
-                CloseHandle(event.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (event.u.LoadDll.hFile)
-                CloseHandle(event.u.LoadDll.hFile);
-            break;
         case OUTPUT_DEBUG_STRING_EVENT: {
             const auto& info = event.u.DebugString;
             std::string text(info.nDebugStringLength, '\0');
@@ -234,8 +358,13 @@ int Child(const std::string& dll, bool unsigned_)
         return 2;
     }
     const int32_t open = Bind<int32_t(__stdcall*)()>(h, "IsPortDriverOpen")();
-    const uint16_t in = Bind<uint16_t(__stdcall*)(uint16_t)>(h, "InPortByte")(0x4F);
+    // The stand-in for a 64-bit host's ports has to be attached to it first.
+    if (HANDLE standIn = open ? OpenEventA(SYNCHRONIZE, FALSE, StandInAttached) : nullptr) {
+        WaitForSingleObject(standIn, 30000);
+        CloseHandle(standIn);
+    }
     Bind<void(__stdcall*)(uint16_t, uint16_t)>(h, "OutPortByte")(0x4E, 0x12E);
+    const uint16_t in = Bind<uint16_t(__stdcall*)(uint16_t)>(h, "InPortByte")(0x4F);
     const uint8_t readUchar = Bind<uint8_t(__stdcall*)(uint16_t)>(h, "ReadPortUchar")(0x4F);
     const int32_t is64 = Bind<int32_t(__stdcall*)()>(h, "Is64BitWindows")();
 
@@ -290,10 +419,29 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
-std::string ClosedReport(DWORD platform = VER_PLATFORM_WIN32_NT)
+std::string Report(bool open, unsigned in, unsigned readUchar, DWORD platform)
 {
-    return "open=0 in=0 readUchar=0 is64=" + std::to_string(Wow64() ? 1 : 0) +
-           " refused=0 narrowRequests=0 byteRequests=0 platform=" + std::to_string(platform);
+    return "open=" + std::to_string(open) + " in=" + std::to_string(in) + " readUchar=" + std::to_string(readUchar) +
+           " is64=" + std::to_string(Wow64() ? 1 : 0) + " refused=0 narrowRequests=0 byteRequests=" +
+           std::to_string(open) + " platform=" + std::to_string(platform);
+}
+
+std::string ClosedReport(DWORD platform = VER_PLATFORM_WIN32_NT) { return Report(false, 0, 0, platform); }
+
+// A child's report with the device open; its requests reach <ports> in the
+// child's order (the last byte write goes to the counting stand-in only).
+std::string OpenReport(Ports& ports, DWORD platform = VER_PLATFORM_WIN32_NT)
+{
+    ports.Out(0x4E, 0x2E);
+    const unsigned in = ports.In(0x4F);
+    return Report(true, in, ports.In(0x4F), platform);
+}
+
+std::vector<std::string> OpenedOutput(const char* name)
+{
+    return Joined(Joined({"Attempting to open port driver...\n", "Successfully opened ", name, " driver\n"},
+                         RefusalLines()),
+                  {"Closing port driver...\n"});
 }
 
 int Exports(const std::string& dll)
@@ -321,7 +469,7 @@ void CheckInstalledService(const char* name)
             Check(config->dwServiceType == SERVICE_KERNEL_DRIVER, "service is a kernel driver");
             Check(config->dwStartType == SERVICE_AUTO_START, "service starts automatically");
             Check(config->dwErrorControl == SERVICE_ERROR_NORMAL, "service error control normal");
-            Check(std::string(config->lpBinaryPathName) == std::string("System32\\Drivers\\") + name + ".sys",
+            Check(std::string(config->lpBinaryPathName) == "\\??\\" + DriverFilePath(name),
                   std::string("service image path ") + config->lpBinaryPathName);
             Check(std::string(config->lpDisplayName ? config->lpDisplayName : "") == name, "display name");
         } else {
@@ -348,22 +496,35 @@ ChildRun RunChildAsWindows98(const std::string& dll)
     return run;
 }
 
+FILETIME DriverFileTime(const char* name)
+{
+    FILETIME written{};
+    PVOID old = nullptr;
+    const bool off = Wow64() && Wow64DisableWow64FsRedirection(&old);
+    HANDLE file = CreateFileA(DriverFilePath(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        GetFileTime(file, nullptr, nullptr, &written);
+        CloseHandle(file);
+    }
+    if (off)
+        Wow64RevertWow64FsRedirection(old);
+    return written;
+}
+
 // Nothing installed: the load writes the driver that fits this Windows to
-// the real system directory and registers it. Wine resolves a driver's
-// image path only in its "\SystemRoot\..." form, so the start fails (3) and
-// the library must report the device closed and every read as 0.
-int FreshLoad(const std::string& dll, const std::string& sys32, const std::string& sys64)
+// the real system directory, registers it, Wine's host for its bitness
+// starts it, and the device opens. Later loads find it running.
+int FreshLoad(const std::string& dll, const std::string& sys32, const std::string& sys64,
+              const std::string& standInExe)
 {
     const char* name = DriverName();
     RemoveDriver(name);
+    Ports ports(standInExe);
     const ChildRun run = RunChild(dll);
     Check(run.exitCode == 0, "child ran to its end");
-    const std::vector<std::string> closed = Joined(
-        {"Attempting to open port driver...\n", std::string("Unable to open ") + name + " driver. Error code 3.\n",
-         "Error 6\n"},
-        RefusalLines());
-    ExpectOutput(run, closed, "fresh load");
-    Check(run.results == ClosedReport(), "results with the device closed: " + run.results);
+    ExpectOutput(run, OpenedOutput(name), "fresh load");
+    Check(run.results == OpenReport(ports), "results with the device open: " + run.results);
 
     const auto expected = ReadWholeFile(Wow64() ? sys64 : sys32);
     const auto written = ReadSystemFile(DriverFilePath(name));
@@ -371,12 +532,15 @@ int FreshLoad(const std::string& dll, const std::string& sys32, const std::strin
           std::string("driver file ") + DriverFilePath(name) + " holds the built " + name + ".sys");
     CheckInstalledService(name);
 
-    // Loaded again with the service now registered but not startable: same
-    // outcome, nothing left open.
+    const FILETIME before = DriverFileTime(name);
     const ChildRun again = RunChild(dll);
-    ExpectOutput(again, closed, "second load");
+    ExpectOutput(again, OpenedOutput(name), "load with the driver running");
+    Check(again.results == OpenReport(ports), "results of that load: " + again.results);
+    const FILETIME after = DriverFileTime(name);
+    Check(CompareFileTime(&before, &after) == 0, "a load with the driver running writes no driver file");
 
     // Windows refusing the driver's signature: the debugger output names it.
+    Check(Control(name, false), "stop the driver's service");
     const ChildRun refused = RunChild(dll, "child-unsigned");
     ExpectOutput(refused,
                  Joined({"Attempting to open port driver...\n",
@@ -386,15 +550,17 @@ int FreshLoad(const std::string& dll, const std::string& sys32, const std::strin
                          "Error 6\n"},
                         RefusalLines()),
                  "load whose service start is refused for the signature");
+    Check(refused.results == ClosedReport(), "results with the device closed: " + refused.results);
 
-    // Told it runs on Windows 98: still the driver, never port instructions
-    // in user mode (they would end the child with a privileged-instruction
-    // fault at InPortByte).
+    // Told it runs on Windows 98: still the driver (started again from its
+    // stopped service), never port instructions in user mode (they would
+    // end the child with a privileged-instruction fault).
     const ChildRun old = RunChildAsWindows98(dll);
     Check(old.exitCode == 0, "child told it runs on Windows 98 ran to its end");
-    ExpectOutput(old, closed, "load told it runs on Windows 98");
-    Check(old.results == ClosedReport(VER_PLATFORM_WIN32_WINDOWS),
+    ExpectOutput(old, OpenedOutput(name), "load told it runs on Windows 98");
+    Check(old.results == OpenReport(ports, VER_PLATFORM_WIN32_WINDOWS),
           "results when told it runs on Windows 98: " + old.results);
+    ports.CheckSeen();
     RemoveDriver(name);
     return Failures ? 1 : 0;
 }
@@ -418,30 +584,46 @@ std::string Hex(unsigned v)
     return text;
 }
 
-// Requests straight to the device that Wine's driver host serves from our
-// vykport32.sys: byte requests of 0x4E/0x4F are served, every other port
-// and every word, doubleword, map and unmap request is refused with access
-// denied and returns nothing.
-void CheckDeviceRequests()
+HANDLE OpenDevice(const char* name)
 {
-    HANDLE device = CreateFileA("\\\\.\\vykport32", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    Check(device != INVALID_HANDLE_VALUE, "open \\\\.\\vykport32");
+    return CreateFileA((std::string("\\\\.\\") + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A byte write and a byte read, served as <ports> say.
+void CheckServed(HANDLE device, Ports& ports, uint16_t port, uint8_t value, const std::string& what)
+{
+    DWORD returned = 0;
+    uint8_t b[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
+    const bool written = Ioctl(device, VYK_IOCTL_WRITE_BYTE, b, 3, 0, &returned) && returned == 0;
+    Check(written, what + ": write-byte " + Hex(value) + " to " + Hex(port) + " served");
+    ports.Out(port, value);
+    b[0] = VYK_SIO_DATA_PORT, b[1] = 0;
+    const uint8_t want = ports.In(VYK_SIO_DATA_PORT);
+    const bool read = Ioctl(device, VYK_IOCTL_READ_BYTE, b, 2, 1, &returned) && returned == 1;
+    Check(read && b[0] == want, what + ": read-byte of 0x4F gives 1 byte, " + Hex(b[0]) + " (the port's " + Hex(want) + ")");
+}
+
+// Requests straight to the device that Wine's driver host serves from the
+// driver: byte requests of 0x4E/0x4F are served, every other port and every
+// word, doubleword, map and unmap request is refused with access denied
+// and returns nothing. The device opens again after a close.
+void CheckDeviceRequests(const char* name, Ports& ports)
+{
+    HANDLE device = OpenDevice(name);
+    Check(device != INVALID_HANDLE_VALUE, std::string("open \\\\.\\") + name);
     if (device == INVALID_HANDLE_VALUE)
         return;
     DWORD returned = 0;
     uint8_t b[32] = {0x4E, 0x00};
     Check(Ioctl(device, VYK_IOCTL_WRITE_BYTE, b, 2, 0, &returned) && returned == 0,
           "short write-byte request succeeds and returns nothing");
-    b[0] = 0x4E, b[2] = 0x2E;
-    Check(Ioctl(device, VYK_IOCTL_WRITE_BYTE, b, 3, 0, &returned) && returned == 0, "write-byte to 0x4E served");
-    b[0] = 0x4F;
-    Check(Ioctl(device, VYK_IOCTL_READ_BYTE, b, 2, 1, &returned) && returned == 1, "read-byte of 0x4F returns 1 byte");
+    CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x2E, "index");
+    CheckServed(device, ports, VYK_SIO_DATA_PORT, 0x5A, "data");
     Check(Ioctl(device, VYK_IOCTL_READ_BYTE, b, 1, 1, &returned) && returned == 0,
           "short read-byte request succeeds and returns nothing");
     Check(!Ioctl(device, VYK_CTL_CODE(0x809u), b, 4, 4, &returned) && GetLastError() == ERROR_GEN_FAILURE,
           "unknown code is unsuccessful");
-
     for (unsigned port : {0x00u, 0x4Du, 0x50u, 0x80u, 0xB2u, 0xCF8u, 0xCF9u, 0xCFCu, 0x14Eu, 0xFFFFu}) {
         uint8_t w[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0x06};
         Check(Refused(device, VYK_IOCTL_WRITE_BYTE, w, 3, 0), "write-byte to " + Hex(port) + " refused");
@@ -473,44 +655,46 @@ void CheckDeviceRequests()
               std::string(r.what) + " refused, buffer untouched");
     }
     CloseHandle(device);
+
+    device = OpenDevice(name);
+    Check(device != INVALID_HANDLE_VALUE, "the device opens again after a close");
+    if (device != INVALID_HANDLE_VALUE) {
+        CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x20, "opened again");
+        CloseHandle(device);
+    }
 }
 
-// Wine's driver host loads vykport32.sys once its image path has the
-// "\SystemRoot\" form: then the load opens the device, and a later load
-// finds the driver running and only opens it.
-int Hosted(const std::string& dll)
+// The library installs the driver, Wine hosts it; its device then serves
+// and refuses requests as it must, goes with the driver's stop and is back
+// with its start.
+int Hosted(const std::string& dll, const std::string& standInExe)
 {
-    if (Wow64()) {
-        std::printf("skipped: needs a 32-bit Wine prefix\n");
-        return 0;
-    }
-    RemoveDriver(VYK_DRIVER_NAME_32);
-    RunChild(dll); // installs; Wine cannot start it from the relative path
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\vykport32", 0, KEY_SET_VALUE, &key) ==
-        ERROR_SUCCESS) {
-        const char path[] = "\\SystemRoot\\System32\\Drivers\\vykport32.sys";
-        RegSetValueExA(key, "ImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
-        RegCloseKey(key);
-    }
-    const std::vector<std::string> opened =
-        Joined(Joined({"Attempting to open port driver...\n", "Successfully opened ", "vykport32", " driver\n"},
-                      RefusalLines()),
-               {"Closing port driver...\n"});
-    const ChildRun started = RunChild(dll);
-    ExpectOutput(started, opened, "load that starts the service");
-    Check(started.results.rfind("open=1 ", 0) == 0, "IsPortDriverOpen gives 1: " + started.results);
-    // With the device open, the eight refused exports send no request; the
-    // one byte write after them does (so the count is live).
-    Check(started.results.find(" refused=0 narrowRequests=0 byteRequests=1 ") != std::string::npos,
-          "refused exports give their failure values and send no request: " + started.results);
-    const ChildRun running = RunChild(dll);
-    ExpectOutput(running, opened, "load with the driver running");
+    const char* name = DriverName();
+    RemoveDriver(name);
+    Ports ports(standInExe);
+    const ChildRun installed = RunChild(dll);
+    Check(installed.results == OpenReport(ports), std::string("the library installs and opens ") + name);
     // The device's access rights cannot be read back here: Wine keeps the
     // descriptor the driver sets but shows an opened device's handle without
     // one, and opens the device for a token without the Administrators too.
-    CheckDeviceRequests();
-    RemoveDriver(VYK_DRIVER_NAME_32);
+    CheckDeviceRequests(name, ports);
+
+    Check(Control(name, false), "stop the driver's service");
+    const HANDLE gone = OpenDevice(name);
+    Check(gone == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND,
+          "no device while the driver is stopped");
+    if (gone != INVALID_HANDLE_VALUE)
+        CloseHandle(gone);
+    Check(Control(name, true), "start the driver's service again");
+    Check(ports.WaitAttached(), "the stand-in is attached to the driver's host");
+    if (HANDLE device = OpenDevice(name); device != INVALID_HANDLE_VALUE) {
+        CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x07, "started again");
+        CloseHandle(device);
+    } else {
+        Check(false, "the device is back with the driver's start");
+    }
+    ports.CheckSeen();
+    RemoveDriver(name);
     return Failures ? 1 : 0;
 }
 
@@ -524,10 +708,10 @@ int main(int argc, char** argv)
         return Child(dll, mode == "child-unsigned");
     if (mode == "exports")
         return Exports(dll);
-    if (mode == "fresh-load" && argc > 4)
-        return FreshLoad(dll, WindowsPath(argv[3]), WindowsPath(argv[4]));
-    if (mode == "hosted")
-        return Hosted(dll);
+    if (mode == "fresh-load" && argc > 5)
+        return FreshLoad(dll, WindowsPath(argv[3]), WindowsPath(argv[4]), WindowsPath(argv[5]));
+    if (mode == "hosted" && argc > 3)
+        return Hosted(dll, WindowsPath(argv[3]));
     std::fprintf(stderr, "usage: portlib_wine_test exports|fresh-load|hosted|child|child-unsigned <dll> [...]\n");
     return 2;
 }
