@@ -63,15 +63,26 @@ std::vector<char> ReadWholeFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Reads a file from the real system directory, past WOW64's redirection.
+// While it lives, the system directory is the real one, past WOW64's
+// redirection.
+class RealSystemDirectory {
+public:
+    RealSystemDirectory() : off_(Wow64() && Wow64DisableWow64FsRedirection(&old_)) {}
+    ~RealSystemDirectory()
+    {
+        if (off_)
+            Wow64RevertWow64FsRedirection(old_);
+    }
+
+private:
+    PVOID old_ = nullptr;
+    bool off_;
+};
+
 std::vector<char> ReadSystemFile(const std::string& path)
 {
-    PVOID old = nullptr;
-    const bool off = Wow64() && Wow64DisableWow64FsRedirection(&old);
-    auto bytes = ReadWholeFile(path);
-    if (off)
-        Wow64RevertWow64FsRedirection(old);
-    return bytes;
+    RealSystemDirectory real;
+    return ReadWholeFile(path);
 }
 
 // Stops or starts the driver's service and waits until it has stopped or
@@ -110,11 +121,8 @@ void RemoveDriver(const char* name)
         }
         CloseServiceHandle(manager);
     }
-    PVOID old = nullptr;
-    const bool off = Wow64() && Wow64DisableWow64FsRedirection(&old);
+    RealSystemDirectory real;
     DeleteFileA(DriverFilePath(name).c_str());
-    if (off)
-        Wow64RevertWow64FsRedirection(old);
 }
 
 const char StandInAttached[] = "VYK_UU port stand-in attached";
@@ -499,16 +507,13 @@ ChildRun RunChildAsWindows98(const std::string& dll)
 FILETIME DriverFileTime(const char* name)
 {
     FILETIME written{};
-    PVOID old = nullptr;
-    const bool off = Wow64() && Wow64DisableWow64FsRedirection(&old);
+    RealSystemDirectory real;
     HANDLE file = CreateFileA(DriverFilePath(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         GetFileTime(file, nullptr, nullptr, &written);
         CloseHandle(file);
     }
-    if (off)
-        Wow64RevertWow64FsRedirection(old);
     return written;
 }
 
