@@ -23,7 +23,7 @@ inline constexpr const char* ExitCodeHelp =
     "Exit codes:\n"
     "  0  success\n"
     "  1  internal error\n"
-    "  2  usage error (arguments, address text)\n"
+    "  2  usage error (arguments, an unknown command, address text)\n"
     "  3  image file unreadable, too large, too short or with no byte in the range; output or backup\n"
     "     file refused (it exists for --backup, is read-only, lies in the simulator folder) or\n"
     "     unwritable; standard output or error not writable (when that happens after a command\n"

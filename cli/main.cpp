@@ -147,7 +147,7 @@ int main(int argc, char** argv)
                 return {};
             },
             "SECONDS"));
-    app.add_flag("--dry-run", common.dryRun, "check arguments, files and range; touch no port");
+    app.add_flag("--dry-run", common.dryRun, "check arguments, files, range, the EC's lock and the battery; touch no port");
     app.add_flag("-q,--quiet", quiet, "no log lines");
     app.add_flag("--json", jsonFlag, "a JSON summary on stdout, on every exit (log lines go to stderr)");
     app.add_flag("--no-progress", noProgress, "no progress bar even on a terminal");
@@ -162,11 +162,6 @@ int main(int argc, char** argv)
     read->add_option("-o,--output", readOptions.outputPath,
                      "file to write (a link is followed; devices, FIFOs and folders are refused); - for stdout")
         ->required();
-
-    ResetOptions resetOptions;
-    auto* reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
-                                              "(CmdResetPd), as after an interrupted flash");
-    reset->add_option("--port", resetOptions.port, "PD port, 1 or 2")->required()->check(CLI::IsMember({1, 2}));
 
     FlashOptions flashOptions;
     bool noVerify = false;
@@ -185,6 +180,11 @@ int main(int argc, char** argv)
                       "nothing is written when that fails");
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
+
+    ResetOptions resetOptions;
+    auto* reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
+                                              "(CmdResetPd), as after an interrupted flash");
+    reset->add_option("--port", resetOptions.port, "PD port, 1 or 2")->required()->check(CLI::IsMember({1, 2}));
 
     std::string helpTopic;
     auto* help = app.add_subcommand("help", "show this help, or a command's (vykuu help flash)");
