@@ -52,7 +52,7 @@ std::string BootLoaderAdvice(const PdLeft& pd)
     switch (pd.stage) {
     case PdLeft::Stage::Writing:
         return state + " with " + std::to_string(pd.blocksWritten) + " of " + std::to_string(pd.blocksTotal) +
-               " blocks written and no validate sent: it may not start its firmware. Keep the notebook powered. "
+               " blocks sent and no validate: it may not start its firmware. Keep the notebook powered. "
                "Once the EC answers again, flash again to complete; " + ResetCommandText(pd) +
                " sends the PD back to the firmware it holds without flashing." + BackupNote(pd);
     case PdLeft::Stage::Written:

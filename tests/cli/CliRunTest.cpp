@@ -1034,7 +1034,7 @@ TEST_F(CliRun, AStrandedPdIsNamedWithTheCommandThatPutsItRight)
     EXPECT_EQ(r.code, 5) << r.err;
     const std::string reset = "vykuu --sim " + Sim().string() + " reset --port 1";
     EXPECT_NE(r.err.find("12 of 319 blocks done)\nvykuu: port 1's PD may be left in its boot loader (flashing mode) "
-                         "with 12 of 319 blocks written and no validate sent: it may not start its firmware. Keep the "
+                         "with 12 of 319 blocks sent and no validate: it may not start its firmware. Keep the "
                          "notebook powered. Once the EC answers again, flash again to complete; " + reset +
                          " sends the PD back to the firmware it holds without flashing."),
               std::string::npos)
