@@ -29,16 +29,23 @@ std::string FormatTimeText(const std::tm& t)
     return ThreeFields(t.tm_hour, t.tm_min, t.tm_sec, ':');
 }
 
-std::tm LocalNow()
+std::tm BrokenDown(std::time_t time, bool utc)
 {
-    const std::time_t now = std::time(nullptr);
     std::tm t{};
 #ifdef _WIN32
-    localtime_s(&t, &now);
+    if (utc)
+        gmtime_s(&t, &time);
+    else
+        localtime_s(&t, &time);
 #else
-    localtime_r(&now, &t);
+    if (utc)
+        gmtime_r(&time, &t);
+    else
+        localtime_r(&time, &t);
 #endif
     return t;
 }
+
+std::tm LocalNow() { return BrokenDown(std::time(nullptr), false); }
 
 } // namespace vyk::cli

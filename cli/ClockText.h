@@ -8,5 +8,7 @@ namespace vyk::cli {
 std::string FormatDateText(const std::tm& t);
 std::string FormatTimeText(const std::tm& t);
 std::tm LocalNow();
+// A time as the calendar shows it in UTC, or in the local time zone.
+std::tm BrokenDown(std::time_t time, bool utc);
 
 } // namespace vyk::cli

@@ -10,9 +10,12 @@
 #include <memory>
 #include <system_error>
 
+#include "cli/Advice.h"
 #include "cli/ConsoleView.h"
+#include "cli/EcSession.h"
 #include "cli/Interrupt.h"
 #include "cli/OutputFile.h"
+#include "cli/RunRecord.h"
 #include "hw/EcRam.h"
 #include "pd/AddressField.h"
 #include "pd/FlashReadSequence.h"
@@ -26,9 +29,6 @@
 namespace vyk::cli {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-namespace {
 
 Clock::duration ToDuration(double seconds)
 {
@@ -40,13 +40,6 @@ std::string SecondsText(double seconds)
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g s", seconds);
     return buf;
-}
-
-std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 int Fail(Console& console, JsonSummary& summary, int code, const std::string& message)
@@ -61,6 +54,29 @@ int Interrupted(Console& console, JsonSummary& summary, const std::string& messa
     summary.Set("interrupted", true);
     summary.Set("signal", StopCause());
     return Fail(console, summary, ExitInterrupted, message);
+}
+
+namespace {
+
+std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
+
+// The tool and the options that reach the same EC, for commands it advises.
+std::string ToolText(const CommonOptions& common)
+{
+    std::string text = "vykuu";
+    if (!common.backend.simDir.empty())
+        text += " --sim " + ShellWord(common.backend.simDir);
+    if (!common.backend.portLibrary.empty())
+        text += " --port-library " + ShellWord(common.backend.portLibrary);
+    return text;
+}
+
+// Told after the error: what the PD may be left in, and what puts it right.
+void TellPdLeft(Console& console, JsonSummary& summary, const std::string& advice)
+{
+    console.Error(advice);
+    summary.Set("pdMayBeInBootLoader", true);
+    summary.Set("advice", advice);
 }
 
 struct Range {
@@ -101,34 +117,6 @@ int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summa
     summary.Set("blocks", range.Blocks());
     return ExitOk;
 }
-
-// One front end's worth of state, as the window holds it.
-struct Session {
-    Session(PortIo& io, int port) : ec(&io), mailbox(ec)
-    {
-        // What the window does at start and at its first monitor tick.
-        mailbox.EcSetup();
-        mailbox.SetPresence(true);
-        ForceSelection(port);
-    }
-    ~Session()
-    {
-        // A destructor must not throw: a simulator folder that has become
-        // unwritable only loses the presence flag.
-        try {
-            mailbox.SetPresence(false);
-        } catch (const std::exception&) {
-        }
-    }
-
-    // The EC may have either port selected (another run, the window): make
-    // the sequence send the selection of the wanted port itself.
-    void ForceSelection(int port) { ports.Port1Selected = port != 1; }
-
-    EcRam ec;
-    pd::Mailbox mailbox;
-    pd::PortSelection ports;
-};
 
 // What a state of either sequence waits for when its once-per-tick busy
 // test keeps reading busy.
@@ -184,9 +172,10 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
 
 // One run of a sequence: who it is in messages, and what a stop leaves.
 struct Phase {
-    const char* who;         // "flash write", "read", "verify", "backup"
-    bool flash;              // the write sequence
-    const char* afterStop;   // appended to the interruption message
+    const char* who;            // "flash write", "read", "verify", "backup"
+    bool flash;                 // the write sequence
+    std::string afterStop;      // appended to the interruption message
+    const PdLeft* left = nullptr;   // where the run stands with the PD, for advice
 };
 
 // Runs one sequence to its end and turns how it ended into an exit code.
@@ -199,29 +188,48 @@ int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*
     console.BeginProgress(phase.flash ? "flash" : phase.who);
     view.SetProgressSource(progress);
     sequence.SetStopRequest(&StopRequest());
+    if (phase.left)
+        SetHardStopText(HardStopAdvice(*phase.left));
     (sequence.*click)();
     const DriveEnd end = Drive(sequence, tick, state, ToDuration(common.timeoutSeconds), progress);
+    SetHardStopText({});
     view.SetProgressSource({});
     console.EndProgress();
+    // Once CmdInit is out, an EC that stops answering leaves the PD on its
+    // way into flashing mode or in it, with no reset sent.
+    const auto tellLeft = [&](int code) {
+        if (phase.left) {
+            PdLeft left = *phase.left;
+            if (phase.flash) {
+                left.blocksWritten = sequence.BlocksDone();
+                left.blocksTotal = range.Blocks();
+            }
+            TellPdLeft(console, summary, BootLoaderAdvice(left));
+        }
+        return code;
+    };
 
     const std::string who = phase.who;
     const std::string done = std::to_string(sequence.BlocksDone()) + " of " + std::to_string(range.Blocks()) +
                              " blocks";
     const std::string interrupted = StopRequest() ? "; interrupted" : "";
-    if (end.stalled)
-        return Fail(console, summary, ExitEcBusy,
-                    who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " waiting for " +
-                        WaitText(phase.flash, end.state, sequence.BlocksDone()) + " (state " +
-                        std::to_string(end.state) + ", " + done + " done)" + interrupted);
+    if (end.stalled) {
+        const int code = Fail(console, summary, ExitEcBusy,
+                              who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " waiting for " +
+                                  WaitText(phase.flash, end.state, sequence.BlocksDone()) + " (state " +
+                                  std::to_string(end.state) + ", " + done + " done)" + interrupted);
+        return end.state >= 3 ? tellLeft(code) : code;
+    }
     switch (sequence.Outcome()) {
     case pd::SequenceOutcome::Completed:
         return ExitOk;
     case pd::SequenceOutcome::RangeRefused:
         return Fail(console, summary, ExitRangeRefused, who + ": range refused (see the log)");
     case pd::SequenceOutcome::EcStayedBusy:
-        return Fail(console, summary, ExitEcBusy,
-                    who + ": block " + Hex(range.startBlock + sequence.BlocksDone(), 4) + ": EC stayed busy for " +
-                        SecondsText(common.timeoutSeconds) + " (" + done + " done)" + interrupted);
+        return tellLeft(Fail(console, summary, ExitEcBusy,
+                             who + ": block " + Hex(range.startBlock + sequence.BlocksDone(), 4) +
+                                 ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
+                                 " done)" + interrupted));
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
         if (end.lastState <= 2)
@@ -258,23 +266,29 @@ int Open(const CommonOptions& common, Console& console, JsonSummary& summary, Op
     return ExitOk;
 }
 
+// A flash on a low battery: refused unless allowed, and said either way.
+int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSummary& summary)
+{
+    if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
+        const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) + " % (below " +
+                                 std::to_string(LowestBatteryPercent) + " %)";
+        if (!allowBattery)
+            return Fail(console, summary, ExitOnBattery,
+                        "flash refused: " + text +
+                            "; a flash cut short by a flat battery can leave the PD without firmware. "
+                            "Connect the charger, or give --allow-battery");
+        console.Note("flashing although " + text + " (--allow-battery)");
+    }
+    return ExitOk;
+}
+
 // The last checks before the first EC command: the power (for a flash),
 // then one read that shows an EC is there.
 int Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console, JsonSummary& summary)
 {
-    if (flashing) {
-        const Power power = PowerOf(backend);
-        if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
-            const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) +
-                                     " % (below " + std::to_string(LowestBatteryPercent) + " %)";
-            if (!allowBattery)
-                return Fail(console, summary, ExitOnBattery,
-                            "flash refused: " + text +
-                                "; a flash cut short by a flat battery can leave the PD without firmware. "
-                                "Connect the charger, or give --allow-battery");
-            console.Note("flashing although " + text + " (--allow-battery)");
-        }
-    }
+    if (flashing)
+        if (const int code = CheckPower(PowerOf(backend), allowBattery, console, summary); code != ExitOk)
+            return code;
     // PdCommand is never 0xFF; a bus with nothing on it reads 0xFF everywhere.
     EcRam ec(backend.io);
     if (ec.EcRamRead(pd::PdCommand) == 0xFF)
@@ -284,6 +298,8 @@ int Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& conso
     return ExitOk;
 }
 
+} // namespace
+
 int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
             OpenBackend& backend)
 {
@@ -292,28 +308,33 @@ int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Conso
     return Ready(backend, flashing, allowBattery, console, summary);
 }
 
-int DryRunPorts(const CommonOptions& common, Console& console, JsonSummary& summary, const std::string& plan)
+int DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
+                JsonSummary& summary, const std::string& plan)
 {
-    std::string ports;
+    DryBackend dry;
     try {
-        ports = CheckPortsDry(common.backend);
+        dry = CheckPortsDry(common.backend);
+    } catch (const EcInUse& e) {
+        return Fail(console, summary, ExitEcInUse, e.what());
     } catch (const NoPortAccess& e) {
         return Fail(console, summary, ExitNoPortAccess, e.what());
     }
-    summary.Set("backend", ports);
+    summary.Set("backend", dry.description);
     summary.Set("dryRun", true);
-    console.Note("dry run: " + plan + "; backend: " + ports + "; no port touched");
+    if (flashing)
+        if (const int code = CheckPower(dry.power, allowBattery, console, summary); code != ExitOk)
+            return code;
+    console.Note("dry run: " + plan + "; backend: " + dry.description + "; the EC's lock is free; no port touched");
     return ExitOk;
 }
 
-// The eight version bytes of each port, as the monitor shows them; their
-// labels are told as results when `show` is set. `json` gets an array.
-int ReadVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
-                 bool show, Console& console, JsonSummary& summary, std::string& json)
+VersionsRead ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
+                            const CommonOptions& common, bool show, Console& console)
 {
     pd::VersionMonitor monitor(session.mailbox, session.ports, view);
     const auto bound = ToDuration(common.timeoutSeconds);
-    json = "[";
+    VersionsRead out;
+    out.json = "[";
     for (const int port : ports) {
         view.SetPort(port);
         session.ForceSelection(port);
@@ -322,26 +343,40 @@ int ReadVersions(Session& session, ConsoleView& view, const std::vector<int>& po
         // each waits for the EC to be idle, which the monitor itself never does.
         for (int tick = 0; tick < 3 && view.VersionLabel().empty(); ++tick) {
             if (!session.mailbox.WaitIdle(bound))
-                return Fail(console, summary, ExitEcBusy,
-                            "version: port " + std::to_string(port) + ": EC stayed busy for " +
-                                SecondsText(common.timeoutSeconds));
+                return {ExitEcBusy,
+                        "version: port " + std::to_string(port) + ": EC stayed busy for " +
+                            SecondsText(common.timeoutSeconds),
+                        {}};
             monitor.Timer1Timer();
         }
         const std::string& label = view.VersionLabel();
         if (label.empty())
-            return Fail(console, summary, ExitInternal, "version: port " + std::to_string(port) + ": no label shown");
+            return {ExitInternal, "version: port " + std::to_string(port) + ": no label shown", {}};
         if (show)
             console.Result(label);
         // "PORT1 FW2 VER : " and eight "XX " groups.
         std::string bytes = label.size() > 16 ? label.substr(16) : std::string();
         while (!bytes.empty() && bytes.back() == ' ')
             bytes.pop_back();
-        if (json.size() > 1)
-            json += ", ";
-        json += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
-                ", \"label\": " + JsonSummary::Quote(label) + "}";
+        if (out.json.size() > 1)
+            out.json += ", ";
+        out.json += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
+                    ", \"label\": " + JsonSummary::Quote(label) + "}";
     }
-    json += "]";
+    out.json += "]";
+    return out;
+}
+
+namespace {
+
+// The versions into the summary under `key`; a failure is told.
+int RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
+                   bool show, Console& console, JsonSummary& summary, const char* key)
+{
+    const VersionsRead read = ReadVersionsOf(session, view, ports, common, show, console);
+    if (read.code != ExitOk)
+        return Fail(console, summary, read.code, read.error);
+    summary.SetRaw(key, read.json);
     return ExitOk;
 }
 
@@ -403,6 +438,28 @@ int CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt
                     "image file " + path + " begins at flash address " + Hex(imageAt, 6) +
                         " (--image-at), after the range's start " + Hex(range.FirstAddress(), 6) +
                         ": the blocks before it would be written as 0xFF");
+    // Not one byte of the file in the range: the flash would be erased and
+    // the run reported as a flash. No option makes that a flash.
+    if (imageEnd <= range.FirstAddress())
+        return Fail(console, summary, ExitFile,
+                    "image file " + path +
+                        (size == 0 ? std::string(" is empty")
+                                   : " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) + ", before the range's start") +
+                        ": not one byte of it lies in the range " + Hex(range.FirstAddress(), 6) + ".." +
+                        Hex(range.EndAddress(), 6) + ", which would be written as 0xFF alone; refused, with "
+                        "--allow-short too");
+    if (imageEnd < range.EndAddress() && options.allowShort) {
+        const uint32_t end = static_cast<uint32_t>(imageEnd);
+        const uint32_t padded = range.endBlock - ((end + 255) >> 8);
+        std::string text = "image file " + path + " ends at " + Hex(end, 6) + ", before the range's end " +
+                           Hex(range.EndAddress(), 6) + ": " + std::to_string(padded) + " of the range's " +
+                           std::to_string(range.Blocks()) + " blocks go out as 0xFF alone";
+        if (end % 256 != 0)
+            text += ", and block " + Hex(end >> 8, 4) + " holds 0xFF after its first " + std::to_string(end % 256) +
+                    " bytes";
+        console.Note(text + " (--allow-short)");
+        summary.Set("paddedBlocks", padded);
+    }
     if (imageEnd < range.EndAddress() && !options.allowShort) {
         const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
         if (size == rangeLength)
@@ -424,14 +481,128 @@ int CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt
 
 } // namespace
 
+namespace {
+
+// Where a backup goes when the name given is taken: the first free
+// "NAME-2.EXT", "NAME-3.EXT", ...
+std::string FreeName(const std::string& path)
+{
+    const fs::path p = path;
+    for (int n = 2; n < 1000; ++n) {
+        fs::path candidate = p.parent_path() / (p.stem().string() + "-" + std::to_string(n) + p.extension().string());
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec)))
+            return candidate.string();
+    }
+    return {};
+}
+
+OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting)
+{
+    OutputFile::Rules rules;
+    rules.keepExisting = keepExisting;
+    rules.refusedFolder = common.backend.simDir;
+    rules.noun = noun;
+    return rules;
+}
+
+std::string BlocksText(const Range& range, int port)
+{
+    return std::to_string(range.Blocks()) + " blocks " + Hex(range.startBlock, 4) + ".." +
+           Hex(range.endBlock - 1, 4) + " of port " + std::to_string(port);
+}
+
+// What follows the Session of a flash: the backup, the write, the verify.
+int FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+                   pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, Console& console, ConsoleView& view,
+                   JsonSummary& summary)
+{
+    const int port = options.range.port;
+    if (console.Json()) {
+        // A production line keeps what was on both ports before and after.
+        if (const int code = RecordVersions(session, view, {1, 2}, common, false, console, summary, "versionsBefore");
+            code != ExitOk)
+            return code;
+        view.SetPort(port);
+        session.ForceSelection(port);
+    }
+
+    if (!options.backupPath.empty()) {
+        auto saved = std::make_unique<pd::ImageStore>();
+        const Phase backup{"backup", false, "; nothing written to the flash", &left};
+        if (const int code = ReadRange(session, *saved, backup, range, common, console, view, summary); code != ExitOk)
+            return code;
+        const auto size = static_cast<size_t>(saved->ImageLength);
+        const OutputFile::Problem problem = backupFile.Commit(saved->ImageBuffer.data(), size);
+        if (problem.code)
+            return Fail(console, summary, problem.code, "backup: " + problem.message + "; nothing written to the flash");
+        RecordFile(summary, "backup", backupFile.Target(), saved->ImageBuffer.data(), size);
+        left.backupPath = backupFile.Target();
+        if (StopRequest())
+            return Interrupted(console, summary, "interrupted after the backup; nothing written to the flash");
+    }
+
+    left.stage = PdLeft::Stage::Writing;
+    pd::FlashWriteSequence write(session.mailbox, image, session.ports, view, ToDuration(common.timeoutSeconds));
+    std::string afterStop = "; flash again to complete";
+    if (!left.backupPath.empty())
+        afterStop += ". " + RetryAdvice(left);
+    const Phase writing{"flash write", true, afterStop, &left};
+    int code = RunSequence(write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
+                           &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
+    summary.Set("blocksWritten", write.BlocksDone());
+    if (code != ExitOk)
+        return code;
+
+    left.stage = PdLeft::Stage::Written;
+    const std::string what = "the flash of " + BlocksText(range, port);
+    if (!options.verify) {
+        console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
+                     "(--no-verify)");
+        console.SetAchieved(what + " completed; it was not verified (--no-verify)");
+        return ExitOk;
+    }
+    if (StopRequest())
+        return Interrupted(console, summary, "interrupted after the flash was written and validated; not verified");
+    auto back = std::make_unique<pd::ImageStore>();
+    const Phase verify{"verify", false, "; the flash was written and validated but is not verified", &left};
+    if ((code = ReadRange(session, *back, verify, range, common, console, view, summary)) != ExitOk)
+        return code;
+    const size_t length = size_t{range.Blocks()} * 256;
+    const uint8_t* wrote = image.ImageBuffer.data() + range.FirstAddress();
+    const uint8_t* got = back->ImageBuffer.data();
+    size_t differing = 0, first = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (wrote[i] != got[i] && differing++ == 0)
+            first = i;
+    }
+    summary.Set("verified", differing == 0);
+    if (differing != 0) {
+        const uint32_t address = range.FirstAddress() + static_cast<uint32_t>(first);
+        summary.Set("firstMismatch", pd::HexDigits(address, 6));
+        summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
+        code = Fail(console, summary, ExitVerify,
+                    "verify: flash address " + Hex(address, 6) + " holds " + Hex(got[first], 2) + ", the image has " +
+                        Hex(wrote[first], 2) + " (" + std::to_string(differing) + " byte" +
+                        (differing == 1 ? "" : "s") + " differ)");
+        TellPdLeft(console, summary, MismatchAdvice(left, options.imagePath));
+        return code;
+    }
+    console.Note("verified: " + BlocksText(range, port) + " match the image, all " + std::to_string(length) +
+                 " bytes read back");
+    console.SetAchieved(what + " completed and verified");
+    return ExitOk;
+}
+
+} // namespace
+
 int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary)
 {
-    const Clock::time_point began = Clock::now();
     summary.Set("command", "flash");
     Range range;
     if (const int code = CheckRange(options.range, console, summary, range); code != ExitOk)
         return code;
-    summary.Set("image", options.imagePath);
+    summary.Set("image", AbsolutePath(options.imagePath));
     summary.Set("verify", options.verify);
 
     uint32_t imageAt = 0;
@@ -458,10 +629,19 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
         if (fs::equivalent(options.backupPath, options.imagePath, ec))
             return Fail(console, summary, ExitUsage,
                         "--backup " + options.backupPath + " is the image file itself; give another file");
-        const OutputFile::Problem problem = backupFile.Prepare(options.backupPath);
-        if (problem.code)
-            return Fail(console, summary, problem.code, "backup: " + problem.message);
-        summary.Set("backup", options.backupPath);
+        const OutputFile::Problem problem =
+            backupFile.Prepare(options.backupPath, OutputRules(common, "backup", true));
+        if (problem.code) {
+            std::string message = problem.message;
+            if (problem.exists) {
+                const std::string free = FreeName(options.backupPath);
+                message += ": a backup is written once, so that a second run cannot overwrite the firmware it "
+                           "saved; give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
+                           ", or none to flash without a backup";
+            }
+            return Fail(console, summary, problem.code, message);
+        }
+        summary.Set("backup", AbsolutePath(backupFile.Target()));
     }
 
     // The lock first: a second program is refused before it reads anything.
@@ -474,6 +654,8 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
     auto image = std::make_unique<pd::ImageStore>();
     if (!pd::LoadImageFile(*image, options.imagePath, view))
         return Fail(console, summary, ExitFile, "image file " + options.imagePath + " could not be loaded (see the log)");
+    RecordFile(summary, "image", options.imagePath, image->ImageBuffer.data(),
+               static_cast<size_t>(image->ImageLength));
     if (imageAt != 0) {
         // Buffer index is flash address: the file moves to where it belongs.
         uint8_t* buffer = image->ImageBuffer.data();
@@ -482,105 +664,51 @@ int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& 
     }
 
     if (common.dryRun)
-        return DryRunPorts(common, console, summary,
+        return DryRunPorts(common, true, options.allowBattery, console, summary,
                            std::string(options.backupPath.empty() ? "" : "would back the range up into " +
                                                                              options.backupPath + ", then ") +
-                               "would flash " + std::to_string(range.Blocks()) + " blocks " +
-                               Hex(range.startBlock, 4) + ".." + Hex(range.endBlock - 1, 4) + " of port " +
-                               std::to_string(options.range.port) + (options.verify ? " and verify them" : ""));
+                               "would flash " + BlocksText(range, options.range.port) +
+                               (options.verify ? " and verify them" : ""));
 
     if (const int code = Ready(backend, true, options.allowBattery, console, summary); code != ExitOk)
         return code;
     Session session(*backend.io, options.range.port);
-
-    // A production line keeps what was on both ports before and after.
-    std::string versions;
-    if (console.Json()) {
-        if (const int code = ReadVersions(session, view, {1, 2}, common, false, console, summary, versions);
-            code != ExitOk)
-            return code;
-        summary.SetRaw("versionsBefore", versions);
-        view.SetPort(options.range.port);
-        session.ForceSelection(options.range.port);
+    PdLeft left;
+    left.port = options.range.port;
+    left.tool = ToolText(common);
+    left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
+    const int code =
+        FlashOnSession(session, common, options, range, *image, backupFile, left, console, view, summary);
+    // What both ports show now, on every end where the EC still answers.
+    if (console.Json() && code != ExitEcBusy) {
+        const VersionsRead after = ReadVersionsOf(session, view, {1, 2}, common, false, console);
+        if (after.code == ExitOk)
+            summary.SetRaw("versionsAfter", after.json);
     }
-
-    if (!options.backupPath.empty()) {
-        auto saved = std::make_unique<pd::ImageStore>();
-        const Phase backup{"backup", false, "; nothing written to the flash"};
-        if (const int code = ReadRange(session, *saved, backup, range, common, console, view, summary); code != ExitOk)
-            return code;
-        const OutputFile::Problem problem =
-            backupFile.Commit(saved->ImageBuffer.data(), static_cast<size_t>(saved->ImageLength));
-        if (problem.code)
-            return Fail(console, summary, problem.code, "backup: " + problem.message + "; nothing written to the flash");
-        summary.Set("backupBytes", saved->ImageLength);
-        if (StopRequest())
-            return Interrupted(console, summary, "interrupted after the backup; nothing written to the flash");
-    }
-
-    pd::FlashWriteSequence write(session.mailbox, *image, session.ports, view, ToDuration(common.timeoutSeconds));
-    const Phase writing{"flash write", true, "; flash again to complete"};
-    int code = RunSequence(write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
-                           &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
-    summary.Set("blocksWritten", write.BlocksDone());
-    if (code != ExitOk)
-        return code;
-
-    if (options.verify) {
-        if (StopRequest())
-            return Interrupted(console, summary, "interrupted after the flash was written and validated; not verified");
-        auto back = std::make_unique<pd::ImageStore>();
-        const Phase verify{"verify", false, "; the flash was written and validated but is not verified"};
-        if ((code = ReadRange(session, *back, verify, range, common, console, view, summary)) != ExitOk)
-            return code;
-        const size_t length = size_t{range.Blocks()} * 256;
-        const uint8_t* wrote = image->ImageBuffer.data() + range.FirstAddress();
-        const uint8_t* got = back->ImageBuffer.data();
-        size_t differing = 0, first = 0;
-        for (size_t i = 0; i < length; ++i) {
-            if (wrote[i] != got[i] && differing++ == 0)
-                first = i;
-        }
-        summary.Set("verified", differing == 0);
-        if (differing != 0) {
-            const uint32_t address = range.FirstAddress() + static_cast<uint32_t>(first);
-            summary.Set("firstMismatch", pd::HexDigits(address, 6));
-            summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
-            return Fail(console, summary, ExitVerify,
-                        "verify: flash address " + Hex(address, 6) + " holds " + Hex(got[first], 2) +
-                            ", the image has " + Hex(wrote[first], 2) + " (" + std::to_string(differing) +
-                            " byte" + (differing == 1 ? "" : "s") + " differ)");
-        }
-    }
-    if (console.Json()) {
-        if ((code = ReadVersions(session, view, {1, 2}, common, false, console, summary, versions)) != ExitOk)
-            return code;
-        summary.SetRaw("versionsAfter", versions);
-    }
-    summary.SetSeconds("seconds", SecondsSince(began));
-    return ExitOk;
+    return code;
 }
 
 int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary)
 {
-    const Clock::time_point began = Clock::now();
     summary.Set("command", "read");
     Range range;
     if (const int code = CheckRange(options.range, console, summary, range); code != ExitOk)
         return code;
-    summary.Set("output", options.outputPath);
+    summary.Set("output", AbsolutePath(options.outputPath));
 
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
     OutputFile output;
-    if (const OutputFile::Problem problem = output.Prepare(options.outputPath); problem.code)
+    if (const OutputFile::Problem problem = output.Prepare(options.outputPath, OutputRules(common, "output", false));
+        problem.code)
         return Fail(console, summary, problem.code, problem.message);
+    // Where the file's first byte belongs: the start of --start's block.
+    const std::string imageAt = pd::HexDigits(range.FirstAddress(), 6);
+    summary.Set("imageAt", imageAt);
 
     if (common.dryRun)
-        return DryRunPorts(common, console, summary,
-                           "would read " + std::to_string(range.Blocks()) + " blocks " + Hex(range.startBlock, 4) +
-                               ".." + Hex(range.endBlock - 1, 4) + " of port " + std::to_string(options.range.port) +
-                               " into " + output.Target());
+        return DryRunPorts(common, false, false, console, summary,
+                           "would read " + BlocksText(range, options.range.port) + " into " + output.Target());
 
     OpenBackend backend;
     if (const int code = Connect(common, false, false, console, summary, backend); code != ExitOk)
@@ -588,16 +716,23 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
     Session session(*backend.io, options.range.port);
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
 
+    PdLeft left;
+    left.port = options.range.port;
+    left.tool = ToolText(common);
     auto store = std::make_unique<pd::ImageStore>();
-    const Phase reading{"read", false, "; nothing saved"};
+    const Phase reading{"read", false, "; nothing saved", &left};
     if (const int code = ReadRange(session, *store, reading, range, common, console, view, summary); code != ExitOk)
         return code;
-    if (const OutputFile::Problem problem =
-            output.Commit(store->ImageBuffer.data(), static_cast<size_t>(store->ImageLength));
-        problem.code)
+    const auto size = static_cast<size_t>(store->ImageLength);
+    if (const OutputFile::Problem problem = output.Commit(store->ImageBuffer.data(), size); problem.code)
         return Fail(console, summary, problem.code, "output " + options.outputPath + ": " + problem.message);
     summary.Set("bytes", store->ImageLength);
-    summary.SetSeconds("seconds", SecondsSince(began));
+    RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
+    const std::string where = output.ToStdout() ? std::string("standard output") : AbsolutePath(output.Target());
+    console.Note("saved: " + BlocksText(range, options.range.port) + ", " + std::to_string(size) + " bytes, into " +
+                 where + "; it flashes back with --image-at " + imageAt);
+    console.SetAchieved("the read of " + BlocksText(range, options.range.port) + " completed and was saved into " +
+                        where);
     return ExitOk;
 }
 
@@ -613,7 +748,7 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
     if (common.dryRun) {
         std::string plan = "would read the version of ";
         plan += ports.size() > 1 ? std::string("ports 1 and 2") : "port " + std::to_string(ports[0]);
-        return DryRunPorts(common, console, summary, plan);
+        return DryRunPorts(common, false, false, console, summary, plan);
     }
 
     OpenBackend backend;
@@ -621,10 +756,8 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
         return code;
     Session session(*backend.io, ports.front());
     ConsoleView view(console, DefaultStartText, DefaultEndText, ports.front());
-    std::string versions;
-    if (const int code = ReadVersions(session, view, ports, common, true, console, summary, versions); code != ExitOk)
+    if (const int code = RecordVersions(session, view, ports, common, true, console, summary, "versions"); code != ExitOk)
         return code;
-    summary.SetRaw("versions", versions);
     return ExitOk;
 }
 

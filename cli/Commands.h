@@ -53,10 +53,16 @@ struct VersionOptions {
     int port = 0;   // 0: both
 };
 
+struct ResetOptions {
+    int port = 1;
+};
+
 // Each returns the exit code; the summary gains the details, and errors
 // are told on the console as they happen.
 int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary);
 int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary);
 int RunVersion(const CommonOptions& common, const VersionOptions& options, Console& console, JsonSummary& summary);
+// Sends a PD back from its boot loader to the firmware it holds.
+int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary);
 
 } // namespace vyk::cli

@@ -61,6 +61,7 @@ void Console::LogLine(std::string_view line)
     WipeBar();
     std::fwrite(line.data(), 1, line.size(), log_);
     std::fputc('\n', log_);
+    std::fflush(log_);
     Check(log_);
     if (redraw)
         DrawBar();
@@ -87,6 +88,7 @@ void Console::Result(std::string_view text)
     WipeBar();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
+    std::fflush(stdout);
     Check(stdout);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vyk::cli {
 
@@ -21,7 +22,8 @@ struct ConsoleOptions {
 
 // Where everything the tool says goes. Log lines to stdout (stderr under
 // --json), errors to stderr, the progress bar on stderr; the bar is wiped
-// before any other line so the two never mix on one terminal line.
+// before any other line so the two never mix on one terminal line. Every
+// line is flushed as it is written: a process ended at once keeps its log.
 class Console {
 public:
     explicit Console(ConsoleOptions options);
@@ -48,6 +50,11 @@ public:
     void Flush();
     const std::string& OutputFailure() const { return failure_; }
 
+    // What the command achieved, told when the output fails after it
+    // ("the flash of 319 blocks to port 1 completed and verified").
+    void SetAchieved(std::string text) { achieved_ = std::move(text); }
+    const std::string& Achieved() const { return achieved_; }
+
 private:
     void WipeBar();
     void DrawBar();
@@ -63,6 +70,7 @@ private:
     std::chrono::steady_clock::time_point phaseStart_{}, lastDraw_{};
     size_t lastBarLength_ = 0;
     std::string failure_;
+    std::string achieved_;
 };
 
 // Whether both standard streams are terminals (no progress bar otherwise).

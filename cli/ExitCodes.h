@@ -8,7 +8,7 @@ enum ExitCode : int {
     ExitOk = 0,
     ExitInternal = 1,      // something this tool did not foresee
     ExitUsage = 2,         // bad arguments, address text or range
-    ExitFile = 3,          // image unreadable, too large or short; output or standard output not writable
+    ExitFile = 3,          // image unreadable, too large, short or empty; output refused or not writable; stdout lost
     ExitNoPortAccess = 4,  // ports refused, port library missing, driver closed, simulator folder unusable
     ExitEcBusy = 5,        // the EC did not return to idle within --timeout
     ExitVerify = 6,        // read-back differs from the image
@@ -23,11 +23,15 @@ inline constexpr const char* ExitCodeHelp =
     "Exit codes:\n"
     "  0  success\n"
     "  1  internal error\n"
-    "  2  usage error (arguments, address text)\n"
-    "  3  image or output file unreadable, unwritable, too large or too short; standard output not writable\n"
+    "  2  usage error (arguments, an unknown command, address text)\n"
+    "  3  image file unreadable, too large, too short or with no byte in the range; output or backup\n"
+    "     file refused (it exists for --backup, is read-only, lies in the simulator folder) or\n"
+    "     unwritable; standard output or error not writable (when that happens after a command\n"
+    "     that completed, the message says what completed)\n"
     "  4  no port access (ports refused, port library missing, driver not open, simulator folder unusable)\n"
-    "  5  the EC stayed busy longer than --timeout\n"
-    "  6  verify mismatch (the first differing flash address is named)\n"
+    "  5  the EC stayed busy longer than --timeout (the message says what the PD may be left in\n"
+    "     and what puts it right, e.g. vykuu reset --port N)\n"
+    "  6  verify mismatch (the first differing flash address is named, and the next step)\n"
     "  7  range refused (start not below end, or beyond the 256 KiB flash)\n"
     "  8  interrupted (SIGINT, SIGTERM, SIGHUP, Ctrl+C, Ctrl+Break, console closed): the block in\n"
     "     flight completed, no further block and no validate was sent, the PD was reset\n"

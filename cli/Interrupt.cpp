@@ -1,5 +1,6 @@
 #include "cli/Interrupt.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
@@ -20,6 +21,8 @@ std::atomic<int> cause{0};   // the signal number, or the console event + 1000
 // allocate. `temporaryValid` is cleared before the text changes.
 char temporary[4096];
 std::atomic<bool> temporaryValid{false};
+char hardStop[1024];
+std::atomic<size_t> hardStopLength{0};
 
 constexpr const char FirstNote[] =
     "\nvykuu: interrupted: stopping after the block in flight, then resetting the PD; "
@@ -40,6 +43,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
         // The second one: the default handler ends the process.
         if (temporaryValid.load())
             DeleteFileA(temporary);
+        Say(hardStop, hardStopLength.load());
         return FALSE;
     }
     Say(FirstNote, sizeof FirstNote - 1);
@@ -59,6 +63,8 @@ void OnSignal(int signal)
     if (stopRequested.exchange(true)) {
         if (temporaryValid.load())
             ::unlink(temporary);
+        const ssize_t told = ::write(STDERR_FILENO, hardStop, hardStopLength.load());
+        (void)told;
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
@@ -111,6 +117,14 @@ void SetTemporaryFile(const std::string& path)
         return;
     std::memcpy(temporary, path.c_str(), path.size() + 1);
     temporaryValid = true;
+}
+
+void SetHardStopText(const std::string& text)
+{
+    hardStopLength = 0;
+    const size_t n = std::min(text.size(), sizeof hardStop);
+    std::memcpy(hardStop, text.data(), n);
+    hardStopLength = n;
 }
 
 } // namespace vyk::cli

@@ -20,4 +20,8 @@ std::string StopCause();
 // empty: none.
 void SetTemporaryFile(const std::string& path);
 
+// What a second signal says on standard error as it ends the process (the
+// state a PD may be left in and what puts it right); empty: nothing.
+void SetHardStopText(const std::string& text);
+
 } // namespace vyk::cli

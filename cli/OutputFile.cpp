@@ -15,6 +15,7 @@
 #include <io.h>
 #include <process.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +37,19 @@ int SyncFile(int fd) { return _commit(fd); }
 int CloseFile(int fd) { return _close(fd); }
 unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
 bool IsTerminal(int fd) { return _isatty(fd); }
+// The read-only attribute, which is what makes a copy refuse a file here.
+bool WritableInPlace(const fs::path& path) { return _access(path.string().c_str(), 2) == 0; }
+bool SameName(const fs::path& a, const fs::path& b) { return _stricmp(a.string().c_str(), b.string().c_str()) == 0; }
+
+// Empty on success; `existed` tells a name that was taken meanwhile.
+std::string RenameNew(const std::string& from, const std::string& to, bool& existed)
+{
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+        return {};
+    const DWORD error = GetLastError();
+    existed = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return std::system_category().message(static_cast<int>(error));
+}
 
 // CON, NUL, COM1, ... name devices in every folder, whatever follows a dot.
 bool IsDeviceName(const fs::path& name)
@@ -57,7 +71,58 @@ int CloseFile(int fd) { return ::close(fd); }
 unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
 bool IsTerminal(int fd) { return ::isatty(fd); }
 bool IsDeviceName(const fs::path&) { return false; }
+// For the effective user, as cp decides.
+bool WritableInPlace(const fs::path& path) { return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
+bool SameName(const fs::path& a, const fs::path& b) { return a == b; }
+
+std::string RenameNew(const std::string& from, const std::string& to, bool& existed)
+{
+    existed = false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        existed = errno == EEXIST;
+        return Why();
+    }
+    // The file system cannot rename without replacing; a hard link cannot
+    // replace either.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return {};
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
+        existed = errno == EEXIST;
+        return Why();
+    }
+    // Neither (FAT): the name is looked at just before.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) {
+        existed = true;
+        return std::strerror(EEXIST);
+    }
+    fs::rename(from, to, ec);
+    return ec ? ec.message() : std::string();
+}
 #endif
+
+// Whether `path` lies in `folder` or below it, both as they resolve now.
+bool LiesInside(const fs::path& path, const fs::path& folder)
+{
+    std::error_code ec;
+    fs::path inner = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec)
+        return false;
+    fs::path outer = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    if (ec)
+        return false;
+    if (outer.filename().empty())
+        outer = outer.parent_path();
+    auto o = outer.begin();
+    for (auto i = inner.begin(); o != outer.end(); ++o, ++i)
+        if (i == inner.end() || !SameName(*i, *o))
+            return false;
+    return true;
+}
 
 const char* KindOf(fs::file_type type)
 {
@@ -75,8 +140,10 @@ const char* KindOf(fs::file_type type)
 
 OutputFile::~OutputFile() { Discard(); }
 
-OutputFile::Problem OutputFile::Prepare(const std::string& path)
+OutputFile::Problem OutputFile::Prepare(const std::string& path, const Rules& rules)
 {
+    keepExisting_ = rules.keepExisting;
+    const std::string noun = std::string(rules.noun) + " ";
     if (path == "-") {
         if (IsTerminal(1))
             return {ExitUsage, "-o -: standard output is a terminal; redirect it to a file or a pipe"};
@@ -95,21 +162,30 @@ OutputFile::Problem OutputFile::Prepare(const std::string& path)
         if (!fs::is_symlink(link))
             break;
         if (hops == 40)
-            return {ExitFile, "output " + path + ": too many symbolic links"};
+            return {ExitFile, noun + path + ": too many symbolic links"};
         const fs::path next = fs::read_symlink(target, ec);
         if (ec)
-            return {ExitFile, "output " + path + ": cannot read the link " + target.string() + ": " + ec.message()};
+            return {ExitFile, noun + path + ": cannot read the link " + target.string() + ": " + ec.message()};
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     const std::string shown = target.string() == path ? path : path + " (the link's target " + target.string() + ")";
     const fs::file_status status = fs::status(target, ec);
     if (fs::exists(status) && !fs::is_regular_file(status))
-        return {ExitFile, "output " + shown + " is " + KindOf(status.type()) + "; give a regular file"};
+        return {ExitFile, noun + shown + " is " + KindOf(status.type()) + "; give a regular file"};
     if (target.filename().empty() || IsDeviceName(target))
-        return {ExitFile, "output " + shown + " names a folder or a device; give a regular file"};
+        return {ExitFile, noun + shown + " names a folder or a device; give a regular file"};
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec))
-        return {ExitFile, "output folder " + folder.string() + " does not exist"};
+        return {ExitFile, noun + "folder " + folder.string() + " does not exist"};
+    if (!rules.refusedFolder.empty() && LiesInside(target, rules.refusedFolder))
+        return {ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
+                              ", whose files are the notebook itself; write it elsewhere"};
+    if (fs::exists(fs::symlink_status(path, ec)) && rules.keepExisting)
+        return {ExitFile, noun + shown + " exists, and it is never replaced", true};
+    if (fs::exists(status) && !WritableInPlace(target))
+        return {ExitFile, noun + shown + ": " + Why() +
+                              ": it is not writable for you, so it is not replaced (as cp would not replace it); "
+                              "make it writable or give another name"};
 #ifndef _WIN32
     struct stat st {};
     if (fs::exists(status) && ::stat(target.c_str(), &st) == 0)
@@ -122,10 +198,14 @@ OutputFile::Problem OutputFile::Prepare(const std::string& path)
         temporary_ = base + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
         fd_ = OpenNew(temporary_);
         if (fd_ < 0 && (errno != EEXIST || attempt == 9)) {
-            const std::string why = Why();
+            const int error = errno;
             const std::string name = temporary_;
             temporary_.clear();
-            return {ExitFile, "output " + shown + ": cannot create " + name + ": " + why};
+            if (error == EACCES || error == EPERM || error == EROFS)
+                return {ExitFile, noun + shown + ": cannot write in its folder " +
+                                      fs::absolute(folder, ec).string() + ": " + Why(error)};
+            return {ExitFile, noun + shown + ": cannot create a temporary file beside it (" + name + "): " +
+                                  Why(error)};
         }
     }
     SetTemporaryFile(temporary_);
@@ -170,12 +250,24 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
         Discard();
         return {ExitFile, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy)};
     }
-    std::error_code ec;
-    fs::rename(temporary_, target_, ec);
-    if (ec) {
-        const std::string name = temporary_;
-        Discard();
-        return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message()};
+    if (keepExisting_) {
+        bool existed = false;
+        const std::string why = RenameNew(temporary_, target_, existed);
+        if (!why.empty()) {
+            const std::string name = temporary_;
+            Discard();
+            if (existed)
+                return {ExitFile, target_ + " was made by someone else meanwhile; it is left as it is"};
+            return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + why};
+        }
+    } else {
+        std::error_code ec;
+        fs::rename(temporary_, target_, ec);
+        if (ec) {
+            const std::string name = temporary_;
+            Discard();
+            return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message()};
+        }
     }
     temporary_.clear();
     SetTemporaryFile({});

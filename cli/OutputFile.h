@@ -14,6 +14,16 @@ namespace vyk::cli {
 // output, refused when that is a terminal.
 class OutputFile {
 public:
+    struct Rules {
+        // A file that exists is refused, and Commit() never replaces one
+        // made meanwhile: what it would replace may be the only copy.
+        bool keepExisting = false;
+        // Nothing may be written inside this folder (the simulated
+        // notebook's own files); empty: no such folder.
+        std::string refusedFolder;
+        const char* noun = "output";   // what messages call the file
+    };
+
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -22,8 +32,9 @@ public:
     struct Problem {
         int code = 0;   // an ExitCode; 0: none
         std::string message;
+        bool exists = false;   // refused because the name is taken (Rules::keepExisting)
     };
-    Problem Prepare(const std::string& path);
+    Problem Prepare(const std::string& path, const Rules& rules);
     Problem Commit(const uint8_t* data, size_t size);
     // Removes the temporary file.
     void Discard();
@@ -38,6 +49,7 @@ private:
     bool toStdout_ = false;
     int fd_ = -1;
     unsigned keepMode_ = 0;   // the replaced file's permissions, kept; 0: none
+    bool keepExisting_ = false;
 };
 
 } // namespace vyk::cli

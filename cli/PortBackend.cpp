@@ -3,7 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/RunRecord.h"
+
 #if VYK_CLI_HAVE_SIM
+#include "sim/SimFolder.h"
 #include "sim/SimNotebook.h"
 #endif
 #ifdef _WIN32
@@ -23,7 +26,13 @@ void CheckSimFolder(const std::string& dir)
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
         throw NoPortAccess("simulator folder " + dir + " does not exist or is not a folder (vyksimctl init makes one)");
-#if !VYK_CLI_HAVE_SIM
+#if VYK_CLI_HAVE_SIM
+    // Only vyksimctl init makes a folder a notebook: a mistyped folder
+    // must not quietly become one.
+    if (!sim::SimFolder::IsNotebook(dir))
+        throw NoPortAccess("simulator folder " + dir + " is not a simulated notebook: it holds no " +
+                           sim::SimFolder::MarkerName + " (vyksimctl init " + dir + " makes one)");
+#else
     throw NoPortAccess("this build has no simulator");
 #endif
 }
@@ -50,7 +59,7 @@ OpenBackend OpenPorts(const BackendChoice& choice)
         } catch (const std::exception& e) {
             throw NoPortAccess(std::string("simulator folder ") + choice.simDir + ": " + e.what());
         }
-        out.description = "simulated notebook in " + choice.simDir;
+        out.description = "simulated notebook in " + AbsolutePath(choice.simDir);
 #endif
         out.io = out.owned.get();
         return out;
@@ -101,14 +110,34 @@ Power PowerOf(const OpenBackend& backend)
     return ReadHostPower();
 }
 
-std::string CheckPortsDry(const BackendChoice& choice)
+DryBackend CheckPortsDry(const BackendChoice& choice)
 {
-    if (choice.openPorts)
-        return "ports opened by the caller";
+    DryBackend out;
+    if (choice.openPorts) {
+        out.description = "ports opened by the caller";
+        return out;
+    }
     if (!choice.simDir.empty()) {
         CheckSimFolder(choice.simDir);
-        return "simulated notebook in " + choice.simDir;
+#if VYK_CLI_HAVE_SIM
+        try {
+            // The lock taken and given back at once; the settings looked at under it.
+            const sim::SimFolder lock(choice.simDir, sim::SimFolder::Mode::Existing);
+            const sim::Settings settings = sim::SimNotebook::ViewFolder(choice.simDir)->GetSettings();
+            out.power.haveBattery = true;
+            out.power.onAc = settings.acOnline;
+            out.power.percent = settings.batteryPercent;
+        } catch (const sim::FolderInUse& e) {
+            throw EcInUse(std::string(e.what()) + "; nothing was done");
+        } catch (const std::exception& e) {
+            throw NoPortAccess(std::string("simulator folder ") + choice.simDir + ": " + e.what());
+        }
+#endif
+        out.description = "simulated notebook in " + AbsolutePath(choice.simDir);
+        return out;
     }
+    EcLock::Take();   // and released at once
+    out.power = ReadHostPower();
 #ifdef _WIN32
     const std::string path = WinPortLibrary::FindLibrary(choice.portLibrary);
     if (path.empty()) {
@@ -117,12 +146,13 @@ std::string CheckPortsDry(const BackendChoice& choice)
             error += " " + c;
         throw NoPortAccess(error + " exists");
     }
-    return "ports 0x4E/0x4F through " + path + " (not loaded)";
+    out.description = "ports 0x4E/0x4F through " + path + " (not loaded)";
 #else
     if (!LinuxPortIo::Supported())
         throw NoPortAccess("this build has no port instructions (x86 Linux only); use --sim DIR");
-    return "ports 0x4E/0x4F through ioperm (not requested)";
+    out.description = "ports 0x4E/0x4F through ioperm (not requested)";
 #endif
+    return out;
 }
 
 } // namespace vyk::cli

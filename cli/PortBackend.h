@@ -42,9 +42,15 @@ OpenBackend OpenPorts(const BackendChoice& choice);
 Machine MachineOf(const OpenBackend& backend);
 Power PowerOf(const OpenBackend& backend);
 
-// What --dry-run can know without touching a port or creating a file.
-// Returns the description; throws NoPortAccess when the backend is
-// certainly unusable (a missing simulator folder, no port library).
-std::string CheckPortsDry(const BackendChoice& choice);
+// What --dry-run can know without touching a port or creating a file: the
+// backend, whether the EC's lock is free (it is taken and given back at
+// once) and the power. Throws EcInUse when the lock is held, NoPortAccess
+// when the backend is certainly unusable (a missing simulator folder, no
+// port library).
+struct DryBackend {
+    std::string description;
+    Power power;
+};
+DryBackend CheckPortsDry(const BackendChoice& choice);
 
 } // namespace vyk::cli

@@ -2,6 +2,7 @@
 // sequences as the window, ticked back to back instead of by timers.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonSummary.h"
+#include "cli/RunRecord.h"
 #include "hw/ProjectVersion.h"
 
 using namespace vyk::cli;
@@ -28,16 +30,55 @@ void AddRangeOptions(CLI::App* command, RangeOptions& range)
                         "end flash address; its block is not included (default 01FF00)");
 }
 
-// The summary of a run that ended before a command started.
-void PrintJson(int code, const std::string& error)
+const auto StartedAt = std::chrono::system_clock::now();
+
+// Which tool made the record, and when it began.
+JsonSummary NewRecord()
 {
     JsonSummary summary;
-    if (!error.empty())
-        summary.Set("error", error);
+    summary.Set("tool", "vykuu");
+    summary.Set("toolVersion", vyk::ProjectVersion);
+    summary.Set("started", UtcTimeText(StartedAt));
+    return summary;
+}
+
+void PrintRecord(JsonSummary& summary, int code)
+{
+    const auto now = std::chrono::system_clock::now();
+    summary.Set("ended", UtcTimeText(now));
+    summary.SetSeconds("seconds", std::chrono::duration<double>(now - StartedAt).count());
     summary.Set("ok", code == ExitOk);
     summary.Set("exitCode", code);
     std::printf("%s\n", summary.Text().c_str());
 }
+
+// The summary of a run that ended before a command started.
+void PrintJson(int code, const std::string& error)
+{
+    JsonSummary summary = NewRecord();
+    if (!error.empty())
+        summary.Set("error", error);
+    PrintRecord(summary, code);
+}
+
+const char* const CommandNames = "version, read, flash, reset, help";
+
+// A command's help lists the options given before the command too.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_footer(const CLI::App* app) const override
+    {
+        const CLI::App* parent = app->get_parent();
+        if (!parent)
+            return CLI::Formatter::make_footer(app);
+        const auto global = parent->get_options([parent](const CLI::Option* option) {
+            return option != parent->get_help_ptr() && option->get_name() != "--version";
+        });
+        return make_group("Global options (before the command, as in vykuu --sim nb " + app->get_name() + ")",
+                          false, global) +
+               CLI::Formatter::make_footer(app);
+    }
+};
 
 // Usage errors print their summary too, so --json is looked for by hand
 // (CLI11 has not parsed anything when it refuses). "--" ends the options.
@@ -58,7 +99,10 @@ int Finish(Console& console, int code)
 {
     console.Flush();
     if (!console.OutputFailure().empty()) {
-        std::fprintf(stderr, "vykuu: %s\n", console.OutputFailure().c_str());
+        std::string text = console.OutputFailure();
+        if (code == ExitOk && !console.Achieved().empty())
+            text += "; " + console.Achieved() + ": only what it printed was lost (exit 3)";
+        std::fprintf(stderr, "vykuu: %s\n", text.c_str());
         if (code == ExitOk)
             code = ExitFile;
     }
@@ -74,12 +118,15 @@ int main(int argc, char** argv)
 
     CLI::App app{"vykuu: read and write the firmware of the notebook's USB-C PD controllers through the EC"};
     app.name("vykuu");
+    // Before the commands are added: they take their formatter from here.
+    app.formatter(std::make_shared<HelpFormatter>());
     app.footer(std::string("\n") + ExitCodeHelp +
                "\nAddresses are read as the window reads its fields (1-6 uppercase hex digits); blocks run\n"
                "from the one holding --start up to, not including, the one holding --end.\n"
                "A flash image is indexed by flash address from 0 unless --image-at says where its first byte\n"
-               "belongs; a file written by 'read --start S' holds the range alone and flashes back with\n"
-               "--image-at S.");
+               "belongs; a file written by 'read --start S' holds the range alone, from the start of S's\n"
+               "block, and flashes back with --image-at at that block start (read --start 00C080 saves\n"
+               "from 00C000: --image-at 00C000).");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("vykuu ") + vyk::ProjectVersion);
 
@@ -96,11 +143,11 @@ int main(int argc, char** argv)
             [](std::string& text) -> std::string {
                 double value = 0;
                 if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value <= 0 || value > 3600)
-                    return "--timeout " + text + ": give seconds above 0 and at most 3600";
+                    return "give seconds above 0 and at most 3600, not " + text;
                 return {};
             },
             "SECONDS"));
-    app.add_flag("--dry-run", common.dryRun, "check arguments, files and range; touch no port");
+    app.add_flag("--dry-run", common.dryRun, "check arguments, files, range, the EC's lock and the battery; touch no port");
     app.add_flag("-q,--quiet", quiet, "no log lines");
     app.add_flag("--json", jsonFlag, "a JSON summary on stdout, on every exit (log lines go to stderr)");
     app.add_flag("--no-progress", noProgress, "no progress bar even on a terminal");
@@ -123,21 +170,37 @@ int main(int argc, char** argv)
     flash->add_option("image", flashOptions.imagePath, "raw image file, indexed by flash address from 0")->required();
     flash->add_flag("--no-verify", noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
-                    "flash an image that ends before the range's end (the rest goes out as 0xFF)");
+                    "flash an image that ends before the range's end (the rest goes out as 0xFF); an image with "
+                    "no byte in the range is refused all the same");
     flash->add_option("--image-at", flashOptions.imageAtText,
                       "flash address of the image's first byte (a block start); a file saved by 'read --start S' "
-                      "flashes back with --image-at S");
+                      "flashes back with --image-at S's block start");
     flash->add_option("--backup", flashOptions.backupPath,
-                      "read the range into this file first, as 'read' would; nothing is written when that fails");
+                      "read the range into this new file first, as 'read' would (an existing file is refused); "
+                      "nothing is written when that fails");
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
 
+    ResetOptions resetOptions;
+    auto* reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
+                                              "(CmdResetPd), as after an interrupted flash");
+    reset->add_option("--port", resetOptions.port, "PD port, 1 or 2")->required()->check(CLI::IsMember({1, 2}));
+
     std::string helpTopic;
     auto* help = app.add_subcommand("help", "show this help, or a command's (vykuu help flash)");
-    help->add_option("command", helpTopic, "version, read or flash");
+    help->add_option("command", helpTopic, "version, read, flash or reset");
 
-    for (auto* command : {version, read, flash})
+    const auto commands = {version, read, flash, reset};
+    for (auto* command : commands)
         command->fallthrough();
+    app.failure_message([&](const CLI::App*, const CLI::Error& e) {
+        std::string topic;
+        for (auto* command : commands)
+            if (command->parsed())
+                topic = " " + command->get_name();
+        return "vykuu: " + std::string(e.what()) + "\nvykuu help" + topic + " shows the options" +
+               (topic.empty() ? std::string(" and commands") : std::string()) + ".\n";
+    });
 
     try {
         // "--sim=" would take the next argument as its folder.
@@ -150,6 +213,16 @@ int main(int argc, char** argv)
         if (*read && readOptions.outputPath == "-" && jsonFlag)
             throw CLI::ValidationError("-o", "-o - and --json both want standard output");
     } catch (const CLI::ParseError& e) {
+        // A word where the command belongs that names none.
+        if (dynamic_cast<const CLI::RequiredError*>(&e) && app.get_subcommands().empty() && !app.remaining().empty()) {
+            const std::string text = "unknown command \"" + app.remaining().front() + "\"; the commands are " +
+                                     CommandNames;
+            std::fprintf(stderr, "vykuu: %s\nvykuu help shows the options and commands.\n", text.c_str());
+            if (json)
+                PrintJson(ExitUsage, text);
+            std::fflush(stdout);
+            return ExitUsage;
+        }
         const int code = app.exit(e);
         // --help and --version end well; every other parse error is a usage error.
         const int exitCode = code == 0 ? ExitOk : ExitUsage;
@@ -167,11 +240,11 @@ int main(int argc, char** argv)
             text = app.get_formatter()->make_help(&app, "vykuu", CLI::AppFormatMode::Normal);
         } else {
             CLI::App* topic = nullptr;
-            for (auto* command : {version, read, flash})
+            for (auto* command : commands)
                 if (command->get_name() == helpTopic)
                     topic = command;
             if (!topic) {
-                std::fprintf(stderr, "vykuu: help: no command \"%s\" (version, read, flash)\n", helpTopic.c_str());
+                std::fprintf(stderr, "vykuu: help: no command \"%s\" (%s)\n", helpTopic.c_str(), CommandNames);
                 if (json)
                     PrintJson(ExitUsage, "help: no command \"" + helpTopic + "\"");
                 return ExitUsage;
@@ -188,13 +261,15 @@ int main(int argc, char** argv)
     consoleOptions.progress = !noProgress && !jsonFlag && StdStreamsAreTerminals();
     consoleOptions.logToStderr = *read && readOptions.outputPath == "-";
     Console console(consoleOptions);
-    JsonSummary summary;
+    JsonSummary summary = NewRecord();
     int code = ExitInternal;
     try {
         if (*version)
             code = RunVersion(common, versionOptions, console, summary);
         else if (*read)
             code = RunRead(common, readOptions, console, summary);
+        else if (*reset)
+            code = RunReset(common, resetOptions, console, summary);
         else
             code = RunFlash(common, flashOptions, console, summary);
     } catch (const vyk::PortFailure& e) {
@@ -207,10 +282,7 @@ int main(int argc, char** argv)
         summary.Set("error", std::string("internal error: ") + e.what());
         code = ExitInternal;
     }
-    if (jsonFlag) {
-        summary.Set("ok", code == ExitOk);
-        summary.Set("exitCode", code);
-        std::printf("%s\n", summary.Text().c_str());
-    }
+    if (jsonFlag)
+        PrintRecord(summary, code);
     return Finish(console, code);
 }

@@ -35,19 +35,21 @@ uint32_t ReadAddressField(std::string_view fieldText)
 std::string AddressTextProblem(std::string_view typed)
 {
     const std::string text(typed);
+    // Quoted, so that a blank or an empty part shows.
+    const std::string shown = "address \"" + text + "\"";
     const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
     if (text.empty())
         return "address is empty" + hint;
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return "address " + text + ": leave out the 0x, the address is always hexadecimal" + hint;
+        return shown + ": leave out the 0x, the address is always hexadecimal" + hint;
     if (text.size() > 6)
-        return "address " + text + " has more than six digits" + hint;
+        return shown + " has more than six digits" + hint;
     for (const char c : text) {
         if (c >= 'a' && c <= 'f')
-            return "address " + text + ": lowercase digits end the number where the window reads it (it would read 0x" +
+            return shown + ": lowercase digits end the number where the window reads it (it would read 0x" +
                    HexDigits(ReadAddressField(text), 6) + ")" + hint;
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return "address " + text + " is not hexadecimal" + hint;
+            return shown + " is not hexadecimal" + hint;
     }
     return {};
 }

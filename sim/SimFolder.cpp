@@ -101,10 +101,23 @@ const char* SimFolder::FileName(File file)
     }
 }
 
-SimFolder::SimFolder(const fs::path& dir, Mode mode) : dir_(dir)
+bool SimFolder::IsNotebook(const fs::path& dir)
+{
+    std::error_code ec;
+    return fs::is_regular_file(dir / MarkerName, ec);
+}
+
+SimFolder::SimFolder(const fs::path& dir, Mode mode) : dir_(dir), readOnly_(mode == Mode::ReadOnly)
 {
     std::error_code ec;
     const fs::path marker = dir_ / MarkerName;
+    if (mode == Mode::ReadOnly) {
+        if (!IsNotebook(dir_))
+            Fail(Quoted(dir_) + " is not a simulated notebook: it holds no " + MarkerName +
+                 " (vyksimctl init makes one)");
+        ReadOrMakeMarker();
+        return;
+    }
     if (mode == Mode::Init) {
         fs::create_directories(dir_, ec);
         if (!fs::is_directory(dir_, ec))
@@ -220,6 +233,8 @@ void SimFolder::ReadOrMakeMarker()
         all << in.rdbuf();
         text = all.str();
     }
+    if (text.empty() && readOnly_)
+        return;   // being made by its first user just now
     if (text.empty()) {
         // Just made (or left empty by a crash before its first write).
         serial_ = NewSerial();
@@ -243,8 +258,15 @@ void SimFolder::ReadOrMakeMarker()
     }
 }
 
+void SimFolder::RefuseWriteIfReadOnly(const fs::path& path) const
+{
+    if (readOnly_)
+        Fail("cannot write " + Quoted(path) + ": the folder is open for looking only");
+}
+
 void SimFolder::ReplaceWhole(const fs::path& path, const void* data, size_t size)
 {
+    RefuseWriteIfReadOnly(path);
     fs::path tmp = path;
     tmp += ".tmp";
     std::FILE* f = Open(tmp, "wb");
@@ -272,6 +294,8 @@ std::vector<uint8_t> SimFolder::OpenBin(File file, size_t size, uint8_t fill)
     const fs::path path = dir_ / FileName(file);
     std::error_code ec;
     if (!fs::exists(path, ec)) {
+        if (readOnly_)
+            Fail(Quoted(path) + " is missing");
         std::vector<uint8_t> blank(size, fill);
         ReplaceWhole(path, blank.data(), blank.size());
     }
@@ -281,7 +305,7 @@ std::vector<uint8_t> SimFolder::OpenBin(File file, size_t size, uint8_t fill)
     if (actual != size)
         Fail(Quoted(path) + " holds " + std::to_string(actual) + " bytes; it must hold exactly " +
              std::to_string(size));
-    std::FILE* f = Open(path, "r+b");
+    std::FILE* f = Open(path, readOnly_ ? "rb" : "r+b");
     if (!f)
         Fail("cannot open " + Quoted(path) + ": " + Why());
     std::vector<uint8_t> data(size);
@@ -300,6 +324,7 @@ std::vector<uint8_t> SimFolder::OpenBin(File file, size_t size, uint8_t fill)
 // returns; no fsync: surviving a power cut is not the simulator's business.
 void SimFolder::Write(File file, uint32_t offset, const uint8_t* data, size_t size)
 {
+    RefuseWriteIfReadOnly(dir_ / FileName(file));
     std::FILE* f = files_[file];
     if (!f || size == 0)
         return;
@@ -329,6 +354,7 @@ void SimFolder::WriteSettings(const std::string& text)
 
 void SimFolder::MakeSignalFile(const char* name)
 {
+    RefuseWriteIfReadOnly(dir_ / name);
     std::FILE* f = Open(dir_ / name, "wb");
     if (!f || std::fclose(f) != 0)
         Fail("cannot create " + Quoted(dir_ / name) + ": " + Why());

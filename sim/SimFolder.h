@@ -38,8 +38,15 @@ public:
         // removed (under the lock) so that they are made anew; a folder
         // holding anything else is refused.
         Init,
+        // To look at a notebook another program may be using: no lock is
+        // taken and nothing is created or written (a write throws). The
+        // folder must hold a notebook's marker and its files.
+        ReadOnly,
     };
     static constexpr const char* MarkerName = "vyksim-notebook.txt";
+
+    // Whether the folder holds a notebook's marker (init has made it one).
+    static bool IsNotebook(const std::filesystem::path& dir);
 
     SimFolder(const std::filesystem::path& dir, Mode mode);
     ~SimFolder();
@@ -69,6 +76,7 @@ public:
 
 private:
     void ReplaceWhole(const std::filesystem::path& path, const void* data, size_t size);
+    void RefuseWriteIfReadOnly(const std::filesystem::path& path) const;
     void Lock();
     void Unlock();
     void ReadOrMakeMarker();
@@ -76,6 +84,7 @@ private:
     std::filesystem::path dir_;
     std::FILE* files_[BinFileCount] = {};
     std::string serial_;
+    bool readOnly_ = false;
 #ifdef _WIN32
     void* lock_ = nullptr;   // HANDLE
 #else

@@ -134,6 +134,7 @@ struct SimNotebook::State {
 
     // Folder
     std::unique_ptr<SimFolder> folder;
+    bool readOnly = false;   // looked at only: nothing reaches the files
     std::string settingsText;   // settings.txt as last read or written
     uint32_t dirtyLow = EcRamSize;
     uint32_t dirtyHigh = 0;
@@ -148,9 +149,11 @@ struct SimNotebook::State {
 
     // ---- persistence ----
 
+    bool Persisting() const { return folder && !readOnly; }
+
     void MarkDirty(uint32_t a)
     {
-        if (!folder)
+        if (!Persisting())
             return;
         if (a < dirtyLow)
             dirtyLow = a;
@@ -170,7 +173,7 @@ struct SimNotebook::State {
     // Only what changed is rewritten; the file's comments and order stay.
     void SaveState()
     {
-        if (!folder)
+        if (!Persisting())
             return;
         std::string text = UpdateSettingsText(settingsText, {settings, mode, selectedPort});
         if (text == settingsText)
@@ -253,7 +256,7 @@ struct SimNotebook::State {
         MarkDirty(RegPdCommand);
         busyReadsLeft = settings.busyReads;
         due = std::chrono::steady_clock::now() + std::chrono::microseconds(settings.busyMicros);
-        if ((c == WriteBlock || c == ReadBlock) && folder && settings.pauseAfterBlocks > 0 &&
+        if ((c == WriteBlock || c == ReadBlock) && Persisting() && settings.pauseAfterBlocks > 0 &&
             ++blockCommands == settings.pauseAfterBlocks + 1) {
             folder->MakeSignalFile("paused");
             paused = true;
@@ -342,7 +345,7 @@ struct SimNotebook::State {
             if (settings.faults.ignoreWritesPort == selectedPort)
                 return;
             std::copy(ram.begin() + Window, ram.begin() + Window + WindowSize, f.begin() + address);
-            if (folder)
+            if (Persisting())
                 folder->Write(selectedPort == 1 ? SimFolder::Port1 : SimFolder::Port2, address,
                               f.data() + address, WindowSize);
         } else {
@@ -492,10 +495,16 @@ std::unique_ptr<SimNotebook> SimNotebook::InitFolder(const std::filesystem::path
     return Adopt(std::make_unique<SimFolder>(dir, SimFolder::Mode::Init));
 }
 
-std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folder)
+std::unique_ptr<SimNotebook> SimNotebook::ViewFolder(const std::filesystem::path& dir)
+{
+    return Adopt(std::make_unique<SimFolder>(dir, SimFolder::Mode::ReadOnly), true);
+}
+
+std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folder, bool readOnly)
 {
     auto nb = std::make_unique<SimNotebook>();
     State& s = *nb->s_;
+    s.readOnly = readOnly;
 
     SimSettingsFile file{s.settings, EcMode::Normal, 1};
     std::string text = folder->ReadSettings();
@@ -513,7 +522,8 @@ std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folde
         s.settingsText = std::move(text);
     } else {
         s.settingsText = FormatSettingsText(file);
-        s.folder->WriteSettings(s.settingsText);
+        if (!readOnly)
+            s.folder->WriteSettings(s.settingsText);
     }
 
     for (int i = 0; i < 8; ++i) {
@@ -627,7 +637,7 @@ void SimNotebook::WriteFlash(int port, uint32_t address, std::span<const uint8_t
     if (address > FlashSize || bytes.size() > FlashSize - address)
         throw std::out_of_range("simulated notebook: flash write beyond the 0x40000-byte flash");
     std::copy(bytes.begin(), bytes.end(), s_->flash[i].begin() + address);
-    if (s_->folder)
+    if (s_->Persisting())
         s_->folder->Write(i ? SimFolder::Port2 : SimFolder::Port1, address, bytes.data(), bytes.size());
 }
 

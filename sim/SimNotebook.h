@@ -94,6 +94,9 @@ public:
     // A fresh notebook: the folder is made when missing, the notebook's
     // files are made anew; anything else in the folder is refused.
     static std::unique_ptr<SimNotebook> InitFolder(const std::filesystem::path& dir);
+    // The notebook as its files show it now, while another program may be
+    // using it: no lock, and nothing done to it reaches the files.
+    static std::unique_ptr<SimNotebook> ViewFolder(const std::filesystem::path& dir);
     ~SimNotebook() override;
 
     SimNotebook(const SimNotebook&) = delete;
@@ -135,7 +138,7 @@ public:
     void ClearRecords();
 
 private:
-    static std::unique_ptr<SimNotebook> Adopt(std::unique_ptr<SimFolder> folder);
+    static std::unique_ptr<SimNotebook> Adopt(std::unique_ptr<SimFolder> folder, bool readOnly = false);
     struct State;
     std::unique_ptr<State> s_;
 };

@@ -7,6 +7,8 @@
 #include <vector>
 #include <stdexcept>
 
+#include "pd/AddressField.h"
+
 namespace vyk::sim {
 
 namespace {
@@ -68,6 +70,25 @@ bool ParseUnsigned(std::string_view s, uint64_t max, uint64_t& out)
             return false;
         v = v * base + d;
         if (v > max)
+            return false;
+    }
+    out = v;
+    return true;
+}
+
+// A flash address as vykuu reads one (01FE10); files written before this
+// rule hold the 0x form (0x01FE10), which is read too.
+bool ParseFlashAddress(std::string_view s, uint64_t& out)
+{
+    uint64_t v = 0;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        if (!ParseUnsigned(s, FlashSize - 1, v))
+            return false;
+    } else {
+        if (!pd::AddressTextProblem(s).empty())
+            return false;
+        v = pd::ReadAddressField(s);
+        if (v >= FlashSize)
             return false;
     }
     out = v;
@@ -167,8 +188,9 @@ void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_
     } else if (key == "corrupt_reads") {
         s.faults.corruptReads = ParseBool(key, value, where);
     } else if (key == "corrupt_address") {
-        if (!ParseUnsigned(value, FlashSize - 1, n))
-            Bad(where, key, value, "a flash address below 0x40000");
+        if (!ParseFlashAddress(value, n))
+            Bad(where, key, value, "a flash address below 040000, as vykuu reads one: 1 to 6 uppercase hexadecimal "
+                                   "digits without 0x (01FE10)");
         s.faults.corruptAddress = static_cast<uint32_t>(n);
     } else if (key == "mode") {
         const std::string v = Lower(value);
@@ -212,7 +234,7 @@ std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettings
 {
     const Settings& s = file.settings;
     char addr[16];
-    std::snprintf(addr, sizeof addr, "0x%06X", static_cast<unsigned>(s.faults.corruptAddress));
+    std::snprintf(addr, sizeof addr, "%06X", static_cast<unsigned>(s.faults.corruptAddress));
     return {
         {"port1_version", Hex8(s.version[0])},
         {"port2_version", Hex8(s.version[1])},
@@ -246,7 +268,8 @@ const char* CommentBefore(const std::string& key)
     if (key == "stuck_busy")
         return "\n# Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n"
                "# gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n"
-               "# corrupt_reads: a block read returns the byte at corrupt_address inverted.\n"
+               "# corrupt_reads: a block read returns the byte at corrupt_address inverted\n"
+               "# (a flash address as vykuu reads one: uppercase hexadecimal, no 0x).\n"
                "# stuck_busy_after_blocks: when not 0, the block commands after this many stay busy.\n";
     if (key == "pause_after_blocks")
         return "\n# When not 0: after this many block commands of a run the next one stays busy\n"

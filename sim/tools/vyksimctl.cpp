@@ -1,6 +1,7 @@
 // vyksimctl: prepares and inspects a simulated notebook folder. Only init
-// creates a folder; every command locks the folder while it works, so a
-// change made while another program uses the notebook is refused, not lost.
+// makes a folder a notebook; init and set lock the folder while they work, so
+// a change made while another program uses the notebook is refused, not
+// lost; show and dump only look, and work meanwhile too.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,13 +35,14 @@ const char* const Help =
     "  show DIR                     the EC's state and the settings\n"
     "  dump DIR PORT START LEN OUT  LEN flash bytes of PORT (1 or 2) from START\n"
     "                               into the file OUT (\"-\": hexadecimal on stdout)\n"
+    "show and dump only look: they work while another program uses the notebook.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help; COMMAND --help shows that command's\n"
     "  --version      show the version\n"
     "\n"
-    "START and LEN are read as vykuu reads addresses: 1 to 6 uppercase\n"
-    "hexadecimal digits without 0x (00C000, 100).\n"
+    "START, LEN and the setting corrupt_address are read as vykuu reads\n"
+    "addresses: 1 to 6 uppercase hexadecimal digits without 0x (00C000, 100).\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
@@ -66,16 +68,19 @@ const CommandHelp Commands[] = {
      "Keys: port1_version, port2_version, busy_reads, busy_micros, stuck_busy,\n"
      "stuck_busy_after_blocks, no_chip, ignore_writes_port, corrupt_reads,\n"
      "corrupt_address, pause_after_blocks, ac_online, battery_percent, mode,\n"
-     "selected_port.\n"},
+     "selected_port. corrupt_address is a flash address as vykuu reads one\n"
+     "(01FE10). The folder must be a notebook (vyksimctl init DIR).\n"},
     {"show", 0,
      "Usage: vyksimctl show DIR\n"
      "Prints PdCommand, the EC's mode and selected port, the serial number and\n"
-     "the settings.\n"},
+     "the settings, as the folder's files hold them now; it takes no lock, so it\n"
+     "also shows a notebook another program is using.\n"},
     {"dump", 4,
      "Usage: vyksimctl dump DIR PORT START LEN OUT\n"
      "Writes LEN bytes of PORT's flash (1 or 2) from flash address START into the\n"
      "file OUT, or as hexadecimal lines on stdout when OUT is \"-\". START and LEN are\n"
-     "1 to 6 uppercase hexadecimal digits without 0x, as vykuu reads addresses.\n"},
+     "1 to 6 uppercase hexadecimal digits without 0x, as vykuu reads addresses.\n"
+     "Like show, it takes no lock.\n"},
 };
 
 struct UsageError : std::runtime_error {
@@ -102,6 +107,11 @@ int Init(const fs::path& dir)
 
 int Set(const fs::path& dir, int argc, char** argv)
 {
+    // Only init makes a folder a notebook.
+    if (!vyk::sim::SimFolder::IsNotebook(dir))
+        throw std::runtime_error(dir.string() + " is not a simulated notebook: it holds no " +
+                                 vyk::sim::SimFolder::MarkerName + " (vyksimctl init " + dir.string() +
+                                 " makes one)");
     // All values are checked before anything is written.
     auto nb = SimNotebook::OpenFolder(dir);
     for (int i = 0; i < argc; ++i) {
@@ -117,7 +127,7 @@ int Set(const fs::path& dir, int argc, char** argv)
 
 int Show(const fs::path& dir)
 {
-    auto nb = SimNotebook::OpenFolder(dir);
+    auto nb = SimNotebook::ViewFolder(dir);
     std::cout << "folder: " << dir.string() << "\n";
     std::cout << "serial: " << nb->Identity().serial << "\n";
     char buf[64];
@@ -149,7 +159,7 @@ int Dump(const fs::path& dir, char** argv)
         throw UsageError("START " + std::string(argv[1]) + " and LEN " + argv[2] +
                          " do not lie within the 040000-byte flash");
     const std::string out = argv[3];
-    auto nb = SimNotebook::OpenFolder(dir);
+    auto nb = SimNotebook::ViewFolder(dir);
     const auto bytes = nb->Flash(port).subspan(start, length);
     if (out == "-") {
         char buf[16];

@@ -11,6 +11,7 @@
 #include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
 #include "cli/MachineInfo.h"
+#include "cli/Sha256.h"
 
 using namespace vyk::cli;
 
@@ -104,4 +105,26 @@ TEST(CliPower, LinuxSuppliesGiveBatteryAndCharger)
     put("AC", "online", "1");
     EXPECT_TRUE(ReadHostPower(root).onAc);
     std::filesystem::remove_all(root);
+}
+
+// The FIPS 180-4 examples, the padding's edge lengths, and data given in
+// pieces that straddle the 64-byte blocks.
+TEST(CliSha256, KnownDigestsWholeAndInPieces)
+{
+    const std::string million(1000000, 'a');
+    for (const auto& [text, digest] : std::vector<std::pair<std::string, std::string>>{
+             {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+             {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+             {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+             {std::string(55, 'x'), "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
+             {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+         }) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+        EXPECT_EQ(Sha256Hex(bytes, text.size()), digest) << text.size() << " bytes";
+        Sha256 pieces;
+        for (size_t at = 0, step = 1; at < text.size(); at += step, step = step * 3 % 97 + 1)
+            pieces.Add(bytes + at, std::min(step, text.size() - at));
+        EXPECT_EQ(pieces.HexDigest(), digest) << text.size() << " bytes in pieces";
+    }
 }

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -70,6 +71,19 @@ std::vector<uint8_t> RandomImage(size_t size, unsigned seed)
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// What runs a command as an ordinary user: nothing when the tests are not
+// root, setpriv as nobody when they are; false when root has no setpriv.
+bool AsOrdinaryUser(std::string& prefix)
+{
+    prefix.clear();
+    if (::geteuid() != 0)
+        return true;
+    if (std::system("setpriv --version >/dev/null 2>&1") != 0)
+        return false;
+    prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    return true;
+}
 
 class CliRun : public ::testing::Test {
 protected:
@@ -164,6 +178,18 @@ protected:
     }
 
     uint8_t EcRamByte(uint16_t address) { return SimNotebook::OpenFolder(Sim())->EcRamByte(address); }
+
+    // vyksimctl with these arguments, its output in `out` when given; the exit code.
+    int Simctl(const std::string& args, std::string* out = nullptr)
+    {
+        const fs::path simctl = fs::path(VYKUU_PATH).parent_path().parent_path() / "sim" / "vyksimctl";
+        const fs::path file = dir_ / "simctl.txt";
+        const int status = std::system((Quote(simctl.string()) + " " + args + " >" + Quote(file.string()) +
+                                        " 2>&1 </dev/null").c_str());
+        if (out)
+            *out = ReadText(file);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
 
     std::vector<uint8_t> Flash(int port)
     {
@@ -279,6 +305,7 @@ TEST_F(CliRun, FlashAndReadOfAShortRangeAcrossABankBoundary)
 }
 
 // The log is the window's, line for line; the stamps have its exact shape.
+// One line of the tool's own says the result in words.
 TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
 {
     WriteBytes(File("image.bin"), RandomImage(0x20000, 1));
@@ -288,17 +315,25 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
                                          "File Length: 131072 Byte"};
     const auto flashLog = WindowFlashLog(0xC0, 0x1FF);
     expected.insert(expected.end(), flashLog.begin(), flashLog.end());
-    EXPECT_EQ(Unstamped(r.OutLines()), expected);
+    auto written = expected;
+    written.push_back("written: 319 blocks 0x00C0..0x01FE of port 1, validated and the PD reset; not read back "
+                      "(--no-verify)");
+    EXPECT_EQ(Unstamped(r.OutLines()), written);
 
-    r = Vykuu("read --port 2 -o " + Quote(File("out.bin").string()));
+    r = Vykuu("read --port 2 --start 00C080 -o " + Quote(File("out.bin").string()));
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(Unstamped(r.OutLines()), WindowReadLog(0xC0, 0x1FF));
+    auto saved = WindowReadLog(0xC0, 0x1FF);
+    saved[4] = "Read Start Addr = 0x00C080";
+    saved.push_back("saved: 319 blocks 0x00C0..0x01FE of port 2, 81664 bytes, into " + File("out.bin").string() +
+                    "; it flashes back with --image-at 00C000");
+    EXPECT_EQ(Unstamped(r.OutLines()), saved);
 
     // Verify appends the read's log to the flash's.
     r = Vykuu("flash --port 2 " + Quote(File("image.bin").string()));
     ASSERT_EQ(r.code, 0) << r.err;
     const auto readLog = WindowReadLog(0xC0, 0x1FF);
     expected.insert(expected.end(), readLog.begin(), readLog.end());
+    expected.push_back("verified: 319 blocks 0x00C0..0x01FE of port 2 match the image, all 81664 bytes read back");
     EXPECT_EQ(Unstamped(r.OutLines()), expected);
 
     r = Vykuu("--quiet flash --port 2 " + Quote(File("image.bin").string()));
@@ -321,18 +356,25 @@ TEST_F(CliRun, VersionShowsTheLabelOfEachPort)
 }
 
 // A flash whose reads come back with one byte inverted: the verify names it.
+// The fault's address is set as vykuu reads addresses (no 0x); the
+// message says what the PD may hold now and what to do next.
 TEST_F(CliRun, VerifyMismatchNamesTheFirstDifferingAddress)
 {
     WriteBytes(File("image.bin"), RandomImage(0x20000, 5));
-    Configure([](vyk::sim::Settings& s) {
-        s.faults.corruptReads = true;
-        s.faults.corruptAddress = 0x012345;
-    });
+    ASSERT_EQ(Simctl("set " + Quote(Sim().string()) + " corrupt_reads=yes corrupt_address=012345"), 0);
+    EXPECT_EQ(Simctl("set " + Quote(Sim().string()) + " corrupt_address=12G45"), 1) << "not an address";
     ToolRun r = Vykuu("--json flash --port 2 " + Quote(File("image.bin").string()));
     EXPECT_EQ(r.code, 6) << r.err;
     EXPECT_NE(r.err.find("flash address 0x012345"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("port 2 was written, validated and reset, but holds bytes that differ from " +
+                         File("image.bin").string() + ": it may run a damaged firmware or stay in its boot loader. "
+                         "Keep the notebook powered and flash again"),
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.out.find("\"firstMismatch\": \"012345\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"mismatchedBytes\": 1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"pdMayBeInBootLoader\": true"), std::string::npos) << r.out;
+    EXPECT_NE(ReadText(Sim() / "settings.txt").find("corrupt_address = 012345"), std::string::npos);
     // The range's last byte is compared too.
     Configure([](vyk::sim::Settings& s) { s.faults.corruptAddress = 0x01FEFF; });
     r = Vykuu("flash --port 2 --start 01FE00 " + Quote(File("image.bin").string()));
@@ -382,27 +424,31 @@ TEST_F(CliRun, EcStuckBusyEndsWithItsExitCode)
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
+// Each with what it must say; a command's errors point to its own help.
 TEST_F(CliRun, UsageErrorsExitWith2)
 {
     WriteBytes(File("image.bin"), RandomImage(0x20000, 2));
     const std::string image = Quote(File("image.bin").string());
-    for (const std::string& args : std::vector<std::string>{
-             std::string(""),                                   // no command
-             "flash " + image,                                  // no --port
-             "flash --port 3 " + image,                         // no such port
-             "read --port 1",                                   // no -o
-             "version --port 0",
-             "flash --port 1 --start 00c000 " + image,          // the window would read 0
-             "flash --port 1 --start 0xC000 " + image,          // likewise
-             "flash --port 1 --end 01FF000 " + image,           // seven digits
-             "flash --port 1 --start \"\" " + image,
-             "flash --port 1 --bogus " + image,
-             "--timeout 0 version",
-             "--timeout abc version",
+    for (const auto& [args, said] : std::vector<std::pair<std::string, std::string>>{
+             {"", "A subcommand is required\nvykuu help shows the options and commands."},
+             {"flsh --port 1", "vykuu: unknown command \"flsh\"; the commands are version, read, flash, reset, help"},
+             {"flash " + image, "--port is required\nvykuu help flash shows the options."},
+             {"flash --port 3 " + image, "vykuu help flash"},
+             {"read --port 1", "vykuu help read"},
+             {"version --port 0", "vykuu help version"},
+             {"reset", "vykuu help reset"},
+             {"flash --port 1 --start 00c000 " + image, "the window reads it (it would read 0x000000)"},
+             {"flash --port 1 --start 0xC000 " + image, "leave out the 0x"},
+             {"flash --port 1 --end 01FF000 " + image, "more than six digits"},
+             {"flash --port 1 --start \"\" " + image, "address is empty"},
+             {"flash --port 1 --start ' C000' " + image, "address \" C000\" is not hexadecimal"},
+             {"flash --port 1 --bogus " + image, "vykuu help flash"},
+             {"--timeout 0 version", "vykuu: --timeout: give seconds above 0 and at most 3600, not 0\n"},
+             {"--timeout abc version", "not abc"},
          }) {
         const ToolRun r = Vykuu(args);
         EXPECT_EQ(r.code, 2) << args << "\n" << r.err;
-        EXPECT_FALSE(r.err.empty()) << args;
+        EXPECT_NE(r.err.find(said), std::string::npos) << args << "\n" << r.err;
     }
     EXPECT_EQ(Vykuu("--help").code, 0);
     EXPECT_NE(Vykuu("--help").out.find("6  verify mismatch"), std::string::npos);
@@ -413,28 +459,44 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
     const auto before = ReadText(Sim() / "settings.txt");
     WriteBytes(File("huge.bin"), std::vector<uint8_t>(0x40003, 0));
     WriteBytes(File("dump.bin"), std::vector<uint8_t>(81664, 0));   // what 'read' writes
+    WriteBytes(File("empty.bin"), {});
+    WriteBytes(File("small.bin"), std::vector<uint8_t>(0xC000, 0));   // ends where the range begins
     fs::create_directories(File("folder"));
-    for (const std::string& args : std::vector<std::string>{
-             "flash --port 1 " + Quote(File("missing.bin").string()),
-             "flash --port 1 " + Quote(File("huge.bin").string()),
-             "flash --port 1 " + Quote(File("dump.bin").string()),
-             "flash --port 1 " + Quote(File("folder").string()),
-             "read --port 1 -o " + Quote(File("no/such/folder/out.bin").string()),
-             "read --port 1 -o " + Quote(File("folder").string()),
+    const std::string none = "which would be written as 0xFF alone; refused, with --allow-short too";
+    for (const auto& [args, said] : std::vector<std::pair<std::string, std::string>>{
+             {"flash --port 1 " + Quote(File("missing.bin").string()), "does not exist"},
+             {"flash --port 1 " + Quote(File("huge.bin").string()), "past the 262146 bytes"},
+             {"flash --port 1 " + Quote(File("dump.bin").string()), "--image-at 00C000"},
+             {"flash --port 1 " + Quote(File("folder").string()), "is a folder"},
+             {"flash --port 1 " + Quote(File("empty.bin").string()), " is empty: not one byte of it lies in the "
+                                                                      "range 0x00C000..0x01FF00, " + none},
+             {"flash --allow-short --port 1 " + Quote(File("empty.bin").string()), none},
+             {"flash --allow-short --port 1 " + Quote(File("small.bin").string()),
+              "ends at 0x00C000, before the range's start: not one byte"},
+             {"read --port 1 -o " + Quote(File("no/such/folder/out.bin").string()), "does not exist"},
+             {"read --port 1 -o " + Quote(File("folder").string()), "is a folder"},
          }) {
         const ToolRun r = Vykuu(args);
         EXPECT_EQ(r.code, 3) << args << "\n" << r.err;
-        EXPECT_FALSE(r.err.empty()) << args;
+        EXPECT_NE(r.err.find(said), std::string::npos) << args << "\n" << r.err;
+        EXPECT_EQ(r.out.find("Load File"), std::string::npos) << "refused after loading: " << args;
     }
     EXPECT_EQ(ReadText(Sim() / "settings.txt"), before);
     EXPECT_EQ(Flash(1), std::vector<uint8_t>(vyk::sim::FlashSize, 0xFF));
 
-    // A short image goes out, padded with 0xFF, only when asked for.
-    const ToolRun r = Vykuu("flash --allow-short --port 1 " + Quote(File("dump.bin").string()));
+    // A short image goes out, padded with 0xFF, only when asked for, and
+    // the padding is said: blocks 0x013F..0x01FE alone, and part of 0x013E.
+    WriteBytes(File("dump.bin"), std::vector<uint8_t>(81664 - 16, 0));
+    const ToolRun r = Vykuu("--json flash --allow-short --port 1 " + Quote(File("dump.bin").string()));
     EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 of the range's 319 blocks go out "
+                         "as 0xFF alone, and block 0x013E holds 0xFF after its first 240 bytes (--allow-short)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("\"paddedBlocks\": 192"), std::string::npos) << r.out;
     const auto flash = Flash(1);
     EXPECT_EQ(flash[0xC000], 0x00);
-    EXPECT_EQ(flash[0x13F00], 0xFF);
+    EXPECT_EQ(flash[0x13EF0], 0xFF);
 }
 
 TEST_F(CliRun, RangesOutsideTheFlashAreRefusedWith7)
@@ -475,11 +537,8 @@ TEST_F(CliRun, NoPortAccessExitsWith4)
 TEST_F(CliRun, RefusedRealPortsExitWith4Or9)
 {
     std::string prefix;
-    if (::geteuid() == 0) {
-        if (std::system("setpriv --version >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "root without setpriv: would reach real ports";
-        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    }
+    if (!AsOrdinaryUser(prefix))
+        GTEST_SKIP() << "root without setpriv: would reach real ports";
     const fs::path err = dir_ / "stderr.txt";
     const std::string cmd = prefix + Quote(VYKUU_PATH) + " version >/dev/null 2>" + Quote(err.string());
     int status = std::system(cmd.c_str());
@@ -516,8 +575,18 @@ TEST_F(CliRun, DryRunTouchesNoPort)
     EXPECT_EQ(ReadText(Sim() / "settings.txt"), settings);
     EXPECT_EQ(ReadText(Sim() / "ecram.bin"), ecram);
     EXPECT_EQ(Flash(2), std::vector<uint8_t>(vyk::sim::FlashSize, 0xFF));
-    // ... and still finds what is wrong.
+    // ... and still finds what is wrong, as the run would: the range, the
+    // battery (the lock is tried in OneProgramDrivesTheEcAtATime).
     EXPECT_EQ(Vykuu("--dry-run flash --port 2 --end 00C000 " + Quote(File("image.bin").string())).code, 7);
+    Configure([](vyk::sim::Settings& s) {
+        s.acOnline = false;
+        s.batteryPercent = 25;
+    });
+    r = Vykuu("--dry-run flash --port 2 " + Quote(File("image.bin").string()));
+    EXPECT_EQ(r.code, 11) << r.err;
+    EXPECT_NE(r.err.find("battery at 25 %"), std::string::npos) << r.err;
+    EXPECT_EQ(Vykuu("--dry-run flash --allow-battery --port 2 " + Quote(File("image.bin").string())).code, 0);
+    EXPECT_EQ(Vykuu("--dry-run version").code, 0) << "only a flash minds the battery";
 }
 
 // A signal asks for a safe stop: the block in flight completes, no further
@@ -538,7 +607,7 @@ TEST_F(CliRun, ASignalStopsAfterTheBlockInFlightAndResetsThePd)
               std::string::npos)
         << r.err;
     for (const char* field : {"\"interrupted\": true", "\"signal\": \"SIGTERM\"", "\"blocksWritten\": 95",
-                              "\"exitCode\": 8"})
+                              "\"versionsAfter\": [{\"port\": 1", "\"exitCode\": 8"})
         EXPECT_NE(r.out.find(field), std::string::npos) << field << " in " << r.out;
     EXPECT_EQ(r.err.find("Flash Done."), std::string::npos) << "no validate after a stop";
     const auto flash = Flash(1);
@@ -560,16 +629,31 @@ TEST_F(CliRun, ASignalStopsAfterTheBlockInFlightAndResetsThePd)
         << r.err;
 
     // The second signal ends the process at once, as the first note said;
-    // the temporary file goes with it.
-    pid = StartPaused("read --port 2 -o " + Quote(File("out.bin").string()), 3);
-    ::kill(pid, SIGINT);
-    ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
-    ::kill(pid, SIGINT);
-    r = Wait(pid);
-    EXPECT_EQ(r.signal, SIGINT);
-    Resume();
-    for (const auto& entry : fs::directory_iterator(dir_))
-        EXPECT_EQ(entry.path().filename().string().rfind("out.bin", 0), std::string::npos) << entry.path();
+    // the temporary file goes with it, the log written so far stays, and
+    // the last words say what the PD may be left in and what puts it right.
+    for (const std::string& command : {"read --port 2 -o " + Quote(File("out.bin").string()),
+                                       "flash --port 2 " + Quote(File("image.bin").string())}) {
+        SCOPED_TRACE(command);
+        pid = StartPaused(command, 3);
+        ::kill(pid, SIGINT);
+        ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
+        ::kill(pid, SIGINT);
+        r = Wait(pid);
+        EXPECT_EQ(r.signal, SIGINT);
+        Resume();
+        EXPECT_NE(r.out.find(command[0] == 'r' ? "ReadAddr = 0x00C200" : "FlashAddr = 0x00C300"), std::string::npos)
+            << r.out;
+        const std::string ended = "vykuu: ended at once by a second interrupt: port 2's PD may be left in its boot "
+                                  "loader (flashing mode)";
+        EXPECT_NE(r.err.find(ended + (command[0] == 'r' ? ";" : " with its flash partly written; flash again to "
+                                                                "complete, or") +
+                             " send it back to its firmware with: vykuu --sim " + Sim().string() +
+                             " reset --port 2\n"),
+                  std::string::npos)
+            << r.err;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
 }
 
 // SIGPIPE never kills it: `vykuu flash | head` completes the flash and
@@ -584,7 +668,10 @@ TEST_F(CliRun, AClosedPipeIsAnErrorNotADeath)
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
-    EXPECT_NE(ReadText(File("err.txt")).find("standard output: write failed: Broken pipe"), std::string::npos)
+    EXPECT_NE(ReadText(File("err.txt")).find("standard output: write failed: Broken pipe; the flash of 319 blocks "
+                                             "0x00C0..0x01FE of port 1 completed and verified: only what it printed "
+                                             "was lost (exit 3)"),
+              std::string::npos)
         << ReadText(File("err.txt"));
     EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(image, 0xC000, 0x1FF00));
     EXPECT_NE(ReadText(Sim() / "settings.txt").find("mode = normal"), std::string::npos);
@@ -610,10 +697,15 @@ TEST_F(CliRun, OneProgramDrivesTheEcAtATime)
     EXPECT_NE(other.err.find("is in use by another program"), std::string::npos) << other.err;
     EXPECT_NE(other.out.find("\"exitCode\": 9"), std::string::npos) << other.out;
     EXPECT_EQ(other.err.find("Load File"), std::string::npos) << "refused before reading anything";
-    const std::string settings = ReadText(Sim() / "settings.txt");
-    const std::string simctl = fs::path(VYKUU_PATH).parent_path().parent_path() / "sim" / "vyksimctl";
-    EXPECT_EQ(std::system((Quote(simctl) + " set " + Quote(Sim().string()) + " busy_reads=9 2>/dev/null").c_str()) >> 8,
-              3);
+    // A dry run tries the lock as the run would.
+    EXPECT_EQ(Vykuu("--dry-run version").code, 9);
+    EXPECT_EQ(Simctl("set " + Quote(Sim().string()) + " busy_reads=9"), 3);
+    // Looking needs no lock: the flash can be watched.
+    std::string shown;
+    EXPECT_EQ(Simctl("show " + Quote(Sim().string()), &shown), 0) << shown;
+    EXPECT_NE(shown.find("PdCommand: 0xA3"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("mode = flashing"), std::string::npos) << shown;
+    EXPECT_EQ(Simctl("dump " + Quote(Sim().string()) + " 1 00C000 10 -", &shown), 0) << shown;
     Resume();
     const ToolRun r = Wait(pid);
     EXPECT_EQ(r.code, 0) << r.err;
@@ -712,10 +804,22 @@ TEST_F(CliRun, KnowsWhatItTalksTo)
     EXPECT_NE(Vykuu("--json --sim '' version", false).out.find("\"exitCode\": 2"), std::string::npos);
 
     WriteBytes(File("image.bin"), RandomImage(0x20000, 28));
-    // A folder of other things is no notebook: refused, nothing written into it.
+    // A folder of other things is no notebook, nor is an empty one (only
+    // vyksimctl init makes one): refused, nothing written into it.
     ToolRun r = Vykuu("--sim " + Quote(dir_.string()) + " version", false);
     EXPECT_EQ(r.code, 4) << r.err;
     EXPECT_FALSE(fs::exists(dir_ / "port1.bin"));
+    fs::create_directories(File("empty"));
+    for (const std::string& args : {std::string("version"), std::string("--dry-run version")}) {
+        r = Vykuu("--sim " + Quote(File("empty").string()) + " " + args, false);
+        EXPECT_EQ(r.code, 4) << r.err;
+        EXPECT_NE(r.err.find("is not a simulated notebook: it holds no vyksim-notebook.txt (vyksimctl init"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(Simctl("set " + Quote(File("empty").string()) + " busy_reads=2"), 1);
+    EXPECT_EQ(Simctl("show " + Quote(File("empty").string())), 1);
+    EXPECT_TRUE(fs::is_empty(File("empty")));
     // A notebook whose folder fails under the run: port access lost, exit 4.
     fs::create_directories(Sim() / "settings.txt.tmp");
     r = Vykuu("flash --port 1 " + Quote(File("image.bin").string()));
@@ -783,9 +887,12 @@ TEST_F(CliRun, VersionHelpAndJsonForAnyName)
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("Usage: vykuu [OPTIONS] SUBCOMMAND"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("11  flash refused"), std::string::npos) << r.out;
-    r = Vykuu("help flash", false);
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("--image-at"), std::string::npos) << r.out;
+    for (const char* command : {"help flash", "flash --help", "help reset"}) {
+        r = Vykuu(command, false);
+        EXPECT_EQ(r.code, 0);
+        for (const char* option : {"--port", "Global options", "--sim", "--json", "--dry-run", "--timeout"})
+            EXPECT_NE(r.out.find(option), std::string::npos) << command << " lacks " << option << ":\n" << r.out;
+    }
     for (const char* args : {"--timeout nan version", "--timeout inf version", "--timeout 3601 version",
                              "--timeout -1 version", "--json --bogus version"}) {
         r = Vykuu(args);
@@ -811,4 +918,202 @@ TEST_F(CliRun, VersionHelpAndJsonForAnyName)
             ASSERT_EQ(static_cast<unsigned char>(r.out[i + k]) & 0xC0, 0x80) << "byte " << i + k;
         i += n - 1;
     }
+}
+
+// What cannot be had again is never written over: a backup is written once,
+// so the retry of an interrupted flash keeps the firmware from before; a
+// name taken meanwhile is left as it is; the notebook's own files are no
+// output.
+TEST_F(CliRun, ABackupIsNeverReplaced)
+{
+    const auto old = RandomImage(0x20000, 31), fresh = RandomImage(0x20000, 32);
+    WriteBytes(File("old.bin"), old);
+    WriteBytes(File("new.bin"), fresh);
+    ASSERT_EQ(Vykuu("--quiet flash --port 1 " + Quote(File("old.bin").string())).code, 0);
+    const std::string retry = "flash --port 1 --backup " + Quote(File("safe.bin").string()) + " " +
+                              Quote(File("new.bin").string());
+    // Held at the 95th block of the write, after the 319 of the backup.
+    pid_t pid = StartPaused(retry, 319 + 94);
+    ::kill(pid, SIGINT);
+    ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
+    Resume();
+    ToolRun r = Wait(pid);
+    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_NE(r.err.find("flash again to complete. The backup " + File("safe.bin").string() +
+                         " holds the range as it was before this flash and is never replaced: flash again without "
+                         "--backup, or with a new name. To put the old firmware back instead: vykuu --sim " +
+                         Sim().string() + " flash --port 1 --image-at 00C000 " + File("safe.bin").string()),
+              std::string::npos)
+        << r.err;
+    Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+    const auto half = Flash(1);
+
+    r = Vykuu(retry);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("backup " + File("safe.bin").string() + " exists, and it is never replaced: a backup is "
+                         "written once, so that a second run cannot overwrite the firmware it saved; give a new name "
+                         "(" + File("safe-2.bin").string() + ")"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadBytes(File("safe.bin")), Slice(old, 0xC000, 0x1FF00));
+    EXPECT_EQ(Flash(1), half) << "the refused retry touched the flash";
+
+    // Made by someone else while the backup was being read: left alone, nothing flashed.
+    pid = StartPaused("flash --port 1 --backup " + Quote(File("late.bin").string()) + " " +
+                          Quote(File("new.bin").string()),
+                      10);
+    WriteBytes(File("late.bin"), {1, 2, 3});
+    Resume();
+    r = Wait(pid);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("was made by someone else meanwhile; it is left as it is; nothing written to the flash"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadBytes(File("late.bin")), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Flash(1), half);
+    Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+
+    const auto ecram = ReadText(Sim() / "ecram.bin");
+    for (const std::string& args : {"flash --port 1 --backup " + Quote((Sim() / "keep.bin").string()) + " " +
+                                        Quote(File("new.bin").string()),
+                                    "read --port 1 -o " + Quote((Sim() / "port1.bin").string()),
+                                    "read --port 1 -o " + Quote((dir_ / "nb" / "." / "x.bin").string())}) {
+        r = Vykuu(args);
+        EXPECT_EQ(r.code, 3) << args << "\n" << r.err;
+        EXPECT_NE(r.err.find("lies inside the simulated notebook's folder"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadText(Sim() / "ecram.bin"), ecram);
+    EXPECT_EQ(Flash(1), half);
+}
+
+// As cp would: a file the user cannot write is not replaced, and a folder
+// the user cannot write is named as such; both before the EC is reached.
+// Run as nobody when the tests run as root, who may write anything.
+TEST_F(CliRun, ReadOnlyTargetsAreRefusedAsCpWould)
+{
+    std::string prefix;
+    if (!AsOrdinaryUser(prefix))
+        GTEST_SKIP() << "root without setpriv";
+    // nobody may use the notebook and write beside gold.bin, no more.
+    if (!prefix.empty()) {
+        ASSERT_EQ(std::system(("chmod -R a+rwX " + Quote(dir_.string())).c_str()), 0);
+    }
+    WriteBytes(File("gold.bin"), {7, 7, 7});
+    fs::permissions(File("gold.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::create_directories(File("locked"));
+    fs::permissions(File("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const auto ecram = ReadText(Sim() / "ecram.bin");
+    const fs::path err = dir_ / "err.txt";
+    for (const auto& [target, said] : std::vector<std::pair<fs::path, std::string>>{
+             {File("gold.bin"), ": Permission denied: it is not writable for you, so it is not replaced (as cp would "
+                                "not replace it); make it writable or give another name"},
+             {File("locked") / "x.bin", ": cannot write in its folder " + File("locked").string() +
+                                            ": Permission denied"},
+         }) {
+        const int status = std::system((prefix + Quote(VYKUU_PATH) + " --sim " + Quote(Sim().string()) +
+                                        " read --port 1 -o " + Quote(target.string()) + " >/dev/null 2>" +
+                                        Quote(err.string()))
+                                           .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 3) << ReadText(err);
+        EXPECT_NE(ReadText(err).find("output " + target.string() + said), std::string::npos) << ReadText(err);
+        EXPECT_EQ(ReadText(err).find(".tmp"), std::string::npos) << ReadText(err);
+    }
+    EXPECT_EQ(ReadBytes(File("gold.bin")), (std::vector<uint8_t>{7, 7, 7}));
+    EXPECT_EQ(ReadText(Sim() / "ecram.bin"), ecram) << "the EC was reached";
+    fs::permissions(File("locked"), fs::perms::owner_all);
+}
+
+// An EC that stops answering with the PD in flashing mode: the end says
+// what the PD may be in and the command that puts it right, which works.
+TEST_F(CliRun, AStrandedPdIsNamedWithTheCommandThatPutsItRight)
+{
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 33));
+    Configure([](vyk::sim::Settings& s) { s.faults.stuckBusyAfterBlocks = 11; });
+    ToolRun r = Vykuu("--json --timeout 0.2 flash --port 1 " + Quote(File("image.bin").string()));
+    EXPECT_EQ(r.code, 5) << r.err;
+    const std::string reset = "vykuu --sim " + Sim().string() + " reset --port 1";
+    EXPECT_NE(r.err.find("12 of 319 blocks done)\nvykuu: port 1's PD may be left in its boot loader (flashing mode) "
+                         "with 12 of 319 blocks sent and no validate: it may not start its firmware. Keep the "
+                         "notebook powered. Once the EC answers again, flash again to complete; " + reset +
+                         " sends the PD back to the firmware it holds without flashing."),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("\"pdMayBeInBootLoader\": true, \"advice\": \"port 1's PD"), std::string::npos) << r.out;
+    EXPECT_NE(ReadText(Sim() / "settings.txt").find("mode = flashing"), std::string::npos);
+    // A read stranded the same way has written nothing.
+    r = Vykuu("--timeout 0.2 read --port 1 -o " + Quote(File("out.bin").string()));
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_NE(r.err.find("flashing mode); nothing was written to it. Once the EC answers again, " + reset),
+              std::string::npos)
+        << r.err;
+
+    // The next run finds the EC idle again (the stuck command done).
+    Configure([](vyk::sim::Settings& s) { s.faults = {}; });
+    r = Vykuu("--json reset --port 1");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("reset: CmdResetPd sent to port 1, and the EC reports it done"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("\"resetSent\": true, \"versionsAfter\": [{\"port\": 1"), std::string::npos) << r.out;
+    EXPECT_NE(ReadText(Sim() / "settings.txt").find("mode = normal"), std::string::npos);
+    EXPECT_EQ(Vykuu("--dry-run reset --port 2").code, 0);
+}
+
+// The summary is a record: which tool, when, which files by absolute path
+// with their size and SHA-256; and the README names every field it has.
+TEST_F(CliRun, TheSummaryIsARecordTheReadmeDescribes)
+{
+    const auto image = RandomImage(0x20000, 34);
+    WriteBytes(File("image.bin"), image);
+    ASSERT_EQ(Vykuu("--quiet flash --port 2 " + Quote(File("image.bin").string())).code, 0);
+    const auto sha = [&](const fs::path& file) {
+        const fs::path out = dir_ / "sha.txt";
+        EXPECT_EQ(std::system(("sha256sum " + Quote(file.string()) + " >" + Quote(out.string())).c_str()), 0);
+        return ReadText(out).substr(0, 64);
+    };
+    // Relative names as typed, from the test's folder.
+    const std::string cd = "cd " + Quote(dir_.string()) + " && ";
+    const fs::path out = dir_ / "summary.json";
+    const int status = std::system((cd + Quote(VYKUU_PATH) + " --sim nb --json flash --port 2 --backup b.bin image.bin"
+                                   " >" + Quote(out.string()) + " 2>/dev/null").c_str());
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const std::string json = ReadText(out);
+    const std::string version = Vykuu("--version", false).out.substr(6);
+    for (const std::string& field :
+         {"{\"tool\": \"vykuu\", \"toolVersion\": \"" + version.substr(0, version.size() - 1) + "\", \"started\": \"",
+          "\"image\": \"" + File("image.bin").string() + "\"", "\"backup\": \"" + File("b.bin").string() + "\"",
+          "\"imageBytes\": 131072, \"imageSha256\": \"" + sha(File("image.bin")) + "\"",
+          "\"backupBytes\": 81664, \"backupSha256\": \"" + sha(File("b.bin")) + "\"", std::string("\"verified\": true")})
+        EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+    static const std::regex times(R"("started": "20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\dZ".*"ended": "20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\dZ")");
+    EXPECT_TRUE(std::regex_search(json, times)) << json;
+
+    // Every key of the summaries of every command and end is in the README.
+    std::string all = json;
+    for (const std::string& args :
+         {"--json read --port 2 -o " + Quote(File("r.bin").string()), std::string("--json version"),
+          std::string("--json reset --port 1"), std::string("--json --dry-run version"), std::string("--json bogus"),
+          "--json flash --port 1 --end 020000 --allow-short --no-verify --image-at 00C000 " +
+              Quote(File("r.bin").string())})
+        all += Vykuu(args).out;
+    Configure([](vyk::sim::Settings& s) { s.faults.stuckBusyAfterBlocks = 2; });
+    all += Vykuu("--json --timeout 0.1 flash --port 1 " + Quote(File("image.bin").string())).out;
+    Configure([](vyk::sim::Settings& s) {
+        s.faults = {};
+        s.faults.ignoreWritesPort = 1;
+    });
+    WriteBytes(File("other.bin"), RandomImage(0x20000, 35));
+    all += Vykuu("--json flash --port 1 " + Quote(File("other.bin").string())).out;
+    pid_t pid = StartPaused("--json flash --port 1 " + Quote(File("image.bin").string()), 5);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
+    Resume();
+    all += Wait(pid).out;
+    const std::string readme = ReadText(VYK_README);
+    static const std::regex key(R"re("([A-Za-z0-9]+)": )re");
+    std::set<std::string> keys;
+    for (auto it = std::sregex_iterator(all.begin(), all.end(), key); it != std::sregex_iterator(); ++it)
+        keys.insert((*it)[1]);
+    EXPECT_GT(keys.size(), 40u);
+    for (const auto& k : keys)
+        EXPECT_NE(readme.find("`" + k + "`"), std::string::npos) << "the README does not describe " << k;
 }

@@ -3,7 +3,12 @@
 # library standing as io.dll beside the executable, the way real ports are
 # reached on Windows.
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK}/nb)
+file(MAKE_DIRECTORY ${WORK})
+execute_process(COMMAND ${EMULATOR} ${VYKSIMCTL} init nb WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc
+                OUTPUT_QUIET ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "vyksimctl init nb: exit ${rc}\n${err}")
+endif()
 file(COPY ${VYKUU} DESTINATION ${WORK})
 file(COPY_FILE ${VYKSIM} ${WORK}/io.dll)
 

@@ -97,7 +97,7 @@ check_completion() { # expected words...
   got=$(complete_words "$@")
   [ "$got" = "$expected" ] || fail "completion of \"${*:2}\": \"$got\", expected \"$expected\""
 }
-check_completion "read" "$comp/vykuu" vykuu re
+check_completion "read reset" "$comp/vykuu" vykuu re
 check_completion "1 2" "$comp/vykuu" vykuu read --port ""
 check_completion "--no-progress --no-verify" "$comp/vykuu" vykuu --sim nb flash --no
 check_completion "flash" "$comp/vykuu" vykuu --timeout 3 --sim nb fl
@@ -108,7 +108,7 @@ check_completion "flash" "$comp/vykuu" vykuu help f
 
 # Every long option of every vykuu command, and every setting of a fresh
 # notebook, is offered.
-for command in "" version read flash; do
+for command in "" version read flash reset; do
   # shellcheck disable=SC2086
   options=$("$bin/vykuu" $command --help 2>&1 | grep -E '^ +-' | grep -oE -- '--[a-z][a-z-]+' | sort -u)
   offered=" $(complete_words "$comp/vykuu" vykuu $command --) "

@@ -486,12 +486,40 @@ TEST_F(TempDir, OnlyInitMakesAFolderAndOtherFoldersAreRefused)
 }
 
 // Whoever has the folder open holds it: a second user is refused until the
-// first has gone; the marker (the lock's file) is never removed.
+// first has gone; the marker (the lock's file) is never removed. Looking
+// needs no lock and changes no file, whatever is done to the view.
 TEST_F(TempDir, OneUserOfAFolderAtATime)
 {
     auto first = SimNotebook::OpenFolder(dir);
     EXPECT_THROW(SimNotebook::OpenFolder(dir), vyk::sim::FolderInUse);
     EXPECT_THROW(SimNotebook::InitFolder(dir), vyk::sim::FolderInUse);
+    {
+        Host h(*first);
+        h.EnterFlashing();
+        h.Write(0x00C0, 0x5A);
+    }
+    const auto files = [&] {
+        std::string all;
+        for (const char* name : {"port1.bin", "port2.bin", "ecram.bin", "settings.txt"})
+            for (const uint8_t b : FileBytes(dir / name))
+                all += static_cast<char>(b);
+        return all;
+    };
+    const std::string before = files();
+    {
+        auto view = SimNotebook::ViewFolder(dir);
+        EXPECT_EQ(view->Flash(1)[0xC000], 0x5A);
+        EXPECT_EQ(view->Mode(), EcMode::Flashing);
+        Host h(*view);
+        h.Write(0x00C1, 0x77);
+        view->GetSettings().busyReads = 9;
+        view->SaveSettings();
+        view->WriteFlash(2, 0, std::vector<uint8_t>(4, 0));
+    }
+    EXPECT_EQ(files(), before);
+    fs::create_directories(dir / "empty");
+    EXPECT_THROW(SimNotebook::ViewFolder(dir / "empty"), vyk::PortFailure);
+    EXPECT_TRUE(fs::is_empty(dir / "empty"));
     first.reset();
     EXPECT_TRUE(fs::exists(dir / vyk::sim::SimFolder::MarkerName));
     EXPECT_NO_THROW(SimNotebook::OpenFolder(dir));

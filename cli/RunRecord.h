@@ -1,0 +1,27 @@
+#pragma once
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cli/JsonSummary.h"
+
+namespace vyk::cli {
+
+// What makes the --json summary a record a production line can keep: when
+// the run began and ended, and exactly which bytes came from or went to
+// which file.
+
+// UTC, ISO 8601, to the millisecond: "2025-06-01T10:00:00.123Z".
+std::string UtcTimeText(std::chrono::system_clock::time_point time);
+
+// The name as the system resolves it from the current folder now; a name
+// that cannot be resolved is kept as given.
+std::string AbsolutePath(const std::string& path);
+
+// "<key>": the absolute path; "<key>Bytes" and "<key>Sha256" of `data`,
+// the bytes read from or written to it.
+void RecordFile(JsonSummary& summary, const std::string& key, const std::string& path, const uint8_t* data,
+                size_t size);
+
+} // namespace vyk::cli
