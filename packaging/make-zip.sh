@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# make-zip.sh ZIP EPOCH MAINTAINER README LICENSE NOTICES FILE...
+# make-zip.sh ZIP EPOCH MAINTAINER README LICENSE NOTICES GUIDE FILE...
 # The Windows package: the FILEs; the README as README.txt, its
 # "Maintainer:" line naming MAINTAINER; LICENSE as LICENSE.txt; NOTICES as
-# THIRD-PARTY-NOTICES.txt (these three with Windows line ends); and
-# SHA256SUMS of them all ("sha256sum -c SHA256SUMS" checks them). Every
-# member is dated EPOCH (in UTC: zip keeps local times), has fixed
-# permissions and no owner, and they stand in byte order of their names, so
-# two builds of one commit give the same zip.
+# THIRD-PARTY-NOTICES.txt (these three with Windows line ends); GUIDE as
+# GUIDE.html; and SHA256SUMS of them all ("sha256sum -c SHA256SUMS" checks
+# them). Every member is dated EPOCH (in UTC: zip keeps local times), has
+# fixed permissions and no owner, and they stand in byte order of their
+# names, so two builds of one commit give the same zip.
 set -euo pipefail
-zip=$1 epoch=$2 maintainer=$3 readme=$4 license=$5 notices=$6
-shift 6
+zip=$1 epoch=$2 maintainer=$3 readme=$4 license=$5 notices=$6 guide=$7
+shift 7
 export LC_ALL=C TZ=UTC
 stage=$(mktemp -d "$zip.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -25,7 +25,8 @@ M=$maintainer awk '/^Maintainer: / { print "Maintainer: " ENVIRON["M"]; next } {
   sed 's/\r*$/\r/' >"$stage/README.txt"
 sed 's/\r*$/\r/' "$license" >"$stage/LICENSE.txt"
 sed 's/\r*$/\r/' "$notices" >"$stage/THIRD-PARTY-NOTICES.txt"
-chmod 0644 "$stage"/*.txt
+cp -- "$guide" "$stage/GUIDE.html"
+chmod 0644 "$stage"/*.txt "$stage/GUIDE.html"
 (cd "$stage" && sha256sum -- * >SHA256SUMS)
 chmod 0644 "$stage/SHA256SUMS"
 touch -d "@$epoch" "$stage"/*
