@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# make-deb.sh DEB BUILD_DIR VERSION EPOCH COPYRIGHT MAINTAINER
+# make-deb.sh DEB BUILD_DIR VERSION EPOCH COPYRIGHT NOTICES MAINTAINER
 # The Debian package of the Linux tools: what "cmake --install BUILD_DIR"
-# puts under /usr (stripped), the copyright file, a changelog, md5sums, and
+# puts under /usr (stripped), the copyright file, the third-party notices
+# (compressed, as Debian keeps documentation), a changelog, md5sums, and
 # the dependencies dpkg-shlibdeps finds. Every file is dated EPOCH, owned by
 # root with fixed permissions, and dpkg-deb stores them sorted with one
 # compressor thread, so two builds of one commit give the same package.
 set -euo pipefail
-deb=$1 build=$2 version=$3 epoch=$4 copyright=$5 maintainer=$6
+deb=$1 build=$2 version=$3 epoch=$4 copyright=$5 notices=$6 maintainer=$7
 package=vykuu
 export LC_ALL=C TZ=UTC SOURCE_DATE_EPOCH=$epoch
 
@@ -22,6 +23,7 @@ strip --remove-section=.comment --remove-section=.note "$root"/usr/bin/*
 doc=$root/usr/share/doc/$package
 mkdir -p "$doc"
 cp -- "$copyright" "$doc/copyright"
+gzip -9n <"$notices" >"$doc/THIRD-PARTY-NOTICES.txt.gz"
 {
   echo "$package ($version) unstable; urgency=medium"
   echo

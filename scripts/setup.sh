@@ -17,7 +17,7 @@ packages=(
 # Packaging and its checks: these install without their recommendations
 # (diffoscope's alone would bring hundreds of packages).
 lean_packages=(
-  dpkg-dev lintian help2man zip unzip bash-completion icoutils diffoscope-minimal binutils-multiarch
+  dpkg-dev lintian help2man zip unzip bash-completion icoutils diffoscope-minimal binutils-multiarch cmark-gfm
 )
 
 missing=()

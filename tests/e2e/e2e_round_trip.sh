@@ -17,6 +17,14 @@ saved="$dir/readback.bin"
 port2_before=$(sha256sum <"$sim/port2.bin")
 
 e2e_start "$dir" "$sim"
+# The window as a technician first sees it: the second tick shows port 1's version.
+port1='text=[PORT1 FW2 VER : 11 12 13 14 15 16 17 18 ]'
+for _ in $(seq 40); do
+  label=$(probe label)
+  grep -qxF "$port1" <<<"$label" && break
+  sleep 0.25
+done
+grep -qxF "$port1" <<<"$label" || e2e_fail "port 1's version did not show: $label"
 e2e_shot "1-start"
 
 # Range of the default fields: flash 0x00C000..0x01FEFF, 319 blocks.

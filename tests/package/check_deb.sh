@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# check_deb.sh DEB VERSION EPOCH
+# check_deb.sh DEB VERSION EPOCH MAINTAINER LICENSE
 # The Debian package as a user gets it: lintian finds no error; its files,
-# owners, permissions and dates are the expected ones; its Depends names
+# owners, permissions and dates are the expected ones; MAINTAINER maintains
+# it; its copyright file, in the machine-readable format, gives LICENSE as
+# the project's and one stanza to each licence; its Depends names
 # the package of every library the tools load; the tools run from a
 # temporary root; its bash completion offers every option and setting the
 # tools have.
 set -uo pipefail
-deb=$1 version=$2 epoch=$3
+deb=$1 version=$2 epoch=$3 maintainer=$4 license=$5
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 [ -f "$deb" ] || { echo "FAIL: no $deb: build the host preset first" >&2; exit 1; }
@@ -33,6 +35,7 @@ expected="-rwxr-xr-x ./usr/bin/vyksimctl
 -rwxr-xr-x ./usr/bin/vykuu
 -rw-r--r-- ./usr/share/bash-completion/completions/vyksimctl
 -rw-r--r-- ./usr/share/bash-completion/completions/vykuu
+-rw-r--r-- ./usr/share/doc/vykuu/THIRD-PARTY-NOTICES.txt.gz
 -rw-r--r-- ./usr/share/doc/vykuu/changelog.gz
 -rw-r--r-- ./usr/share/doc/vykuu/copyright
 -rw-r--r-- ./usr/share/man/man1/vyksimctl.1.gz
@@ -48,8 +51,26 @@ date=$(TZ=UTC date -d "@$epoch" '+%F %T')
 TZ=UTC dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv --full-time | grep -v -F " $date " | grep -q . &&
   fail "members not dated $date"
 
-# Depends: every library the tools load comes from a package it names.
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "Maintainer $(dpkg-deb -f "$deb" Maintainer), expected $maintainer"
+
+# The copyright file: the project's licence as LICENSE has it, each licence
+# a Files stanza names given once in a stanza of its own.
 dpkg-deb -x "$deb" "$work/root" || fail "cannot extract"
+copyright=$work/root/usr/share/doc/vykuu/copyright
+[ "$(head -n 1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+  fail "copyright is not in the machine-readable format: $(head -n 1 "$copyright")"
+grep -qxF "Upstream-Contact: $maintainer" "$copyright" || fail "copyright does not name $maintainer"
+awk 'BEGIN { RS = "" } /^Files: \*\n/' "$copyright" | grep -qx 'License: Expat' || fail "copyright gives Files: * no Expat licence"
+expat=$(sed -n '/^Permission is hereby granted/,$p' "$license" | sed -e 's/^$/./' -e 's/^/ /')
+[ "$(awk 'BEGIN { RS = "" } /^License: Expat\n/' "$copyright" | sed 1d)" = "$expat" ] ||
+  fail "copyright's Expat text is not LICENSE's"
+for name in $(awk 'BEGIN { RS = "" } /^Files: / { if (match($0, /\nLicense: [^\n]*/)) print substr($0, RSTART + 10, RLENGTH - 10) }' "$copyright" | sort -u); do
+  stanzas=$(awk -v n="License: $name" 'BEGIN { RS = "" } index($0, n "\n") == 1 { c++ } END { print c + 0 }' "$copyright")
+  [ "$stanzas" -eq 1 ] || fail "copyright gives the licence $name $stanzas stanzas of text, not one"
+done
+zcat "$work/root/usr/share/doc/vykuu/changelog.gz" | grep -qF -- " -- $maintainer  " || fail "the changelog is not signed by $maintainer"
+
+# Depends: every library the tools load comes from a package it names.
 depends=$(dpkg-deb -f "$deb" Depends)
 names=" $(sed -e 's/([^)]*)//g' -e 's/[,|]/ /g' <<<"$depends" | tr -s ' ') "
 for bin in "$work"/root/usr/bin/*; do
