@@ -246,6 +246,8 @@ intptr_t TForm1::OnPowerBroadcast(uintptr_t event, intptr_t data)
 
 void TForm1::ShowPanelText(int panel, std::string_view text)
 {
+    if (panel == 2)
+        portStatus_ = text;
     tk_.SetPanelText(IdStatusBar1, panel, text);
 }
 

@@ -60,6 +60,8 @@ public:
     void SetTimerEnabled(pd::SequenceTimer timer, bool enabled) override;
     void EnableFlashGo() override;
     void RestoreSequenceControls() override;
+    void SequenceRunning(pd::SequenceTimer, bool) override {}
+    std::string PortStatusText() override { return portStatus_; }
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 
@@ -109,6 +111,7 @@ private:
     // sequence switched them off; both are off when the window opens.
     bool flashGoOn_ = false;
     bool saveOn_ = false;
+    std::string portStatus_;   // status panel 2
 };
 
 // The one main window of the process.

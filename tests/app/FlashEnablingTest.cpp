@@ -185,16 +185,40 @@ TEST(FlashEnabling, ClosingDuringASequenceOnlyClearsHostPresence)
     }
 }
 
-TEST(FlashEnabling, SequencesRunWithoutPortAccessAndTouchNoPort)
+// With an io.dll that does not load, a load still works, but neither
+// sequence claims a step it could not make: one line each, naming the
+// status, and "Save Bin File" never offers the zeros a read would give.
+TEST(FlashEnabling, WithoutPortAccessNeitherSequenceClaimsAnything)
 {
+    TempDir dir;
+    const std::vector<uint8_t> bytes(0x20000, 0x3C);
+    const fs::path imagePath = dir.path / "image.bin";
+    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     FormHarness h;
-    h.platform.driverOpen = 0;
+    h.platform.loadFails = true;
     TForm1& form = h.Start();
+    ASSERT_EQ(h.tk.Panels()[2], "IO NG2");
+    h.tk.AnswerNextDialog(imagePath.string());
+    ASSERT_TRUE(h.tk.Click(IdButton1));
+
+    h.tk.ClearRecords();
+    const size_t logStart = h.tk.LogLines().size();
+    ASSERT_TRUE(h.tk.Click(IdButton2));
+    EXPECT_TRUE(h.tk.Tick(IdTimer2));
+    EXPECT_FALSE(form.FlashWrite().Running());
     ASSERT_TRUE(h.tk.Click(IdButton3));
-    // The EC reads as idle (0) throughout, so the read walks to its end.
-    TickUntilIdle(h, IdTimer3, [&] { return form.FlashRead().Running(); });
-    EXPECT_FALSE(h.tk.Timer(IdTimer1).enabled);
-    EXPECT_TRUE(h.tk.Control(IdButton4).enabled);
+    EXPECT_TRUE(h.tk.Tick(IdTimer3));
+    EXPECT_FALSE(form.FlashRead().Running());
+    EXPECT_EQ(std::vector<std::string>(h.tk.LogLines().begin() + logStart, h.tk.LogLines().end()),
+              (std::vector<std::string>{"Flash write: nothing flashed, the port library has no access (IO NG2)",
+                                        "Read FW: nothing read, the port library has no access (IO NG2)"}));
+    for (int id : {IdButton1, IdButton2, IdButton3, IdRadioButton1, IdRadioButton2})
+        EXPECT_TRUE(h.tk.Control(id).enabled) << id;
+    EXPECT_FALSE(h.tk.Control(IdButton4).enabled);
+    EXPECT_FALSE(h.tk.Timer(IdTimer2).enabled || h.tk.Timer(IdTimer3).enabled);
+    EXPECT_EQ(form.Image().ImageLength, 0x20000);
+    EXPECT_FALSE(form.Image().HoldsRead);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), form.Image().ImageBuffer.begin()));
     EXPECT_TRUE(h.notebook.PortTraffic().empty());
 }
 
