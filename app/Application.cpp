@@ -49,7 +49,7 @@ void RunMainWindow(HINSTANCE instance, HICON icon, PortLibraryPlatform& platform
         // The loop ended on the error with the window still open: close it
         // as the user would, so the EC learns that the program has gone.
         try {
-            form->FormClose();
+            form->Closing();
         } catch (...) {
         }
     }

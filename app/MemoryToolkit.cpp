@@ -190,4 +190,15 @@ intptr_t MemoryToolkit::PowerBroadcast(uintptr_t event)
     return events_ ? events_->OnPowerBroadcast(event, 0) : 1;
 }
 
+bool MemoryToolkit::QueryEndSession()
+{
+    return events_ ? events_->OnQueryEndSession() : true;
+}
+
+void MemoryToolkit::EndSession(bool ending)
+{
+    if (events_)
+        events_->OnEndSession(ending);
+}
+
 } // namespace vyk::app

@@ -51,6 +51,13 @@ public:
     void ClearLines(int id) override;
     void ScrollLog(int id, LogScroll request) override;
     bool RunFileDialog(const FileDialogSpec& layout, std::string& path) override;
+    void DisableGhosting() override { systemCalls_.emplace_back("ghosting off"); }
+    void SetKeepAwake(bool on) override { systemCalls_.push_back(on ? "awake on" : "awake off"); }
+    void SetFineTimerResolution(bool on) override { systemCalls_.push_back(on ? "1 ms timer on" : "1 ms timer off"); }
+    void SetShutdownBlockReason(std::string_view reason) override
+    {
+        systemCalls_.push_back(reason.empty() ? "block reason off" : "block reason " + std::string(reason));
+    }
 
     // Driving, as a user. A click on a disabled control does nothing and
     // returns false; so does a tick of a disabled timer.
@@ -61,6 +68,10 @@ public:
     void Type(int id, std::string_view text);
     void Close();
     intptr_t PowerBroadcast(uintptr_t event);
+    // As the system asks at logoff or shutdown: the window's answer, true
+    // letting the session end; then whether it ends.
+    bool QueryEndSession();
+    void EndSession(bool ending);
     // The answer the next file dialog gives: a path, or nullopt for Cancel.
     void AnswerNextDialog(std::optional<std::string> path) { dialogAnswers_.push_back(std::move(path)); }
 
@@ -83,11 +94,15 @@ public:
     // Every text and font colour set, in order: (control id, "text ..." or
     // "colour RRGGBB" as 0x00BBGGRR in hex).
     const std::vector<std::pair<int, std::string>>& LookChanges() const { return lookChanges_; }
+    // What the window told the system, in order: "ghosting off", "awake
+    // on", "1 ms timer off", "block reason TEXT", "block reason off".
+    const std::vector<std::string>& SystemCalls() const { return systemCalls_; }
     void ClearRecords()
     {
         scrolls_.clear();
         enableChanges_.clear();
         lookChanges_.clear();
+        systemCalls_.clear();
     }
 
 private:
@@ -108,6 +123,7 @@ private:
     std::vector<FileDialogSpec> dialogs_;
     std::vector<std::pair<int, bool>> enableChanges_;
     std::vector<std::pair<int, std::string>> lookChanges_;
+    std::vector<std::string> systemCalls_;
 };
 
 } // namespace vyk::app

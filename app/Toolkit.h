@@ -64,6 +64,11 @@ public:
     virtual void OnClose() = 0;
     // The power-management broadcast; the result is the window's answer.
     virtual intptr_t OnPowerBroadcast(uintptr_t event, intptr_t data) = 0;
+    // The session is about to end (logoff, shutdown): true lets it.
+    virtual bool OnQueryEndSession() = 0;
+    // The session ends now (ending) or goes on after all; with ending the
+    // process is ended once this returns, without a close.
+    virtual void OnEndSession(bool ending) = 0;
 };
 
 class Toolkit {
@@ -98,6 +103,17 @@ public:
 
     // Runs the dialog modally; true with the chosen full path when confirmed.
     virtual bool RunFileDialog(const FileDialogSpec& layout, std::string& path) = 0;
+
+    // What the system is told while a firmware operation runs.
+    // No ghost window stands in for a window that answers late: a ghost can
+    // be closed, which ends the process in the middle of a long handler.
+    virtual void DisableGhosting() = 0;
+    // The system stays awake (no sleep, no hibernation) while on.
+    virtual void SetKeepAwake(bool on) = 0;
+    // System timers tick at 1 ms while on, instead of the default 15.6 ms.
+    virtual void SetFineTimerResolution(bool on) = 0;
+    // Shown by the system when the session is to end; empty removes it.
+    virtual void SetShutdownBlockReason(std::string_view reason) = 0;
 };
 
 } // namespace vyk::app

@@ -73,6 +73,9 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
       portLibraryImage_(portLibraryImage), clock_(std::move(clock))
 {
     tk_.Bind(this);
+    // A flash's block tick may hold the window past the system's hang
+    // timeout; its ghost window could then be closed, ending the process.
+    tk_.DisableGhosting();
     BuildLayout();
     FormCreate();
 }
@@ -207,6 +210,23 @@ intptr_t TForm1::WMPowerBroadcast(uintptr_t, intptr_t)
     return 0;
 }
 
+void TForm1::Closing()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    // Closing in the middle of a sequence would leave the PD in its boot
+    // loader: stop it as an interrupt stops vykuu, then tell the EC we go.
+    try {
+        flashWrite_.StopNow();
+        flashRead_.StopNow();
+    } catch (...) {
+        FormClose();
+        throw;
+    }
+    FormClose();
+}
+
 void TForm1::OnClick(int id)
 {
     switch (id) {
@@ -236,7 +256,25 @@ void TForm1::OnChange(int id)
 
 void TForm1::OnClose()
 {
-    FormClose();
+    Closing();
+}
+
+bool TForm1::OnQueryEndSession()
+{
+    if (!flashWrite_.Running() && !flashRead_.Running())
+        return true;
+    if (!blockReasonSet_) {
+        tk_.SetShutdownBlockReason(ShutdownBlockReason);
+        blockReasonSet_ = true;
+    }
+    return false;
+}
+
+void TForm1::OnEndSession(bool ending)
+{
+    // The process ends when this returns, with no close to follow.
+    if (ending)
+        Closing();
 }
 
 intptr_t TForm1::OnPowerBroadcast(uintptr_t event, intptr_t data)
@@ -246,6 +284,8 @@ intptr_t TForm1::OnPowerBroadcast(uintptr_t event, intptr_t data)
 
 void TForm1::ShowPanelText(int panel, std::string_view text)
 {
+    if (panel == 2)
+        portStatus_ = text;
     tk_.SetPanelText(IdStatusBar1, panel, text);
 }
 
@@ -298,6 +338,26 @@ void TForm1::RestoreSequenceControls()
     tk_.SetEnabled(IdButton4, saveOn_);
     tk_.SetEnabled(IdRadioButton1, true);
     tk_.SetEnabled(IdRadioButton2, true);
+}
+
+void TForm1::SequenceRunning(pd::SequenceTimer timer, bool running)
+{
+    // Timer3 ticks every 10 ms: at the system's default 15.6 ms a read
+    // would take half as long again.
+    const bool read = timer == pd::SequenceTimer::Timer3;
+    if (running) {
+        tk_.SetKeepAwake(true);
+        if (read)
+            tk_.SetFineTimerResolution(true);
+        return;
+    }
+    if (read)
+        tk_.SetFineTimerResolution(false);
+    tk_.SetKeepAwake(false);
+    if (blockReasonSet_) {
+        tk_.SetShutdownBlockReason("");
+        blockReasonSet_ = false;
+    }
 }
 
 void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)

@@ -49,6 +49,9 @@ public:
     void Button4Click();
     void FormClose();
     intptr_t WMPowerBroadcast(uintptr_t event, intptr_t data);
+    // What every end of the window runs once (a close, the session ending,
+    // an error that escaped): a running sequence stops safely, then FormClose.
+    void Closing();
 
     // SequenceView
     void AddLogLine(std::string_view text) override;
@@ -60,6 +63,8 @@ public:
     void SetTimerEnabled(pd::SequenceTimer timer, bool enabled) override;
     void EnableFlashGo() override;
     void RestoreSequenceControls() override;
+    void SequenceRunning(pd::SequenceTimer timer, bool running) override;
+    std::string PortStatusText() override { return portStatus_; }
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 
@@ -85,6 +90,8 @@ private:
     void OnChange(int id) override;
     void OnClose() override;
     intptr_t OnPowerBroadcast(uintptr_t event, intptr_t data) override;
+    bool OnQueryEndSession() override;
+    void OnEndSession(bool ending) override;
 
     // PortAccessReport
     // (RefreshClock above serves the report too.)
@@ -109,7 +116,15 @@ private:
     // sequence switched them off; both are off when the window opens.
     bool flashGoOn_ = false;
     bool saveOn_ = false;
+    std::string portStatus_;   // status panel 2
+    bool blockReasonSet_ = false;
+    bool closed_ = false;
 };
+
+// What Windows shows for the window when the session is to end while a
+// sequence runs.
+inline constexpr const char* ShutdownBlockReason =
+    "Updating the PD firmware: wait until VYK_UU has finished, or the PD may be left in its boot loader";
 
 // The one main window of the process.
 extern TForm1* Form1;

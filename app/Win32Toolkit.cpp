@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <mmsystem.h>
 #include <richedit.h>
 
 #include <algorithm>
@@ -478,6 +479,54 @@ bool Win32Toolkit::RunFileDialog(const FileDialogSpec& layout, std::string& path
     return true;
 }
 
+void Win32Toolkit::DisableGhosting()
+{
+    DisableProcessWindowsGhosting();
+}
+
+void Win32Toolkit::SetKeepAwake(bool on)
+{
+    SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
+void Win32Toolkit::SetFineTimerResolution(bool on)
+{
+    // Begin and end must pair up, or the raised resolution outlives us.
+    if (on == fineTimer_)
+        return;
+    fineTimer_ = on;
+    if (on)
+        timeBeginPeriod(1);
+    else
+        timeEndPeriod(1);
+}
+
+void Win32Toolkit::SetShutdownBlockReason(std::string_view reason)
+{
+    // Windows Vista and later; found at run time so the program still
+    // starts where they do not exist.
+    using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+    using Destroy = BOOL(WINAPI*)(HWND);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (!user32)
+        return;
+    if (reason.empty()) {
+        if (auto destroy = reinterpret_cast<Destroy>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy"))))
+            destroy(form_);
+        return;
+    }
+    auto create =
+        reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+    if (!create)
+        return;
+    const std::string text(reason);
+    std::wstring wide(text.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    create(form_, wide.c_str());
+}
+
 void Win32Toolkit::Show()
 {
     ShowWindow(form_, SW_SHOWNORMAL);
@@ -564,6 +613,16 @@ LRESULT Win32Toolkit::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
+        return 0;
+    case WM_QUERYENDSESSION: {
+        bool mayEnd = true;
+        if (events_)
+            Guarded([&] { mayEnd = events_->OnQueryEndSession(); });
+        return mayEnd ? TRUE : FALSE;
+    }
+    case WM_ENDSESSION:
+        if (events_)
+            Guarded([&] { events_->OnEndSession(wParam != FALSE); });
         return 0;
     case WM_POWERBROADCAST: {
         LRESULT result = 0;

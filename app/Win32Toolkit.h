@@ -46,6 +46,10 @@ public:
     void ClearLines(int id) override;
     void ScrollLog(int id, LogScroll request) override;
     bool RunFileDialog(const FileDialogSpec& layout, std::string& path) override;
+    void DisableGhosting() override;
+    void SetKeepAwake(bool on) override;
+    void SetFineTimerResolution(bool on) override;
+    void SetShutdownBlockReason(std::string_view reason) override;
 
 private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -69,6 +73,7 @@ private:
     std::map<std::string, HFONT> fonts_;
     bool programmaticChange_ = false;
     bool logRedrawDeferred_ = false;
+    bool fineTimer_ = false;
     std::exception_ptr pendingError_;
 };
 

@@ -230,6 +230,8 @@ int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*
                              who + ": block " + Hex(range.startBlock + sequence.BlocksDone(), 4) +
                                  ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
                                  " done)" + interrupted));
+    case pd::SequenceOutcome::NoPortAccess:
+        return Fail(console, summary, ExitNoPortAccess, who + ": no port access; nothing sent");
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
         if (end.lastState <= 2)

@@ -26,6 +26,9 @@ public:
     void SetTimerEnabled(pd::SequenceTimer, bool) override {}
     void EnableFlashGo() override {}
     void RestoreSequenceControls() override {}
+    void SequenceRunning(pd::SequenceTimer, bool) override {}
+    // Never named: without port access the tool stops before any sequence.
+    std::string PortStatusText() override { return "no port access"; }
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 

@@ -14,6 +14,7 @@ FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSele
 
 void FirmwareSequence::Arm()
 {
+    view_.SequenceRunning(timer_, true);
     view_.SetSequenceControlsEnabled(false);
     view_.SetTimerEnabled(timer_, true);
     state_ = 1;
@@ -25,10 +26,11 @@ void FirmwareSequence::Arm()
 
 void FirmwareSequence::Tick()
 {
-    // Up to the validate a stop is honoured before this tick reaches the EC;
-    // once the validate is out, the reset that follows is the stop's own.
-    if (StopRequested() && state_ >= 1 && state_ <= 8) {
-        StopOnRequest();
+    if (state_ < 1 || state_ > 10)
+        return;
+    // Honoured before this tick reaches the EC.
+    if (StopRequested()) {
+        StopNow();
         return;
     }
     // States that issue a command test the EC once per tick and wait while
@@ -36,18 +38,29 @@ void FirmwareSequence::Tick()
     const bool guarded = (state_ >= 2 && state_ <= 5) || state_ == 8 || state_ == 9;
     if (guarded && mailbox_.IsBusy())
         return;
+    Step();
+}
 
+void FirmwareSequence::Step()
+{
     switch (state_) {
     case 1:
+        // Every write would be dropped and every read give 0, the busy test
+        // included: the run would claim steps that never happened.
+        if (!mailbox_.Ec().PortReady()) {
+            view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone +
+                             ", the port library has no access (" + view_.PortStatusText() + ")");
+            Stop(SequenceOutcome::NoPortAccess);
+            return;
+        }
         view_.AddStampedLogLine(texts_.started);
         mailbox_.FillWindow();
         view_.ScrollLogLineDown();
         state_ = 2;
         return;
     case 2:
-        // Our commands go to the port the radio buttons show. Without port
-        // access nothing would reach the EC: no tick is spent on it then.
-        if (mailbox_.Ec().PortReady() && SendSelectionIfDue(mailbox_, ports_, view_.Port1Wanted())) {
+        // Our commands go to the port the radio buttons show.
+        if (SendSelectionIfDue(mailbox_, ports_, view_.Port1Wanted())) {
             // The next tick's busy test waits for the EC to finish it.
             return;
         }
@@ -116,13 +129,23 @@ void FirmwareSequence::Refuse(const std::string& line)
     Stop(SequenceOutcome::RangeRefused);
 }
 
+void FirmwareSequence::StopNow()
+{
+    if (!Running())
+        return;
+    if (blocksTotal_ != 0 && blocksDone_ == blocksTotal_)
+        FinishTransfer();
+    else
+        StopOnRequest();
+}
+
 void FirmwareSequence::StopOnRequest()
 {
     const std::string head = std::string(texts_.name) + ": stopped on request";
     // Before CmdInit the PD has not been touched (a port selection is no PD
     // command): nothing to undo.
     if (state_ <= 2) {
-        view_.AddLogLine(head + " before CmdInit, the PD not touched");
+        view_.AddLogLine(head + " before CmdInit, the PD not touched" + texts_.stopNote);
         Stop(SequenceOutcome::Stopped);
         return;
     }
@@ -130,14 +153,33 @@ void FirmwareSequence::StopOnRequest()
                                                : " after " + std::to_string(blocksDone_) + " of " +
                                                      std::to_string(blocksTotal_) + " blocks";
     if (!mailbox_.WaitIdle(busyBound_)) {
-        view_.AddLogLine(head + done + ", but the EC stayed busy for " + BoundText(busyBound_) +
-                         ": no validate or reset sent");
+        view_.AddLogLine(head + done + texts_.stopNote + ", but the EC stayed busy for " + BoundText(busyBound_) +
+                         ": no validate sent, no reset could be sent");
         Stop(SequenceOutcome::EcStayedBusy);
         return;
     }
-    view_.AddLogLine(head + done + ", no validate sent, PD reset sent");
+    view_.AddLogLine(head + done + texts_.stopNote + ", no validate sent, PD reset sent");
     mailbox_.IssueCommand(CmdResetPd);
     Stop(SequenceOutcome::Stopped);
+}
+
+void FirmwareSequence::FinishTransfer()
+{
+    // Dropping a whole transfer would leave the PD in its boot loader with
+    // every block in place: finish it, each step once the EC is idle.
+    view_.AddLogLine(std::string(texts_.name) + ": stop asked for after the last block; the transfer is whole, "
+                                                "so the validate and the PD reset still go out");
+    while (state_ >= 7 && state_ <= 9) {
+        if (!mailbox_.WaitIdle(busyBound_)) {
+            view_.AddLogLine(std::string(texts_.name) + ": the EC stayed busy for " + BoundText(busyBound_) +
+                             (state_ == 9 ? " after the validate: no reset could be sent"
+                                        : " after the last block: no validate sent, no reset could be sent"));
+            Stop(SequenceOutcome::EcStayedBusy);
+            return;
+        }
+        Step();
+    }
+    Complete();
 }
 
 void FirmwareSequence::Complete()
@@ -152,12 +194,15 @@ void FirmwareSequence::Stop(SequenceOutcome outcome)
 {
     state_ = 0;
     view_.SetTimerEnabled(timer_, false);
-    if (outcome == SequenceOutcome::Completed)
+    if (outcome == SequenceOutcome::Completed) {
         view_.SetSequenceControlsEnabled(true);
-    else
+    } else {
+        OnStoppedShort();
         view_.RestoreSequenceControls();
+    }
     ports_.SequenceRunning = false;
     outcome_ = outcome;
+    view_.SequenceRunning(timer_, false);
 }
 
 } // namespace vyk::pd

@@ -26,12 +26,19 @@ public:
     uint32_t BlocksTotal() const { return blocksTotal_; }
 
     // A stop asked for from outside (a signal, the console closing), read
-    // before each step and between blocks. The block in flight completes; no
-    // further block and no validate is sent; once the EC is idle (a bounded
-    // wait) the PD is reset so it leaves its boot loader, and the sequence
-    // ends as Stopped. No reset is sent when the stop comes before CmdInit.
+    // before each step and between blocks; it is honoured as StopNow().
     // The flag may be set from a signal handler and must outlive the runs.
     void SetStopRequest(const std::atomic<bool>* request) { stopRequest_ = request; }
+
+    // Ends a running sequence within this call, every EC wait bounded by
+    // the busy bound. Before the last block has been handed over: the block
+    // in flight completes, no further block and no validate is sent, the PD
+    // is reset once the EC is idle so it leaves its boot loader (none when
+    // the stop comes before CmdInit), a read keeps nothing; the outcome is
+    // Stopped. After it: the transfer is whole, so the validate and the reset
+    // still go out and the sequence completes. An EC that stays busy ends it
+    // as EcStayedBusy, saying what could not be sent.
+    void StopNow();
 
 protected:
     struct Texts {
@@ -39,6 +46,8 @@ protected:
         const char* done;        // after the last block, state 8
         const char* completed;   // stamped, state 10
         const char* name;        // "Flash write", "Read FW": heads the lines telling why it stopped
+        const char* nothingDone; // "nothing flashed", "nothing read": without port access
+        const char* stopNote;    // what a stop leaves besides the PD ("", ", no data kept")
     };
 
     FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
@@ -56,6 +65,8 @@ protected:
     virtual void TransferStep() = 0;
     // Between "Reset PD Register Done" and the closing stamped line.
     virtual void OnCompleted() {}
+    // Any other end: what was gathered so far is dropped.
+    virtual void OnStoppedShort() {}
 
     // Splits the start address into the block counter; the end block
     // comes from the end address.
@@ -69,7 +80,7 @@ protected:
     void Refuse(const std::string& line);
     void Stop(SequenceOutcome outcome);
     bool StopRequested() const { return stopRequest_ && stopRequest_->load(std::memory_order_relaxed); }
-    // Honours a stop request: waits for the block in flight, resets the PD.
+    // StopNow() before the last block has been handed over.
     void StopOnRequest();
 
     Mailbox& mailbox_;
@@ -85,6 +96,10 @@ protected:
     uint32_t blocksTotal_ = 0;
 
 private:
+    // The step of the current state, once its busy test (if any) read idle.
+    void Step();
+    // StopNow() once every block has been handed over.
+    void FinishTransfer();
     void Complete();
 
     const SequenceTimer timer_;

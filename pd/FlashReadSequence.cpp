@@ -11,7 +11,8 @@ namespace vyk::pd {
 FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
                                      SequenceView& view, std::chrono::steady_clock::duration busyBound)
     : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::Timer3,
-                       {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!", "Read FW"})
+                       {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!", "Read FW",
+                        "nothing read", ", no data kept"})
 {
 }
 
@@ -72,7 +73,6 @@ void FlashReadSequence::FetchBlock()
             line += "no block read, ";
         line += "the image in memory is as before; no validate or reset sent";
         view_.AddLogLine(line);
-        std::vector<uint8_t>().swap(data_);
         Stop(SequenceOutcome::EcStayedBusy);
         return;
     }
@@ -93,6 +93,11 @@ void FlashReadSequence::OnCompleted()
     image_.ImageLength = static_cast<int32_t>(data_.size());
     image_.DataStart = startBlock_ << 8;
     image_.HoldsRead = true;
+    std::vector<uint8_t>().swap(data_);
+}
+
+void FlashReadSequence::OnStoppedShort()
+{
     std::vector<uint8_t>().swap(data_);
 }
 

@@ -26,6 +26,7 @@ private:
     void SetUpRange() override;
     void TransferStep() override;
     void OnCompleted() override;
+    void OnStoppedShort() override;
     void FetchBlock();
 
     std::vector<uint8_t> data_;   // the blocks fetched so far, in order

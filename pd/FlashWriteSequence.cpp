@@ -9,7 +9,8 @@ namespace vyk::pd {
 FlashWriteSequence::FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
                                        SequenceView& view, std::chrono::steady_clock::duration busyBound)
     : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::Timer2,
-                       {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write"})
+                       {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write",
+                        "nothing flashed", ""})
 {
 }
 

@@ -41,6 +41,13 @@ public:
     // Bin File" as they were before it started. Only a completed sequence
     // offers new data to flash or save.
     virtual void RestoreSequenceControls() = 0;
+    // A sequence begins (before anything else it does) or ends (after
+    // everything else, on every way it ends): the front end holds what
+    // guards a running operation for exactly that long.
+    virtual void SequenceRunning(SequenceTimer timer, bool running) = 0;
+    // What the front end shows for its port access ("IO NG2", ...), named
+    // by the line of a sequence that has no port access to run on.
+    virtual std::string PortStatusText() = 0;
 
     // FormatLocalDate(DateText), then FormatLocalTime(TimeText); shows
     // them in status panels 0 and 1.

@@ -1,4 +1,6 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -39,6 +41,18 @@ struct FormHarness {
     {
         form = std::make_unique<TForm1>(tk, platform, image, [this] { return now; });
         return *form;
+    }
+
+    // Ticks a timer until its sequence is idle again, the monitor beside
+    // it; a sequence that never ends fails the test instead of hanging it.
+    template <class Running> void TickUntilIdle(int timer, Running running)
+    {
+        for (int i = 0; i < 10000 && running(); ++i) {
+            if (i % 10 == 0)
+                tk.Tick(IdTimer1);
+            tk.Tick(timer);
+        }
+        ASSERT_FALSE(running()) << "sequence did not finish";
     }
 
     std::vector<sim::EcAccess> EcWrites() const

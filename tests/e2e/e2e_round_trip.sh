@@ -80,9 +80,7 @@ want=$(printf ' \nLoad File : %s\nLoad File failed! ' "$(e2e_winpath "$dir/missi
 e2e_expect "Flash Go after a failed load" "$(probe enabled "Flash Go")" 0
 
 # Load.
-probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
-probe open-file "$(e2e_winpath "$image")" || e2e_fail "the open dialog could not be answered"
-probe wait-log "File Length: " 30 >/dev/null || e2e_fail "the load did not finish"
+e2e_load_image "$image"
 log=$(probe log)
 want=$(printf '%s\n \nLoad File : %s\nLoad File Successed! \nFile Length: 131072 Byte' "$want" "$(e2e_winpath "$image")")
 [ "$log" = "$want" ] || e2e_fail "load log: [$log], want [$want]"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A directory named "io.dll" is no file: the program cannot write its
 # library, shows only "DLL NG" and never reads the clock, so the clock panels
-# stay empty and a stamped line begins with three blanks and ">> ".
+# stay empty; "Read FW" says it read nothing and names "DLL NG".
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -16,13 +16,9 @@ e2e_expect "panel 2" "$(e2e_panel "$panels" 2)" "DLL NG"
 for n in 0 1 3 4 5 6; do e2e_expect "panel $n" "$(e2e_panel "$panels" $n)" ""; done
 [ -d "$dir/io.dll" ] || e2e_fail "the directory io.dll is gone"
 
-probe set-edit 3 00C000 && probe set-edit 4 00C100 || e2e_fail "cannot type into the read fields"
 probe click "Read FW" || e2e_fail "cannot press Read FW"
-probe wait-log "Read Cypess PD FW Completed!" 60 >/dev/null || e2e_fail "the read did not complete"
-log=$(probe log)
-echo "$log"
-e2e_expect "first line" "$(head -n1 <<<"$log")" "   >> Read Cypress PD FW Start"
-e2e_expect "last line" "$(tail -n1 <<<"$log")" "   >> Read Cypess PD FW Completed!"
+probe wait-log "Read FW: " 10 >/dev/null || e2e_fail "Read FW said nothing"
+e2e_expect "log" "$(probe log)" "Read FW: nothing read, the port library has no access (DLL NG)"
 sleep 1.2
 for n in 0 1; do e2e_expect "panel $n later" "$(e2e_panel "$(probe panels)" $n)" ""; done
 probe close

@@ -3,8 +3,8 @@
 # "io.dll" and loads it. Wine cannot open the port driver, so the panel shows
 # "IO NG3" there (on Windows with the driver: "io.dll"). A second start finds
 # the file, leaves it alone and words its panels in uppercase. Without port
-# access a read still runs through, and its stamped lines carry the start-up
-# time of panels 0 and 1.
+# access the clock panels keep the start-up time, and "Read FW" says that it
+# read nothing, naming "IO NG3".
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -33,17 +33,12 @@ time=$(e2e_panel "$panels" 1)
 
 if [ "$p2" = "IO NG3" ]; then
   # Without port access the monitor never runs: the clock panels keep the
-  # start-up time, and so does every stamped line.
+  # start-up time.
   sleep 2.2
   e2e_expect "panel 1 after two seconds" "$(e2e_panel "$(probe panels)" 1)" "$time"
-  probe set-edit 3 00C000 && probe set-edit 4 00C200 || e2e_fail "cannot type into the read fields"
   probe click "Read FW" || e2e_fail "cannot press Read FW"
-  probe wait-log "Read Cypess PD FW Completed!" 60 >/dev/null || e2e_fail "the read did not complete"
-  log=$(probe log)
-  echo "$log"
-  e2e_expect "first line" "$(head -n1 <<<"$log")" "$date  $time >> Read Cypress PD FW Start"
-  e2e_expect "last line" "$(tail -n1 <<<"$log")" "$date  $time >> Read Cypess PD FW Completed!"
-  e2e_expect "block lines" "$(grep -c '^ReadAddr = 0x' <<<"$log")" 2
+  probe wait-log "Read FW: " 10 >/dev/null || e2e_fail "Read FW said nothing"
+  e2e_expect "log" "$(probe log)" "Read FW: nothing read, the port library has no access (IO NG3)"
 fi
 stamp=$(stat -c '%s %Y %Z' "$dir/io.dll"; sha256sum <"$dir/io.dll")
 probe close

@@ -17,9 +17,7 @@ head -c $((0x20000)) /dev/urandom >"$image"
 saved="$dir/saved.bin"
 
 e2e_start "$dir" "$sim"
-probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
-probe open-file "$(e2e_winpath "$image")" || e2e_fail "the open dialog could not be answered"
-probe wait-log "File Length: 131072 Byte" 30 >/dev/null || e2e_fail "the load did not finish"
+e2e_load_image "$image"
 
 probe set-edit 2 00C400 || e2e_fail "cannot set the flash end field"
 probe click "Flash Go" || e2e_fail "cannot press Flash Go"

@@ -149,6 +149,14 @@ probe() {
   return "${PIPESTATUS[0]}"
 }
 
+# Loads FILE through "Load Bin File" and its open dialog, and waits for the
+# line with its length.
+e2e_load_image() {
+  probe click "Load Bin File" || e2e_fail "cannot press Load Bin File"
+  probe open-file "$(e2e_winpath "$1")" || e2e_fail "the open dialog could not be answered"
+  probe wait-log "File Length: $(stat -c %s "$1") Byte" 30 >/dev/null || e2e_fail "the load of $1 did not finish"
+}
+
 # Saves a screenshot of the whole screen under VYK_E2E_OUT.
 e2e_shot() {
   local file="$VYK_E2E_OUT/$E2E_NAME-$1.png"

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,7 +23,15 @@ public:
     std::string label = "PORT1 FW2 VER : 00 00 00 00 00 00 00 00";
     uint32_t colour = 0x008000;
 
-    void AddLogLine(std::string_view text) override { log.emplace_back(text); }
+    // Called after each plain line, as the line is written.
+    std::function<void(const std::string&)> onLine;
+
+    void AddLogLine(std::string_view text) override
+    {
+        log.emplace_back(text);
+        if (onLine)
+            onLine(log.back());
+    }
     void AddStampedLogLine(std::string_view text) override { log.push_back("02/03/26  21:05:07 >> " + std::string(text)); }
     void ScrollLogLineDown() override { ++scrolls; }
     std::string AddressFieldText(vyk::pd::AddressField f) override { return fields[f]; }
@@ -34,6 +43,15 @@ public:
             flashGo = save = true;
     }
     void RestoreSequenceControls() override { controls = true; }
+    // Every begin and end of a sequence, in order: "Timer2 on", "Timer3 off".
+    std::vector<std::string> running;
+    std::string status = "IO NG3";
+    void SequenceRunning(vyk::pd::SequenceTimer t, bool on) override
+    {
+        const char* name = t == vyk::pd::SequenceTimer::Timer2 ? "Timer2" : "Timer3";
+        running.push_back(std::string(name) + (on ? " on" : " off"));
+    }
+    std::string PortStatusText() override { return status; }
     void SetTimerEnabled(vyk::pd::SequenceTimer t, bool on) override { timers[t] = on; }
     void EnableFlashGo() override { flashGo = true; }
     void RefreshClock() override { ++refreshes; }

@@ -32,6 +32,8 @@ struct Sequences : ::testing::Test {
         EXPECT_FALSE(f.view.timers[timer]);
         EXPECT_FALSE(f.selection.SequenceRunning);
         EXPECT_EQ(timer == SequenceTimer::Timer2 ? f.write.Outcome() : f.read.Outcome(), outcome);
+        ASSERT_FALSE(f.view.running.empty());
+        EXPECT_EQ(f.view.running.back(), timer == SequenceTimer::Timer2 ? "Timer2 off" : "Timer3 off");
     }
     void TickWriteTo(int state)
     {
@@ -271,59 +273,98 @@ TEST_F(Sequences, AStoppedSequenceLeavesFlashGoAsItWas)
     EXPECT_FALSE(f.view.save);
 }
 
-// A stop asked for from outside: the block in flight completes, nothing
-// after it but a reset; before CmdInit nothing at all is sent.
-TEST_F(Sequences, AStopRequestEndsBetweenBlocksWithAResetAndNoValidate)
+// A stop asked for from outside, at each point it can come: before the
+// last block has been handed over, the block in flight completes and only a
+// reset follows (nothing at all before CmdInit); after it, the whole
+// transfer is validated and the PD reset. Every wait is bounded.
+TEST_F(Sequences, AStopRequestEndsSafelyWhereverItComes)
 {
-    LoadPattern(0x20000);
-    std::atomic<bool> stop{false};
-    f.write.SetStopRequest(&stop);
-    f.read.SetStopRequest(&stop);
-    // A view that asks for the stop while block 0x00C4 is being sent.
-    struct StoppingView : FakeView {
-        std::atomic<bool>* stop = nullptr;
-        void AddLogLine(std::string_view text) override
-        {
-            FakeView::AddLogLine(text);
-            if (text == "FlashAddr = 0x00C400" || text == "ReadAddr = 0x00C200")
-                *stop = true;
+    struct Case {
+        const char* name;
+        bool write;
+        const char* at;          // the line whose writing asks for the stop; nullptr: before the click
+        bool stickThere;         // the EC stays busy from that line on
+        int stuckAfterBlocks;
+        SequenceOutcome outcome;
+        std::string line;        // the stop's own line
+        Bytes tail;              // the last commands sent
+        uint32_t blocks;
+    };
+    const std::string busy = ", but the EC stayed busy for 50 ms: no validate sent, no reset could be sent";
+    const std::string whole = ": stop asked for after the last block; the transfer is whole, so the validate and "
+                              "the PD reset still go out";
+    const Case cases[] = {
+        {"write between blocks", true, "FlashAddr = 0x00C400", false, 0, SequenceOutcome::Stopped,
+         "Flash write: stopped on request after 5 of 319 blocks, no validate sent, PD reset sent",
+         {CmdWriteBlock, CmdWriteBlock, CmdResetPd}, 5},
+        {"read between blocks", false, "ReadAddr = 0x00C200", false, 0, SequenceOutcome::Stopped,
+         "Read FW: stopped on request after 3 of 319 blocks, no data kept, no validate sent, PD reset sent",
+         {CmdReadBlock, CmdReadBlock, CmdResetPd}, 3},
+        {"write before CmdInit", true, nullptr, false, 0, SequenceOutcome::Stopped,
+         "Flash write: stopped on request before CmdInit, the PD not touched", {}, 0},
+        {"write in the command series, EC stuck", true, "Jump To Boot Mode Done.", true, 0,
+         SequenceOutcome::EcStayedBusy, "Flash write: stopped on request before the first block" + busy,
+         {CmdJumpBoot, CmdEnterFlash}, 0},
+        {"write after the last block", true, "FlashAddr = 0x01FE00", false, 0, SequenceOutcome::Completed,
+         "Flash write" + whole, {CmdWriteBlock, CmdValidate, CmdResetPd}, 319},
+        {"read after the last block", false, "ReadAddr = 0x01FE00", false, 0, SequenceOutcome::Completed,
+         "Read FW" + whole, {CmdReadBlock, CmdValidate, CmdResetPd}, 319},
+        {"write after the last block, EC stuck", true, "FlashAddr = 0x01FE00", false, 318,
+         SequenceOutcome::EcStayedBusy,
+         "Flash write: the EC stayed busy for 50 ms after the last block: no validate sent, no reset could be sent",
+         {CmdWriteBlock, CmdWriteBlock}, 319},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Front f;
+        f.sim.WriteFlash(1, 0, Pattern(0x40000, 5));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view));
+        f.sim.GetSettings().faults.stuckBusyAfterBlocks = c.stuckAfterBlocks;
+        std::atomic<bool> stop{c.at == nullptr};
+        f.write.SetStopRequest(&stop);
+        f.read.SetStopRequest(&stop);
+        f.view.onLine = [&](const std::string& line) {
+            if (c.at && line == c.at) {
+                stop = true;
+                f.sim.GetSettings().faults.stuckBusy = c.stickThere;
+            }
+        };
+        f.sim.ClearRecords();
+        c.write ? f.RunWrite() : f.RunRead();
+        const FirmwareSequence& run = c.write ? static_cast<const FirmwareSequence&>(f.write) : f.read;
+        EXPECT_EQ(run.Outcome(), c.outcome);
+        EXPECT_EQ(run.BlocksDone(), c.blocks);
+        const auto line = std::find(f.view.log.begin(), f.view.log.end(), c.line);
+        ASSERT_NE(line, f.view.log.end()) << f.view.log.back();
+        const Bytes& sent = f.sim.Commands();
+        if (c.tail.empty()) {
+            EXPECT_TRUE(sent.empty());
         }
-    } view;
-    view.stop = &stop;
-    vyk::pd::FlashWriteSequence write{f.mailbox, *f.image, f.selection, view, Front::busyBound};
-    write.SetStopRequest(&stop);
-    write.Button2Click();
-    while (write.Running())
-        write.Timer2Timer();
-    EXPECT_EQ(write.Outcome(), SequenceOutcome::Stopped);
-    EXPECT_EQ(write.BlocksDone(), 5u);
-    EXPECT_EQ(view.log.back(), "Flash write: stopped on request after 5 of 319 blocks, no validate sent, PD reset sent");
-    EXPECT_EQ(f.Flash(1, 0xC000, 0xC500), f.Image(0xC000, 0xC500));
-    EXPECT_EQ(f.Flash(1, 0xC500, 0x1FF00), Erased(0x1FF00 - 0xC500));
-    Bytes tail(Commands().end() - 6, Commands().end());
-    EXPECT_EQ(tail, (Bytes{CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdWriteBlock, CmdResetPd}));
-    EXPECT_EQ(f.sim.Mode(), vyk::sim::EcMode::Normal);
-    EXPECT_TRUE(view.controls);
-
-    // The read: the request in flight completes, is not fetched, nothing follows.
-    stop = false;
-    vyk::pd::FlashReadSequence read{f.mailbox, *f.image, f.selection, view, Front::busyBound};
-    read.SetStopRequest(&stop);
-    read.Button3Click();
-    while (read.Running())
-        read.Timer3Timer();
-    EXPECT_EQ(read.Outcome(), SequenceOutcome::Stopped);
-    EXPECT_EQ(view.log.back(), "Read FW: stopped on request after 3 of 319 blocks, no validate sent, PD reset sent");
-    EXPECT_EQ(Commands().back(), CmdResetPd);
-    EXPECT_EQ(Commands()[Commands().size() - 2], CmdReadBlock);
-
-    // Asked for before anything was sent: nothing is sent.
-    const size_t sent = Commands().size();
-    f.RunWrite();
-    EXPECT_EQ(f.write.Outcome(), SequenceOutcome::Stopped);
-    EXPECT_EQ(f.view.log.back(), "Flash write: stopped on request before CmdInit, the PD not touched");
-    EXPECT_EQ(Commands().size(), sent);
-    EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
+        ASSERT_GE(sent.size(), c.tail.size());
+        EXPECT_EQ(Bytes(sent.end() - static_cast<std::ptrdiff_t>(c.tail.size()), sent.end()), c.tail);
+        EXPECT_EQ(f.view.running.back(), c.write ? "Timer2 off" : "Timer3 off");
+        if (c.outcome == SequenceOutcome::Completed) {
+            EXPECT_EQ(*(line + 1), c.write ? "Flash Done." : "Read Done.");
+            EXPECT_EQ(f.view.log.back(), Stamp + (c.write ? "Cypess PD FW Update Completed!" : "Read Cypess PD FW Completed!"));
+        } else {
+            EXPECT_EQ(line + 1, f.view.log.end());
+        }
+        if (c.outcome != SequenceOutcome::EcStayedBusy) {
+            EXPECT_EQ(f.sim.Mode(), vyk::sim::EcMode::Normal);
+        }
+        if (c.write) {
+            // The blocks that completed hold the image, the rest what they held.
+            const uint32_t end = 0xC000 + (c.stuckAfterBlocks ? c.stuckAfterBlocks : c.blocks) * 256;
+            const Bytes before = Pattern(0x40000, 5);
+            EXPECT_EQ(f.Flash(1, 0xC000, end), f.Image(0xC000, end));
+            EXPECT_EQ(f.Flash(1, end, 0x40000), Bytes(before.begin() + end, before.end()));
+        } else if (c.outcome == SequenceOutcome::Completed) {
+            EXPECT_EQ(f.Image(0, 81664), f.Flash(1, 0xC000, 0x1FF00));
+        } else {
+            EXPECT_EQ(f.image->ImageLength, 0x20000);
+            EXPECT_EQ(f.Image(0, 0x20000), Pattern(0x20000));
+        }
+    }
 }
 
 } // namespace

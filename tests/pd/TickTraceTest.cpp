@@ -272,21 +272,28 @@ TEST(TickTrace, SlowEcFinishesTheSelectionBeforeCmdInit)
     }
 }
 
-// Without port access every busy test reads idle and nothing is sent, not
-// even a selection: ten ticks for a write, 8 + 2n for a read of n blocks.
-TEST(TickTrace, WithoutPortAccessTheStateTablesTickCountsHold)
+// Without port access every write would be dropped and every read give 0:
+// each sequence says in its first tick that it did nothing, and leaves the
+// image and the controls as they were.
+TEST(TickTrace, WithoutPortAccessNothingIsClaimed)
 {
     Front f;
     f.ec.Bind(nullptr);
-    EXPECT_EQ(f.RunWrite(), 10);
-    EXPECT_EQ(f.view.log, DefaultWriteLog());
-    f.view.log.clear();
-    EXPECT_EQ(f.RunRead(), 646);
-    EXPECT_EQ(f.view.log, DefaultReadLog());
-    EXPECT_EQ(f.image->ImageLength, 81664);
-    EXPECT_EQ(f.Image(0, 81664), std::vector<uint8_t>(81664, 0));
+    f.image->ImageBuffer.fill(0x5A);
+    f.image->ImageLength = 0x1234;
+    EXPECT_EQ(f.RunWrite(), 1);
+    EXPECT_EQ(f.write.Outcome(), SequenceOutcome::NoPortAccess);
+    EXPECT_EQ(f.RunRead(), 1);
+    EXPECT_EQ(f.read.Outcome(), SequenceOutcome::NoPortAccess);
+    EXPECT_EQ(f.view.log, (std::vector<std::string>{"Flash write: nothing flashed, the port library has no access (IO NG3)",
+                                                    "Read FW: nothing read, the port library has no access (IO NG3)"}));
+    EXPECT_EQ(f.image->ImageLength, 0x1234);
+    EXPECT_FALSE(f.image->HoldsRead);
+    EXPECT_EQ(f.Image(0, 0x40002), std::vector<uint8_t>(0x40002, 0x5A));
+    EXPECT_TRUE(f.view.controls);
+    EXPECT_FALSE(f.view.flashGo || f.view.save);
+    EXPECT_EQ(f.view.running, (std::vector<std::string>{"Timer2 on", "Timer2 off", "Timer3 on", "Timer3 off"}));
     EXPECT_TRUE(f.sim.PortTraffic().empty());
-    EXPECT_FALSE(f.selection.SelectionSent);
 
     // The first tick logs at once whatever the EC does.
     Front busy;

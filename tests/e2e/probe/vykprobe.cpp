@@ -809,6 +809,15 @@ int CmdPower(int argc, char** argv)
     return 0;
 }
 
+// Asks the window, as Windows does at logoff, whether the session may end;
+// prints its answer (1 yes, 0 no). No WM_ENDSESSION follows.
+int CmdQueryEndSession(int, char**)
+{
+    LRESULT r = Send(MainWindow(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    std::printf("%d\n", r ? 1 : 0);
+    return 0;
+}
+
 // Whether this platform has a font that draws the character set in the
 // window's face (the program falls back to the default set where none does).
 int CmdCharsetDrawable(int argc, char** argv)
@@ -887,6 +896,7 @@ void Usage()
                  "  attr PATH                 file attributes\n"
                  "  charset-drawable N        1 when a font here draws character set N\n"
                  "  power EVENT               send WM_POWERBROADCAST, print the answer\n"
+                 "  query-end-session         send WM_QUERYENDSESSION, print the answer (1 or 0)\n"
                  "  tab-walk [COUNT]          focus Button1, press Tab COUNT times, print the focus\n"
                  "  time-sequence BUTTON [S]  time a sequence and the longest unanswered stretch\n");
 }
@@ -920,6 +930,7 @@ int main(int argc, char** argv)
         {"hold-foreground", CmdHoldForeground}, {"attr", CmdAttr},
         {"time-sequence", CmdTimeSequence}, {"charset-drawable", CmdCharsetDrawable},
         {"power", CmdPower},         {"tab-walk", CmdTabWalk},
+        {"query-end-session", CmdQueryEndSession},
     };
     for (const Entry& e : table)
         if (cmd == e.name) return e.run(n, a);
