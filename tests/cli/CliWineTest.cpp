@@ -124,9 +124,14 @@ void WindowRefusesWhileTheEcIsTaken(const std::string& window, const std::string
         Sleep(50);
         EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
     }
+    // The box's window comes before its text: read until the text is there.
     std::string text;
-    if (search.box)
+    for (int i = 0; i < 100 && search.box && text.find("Global\\VYK_UU-EC") == std::string::npos; ++i) {
+        if (i)
+            Sleep(50);
+        text.clear();
         EnumChildWindows(search.box, AppendText, reinterpret_cast<LPARAM>(&text));
+    }
     Check(text.find("vykuu") != std::string::npos && text.find("Global\\VYK_UU-EC") != std::string::npos,
           "the window says vykuu holds the EC: [" + text + "]");
     if (search.box)
