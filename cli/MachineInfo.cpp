@@ -1,6 +1,7 @@
 #include "cli/MachineInfo.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <string_view>
 #include <system_error>
@@ -147,9 +148,13 @@ Power PowerOfSupplies(const std::vector<SupplyFiles>& supplies)
             power.haveBattery = true;
             const std::string status = value("status");
             charging = charging || status == "Charging" || status == "Full";
+            // A charge outside 0..100 % is none: it counts as unknown.
             const std::string capacity = value("capacity");
-            if (!capacity.empty() && capacity.find_first_not_of("0123456789") == std::string::npos) {
-                sum += std::stoi(capacity);
+            const char* const last = capacity.data() + capacity.size();
+            int percent = -1;
+            if (!capacity.empty() && capacity.find_first_not_of("0123456789") == std::string::npos &&
+                std::from_chars(capacity.data(), last, percent).ptr == last && percent <= 100) {
+                sum += percent;
                 ++batteries;
             }
         }
