@@ -1,6 +1,7 @@
 // Any text in an address field: the window's parse agrees with a plain
 // reading of its rule, and a text the tools accept reads as a person reads
 // it and formats back to itself.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view text = fuzz::Text(data, size);
     // Exactly the input's bytes, so a read past `count` is seen.
     const auto exact = std::make_unique<char[]>(size);
-    std::memcpy(exact.get(), data, size);
+    std::copy_n(data, size, exact.get());
     for (size_t count = 0; count <= size && count <= 8; ++count)
         FUZZ_REQUIRE(pd::ParseHexText(exact.get(), static_cast<int>(count)) == Reference(text, count));
 

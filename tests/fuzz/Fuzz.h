@@ -1,17 +1,25 @@
 #pragma once
 // What every fuzz target shares: a broken invariant names itself and
 // aborts, so libFuzzer keeps the input that broke it.
+#include <sanitizer/common_interface_defs.h>
+
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#define FUZZ_REQUIRE(ok) \
-    ((ok) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #ok), std::abort()))
+#define FUZZ_REQUIRE(ok) ((ok) ? void() : vyk::fuzz::Broken(__FILE__, __LINE__, #ok))
 
 namespace vyk::fuzz {
+
+// Told through the sanitizers' report stream: it stays open when a noisy
+// target runs with its own stderr closed (-close_fd_mask).
+[[noreturn]] inline void Broken(const char* file, int line, const char* invariant)
+{
+    __sanitizer_report_error_summary((std::string(file) + ":" + std::to_string(line) + ": broken: " + invariant).c_str());
+    std::abort();
+}
 
 inline std::string_view Text(const uint8_t* data, size_t size)
 {
