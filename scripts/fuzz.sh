@@ -23,10 +23,11 @@ while IFS='|' read -r name target seeds options; do
   # shellcheck disable=SC2086  # options are separate words
   nice -n 10 tests/fuzz/run-fuzzer.sh "$target" "$seeds" "$work" "$seconds" $options \
     -seed=0 -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 >"$work/log" 2>&1 || true
-  # The last status line: "#N: cov: C ft: F corp: K exec/s E oom/timeout/crash: ..."
+  # The last status line: "#N: cov: C ft: F corp: K exec/s E oom/timeout/crash: ... time: Ts"
   last=$(grep -a '^#[0-9]*: cov:' "$work/log" | tail -1 || true)
   executions=$(sed -n 's/^#\([0-9]*\):.*/\1/p' <<<"$last")
-  rate=$(sed -n 's/.*exec\/s \([0-9]*\).*/\1/p' <<<"$last")
+  elapsed=$(sed -n 's/.* time: \([0-9]*\)s.*/\1/p' <<<"$last")
+  rate=$([ -n "$executions" ] && [ "${elapsed:-0}" -gt 0 ] && echo $((executions / elapsed)) || true)
   corpus=$(ls "$work/corpus" | wc -l)
   cover=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
   found=$(( $(ls "$work/found" | wc -l) - before ))
