@@ -1,7 +1,9 @@
 #include "cli/MachineInfo.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -12,6 +14,17 @@
 namespace vyk::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+// A sysfs value: its first line, without the blanks and CR a writer may leave.
+std::string FirstLine(std::string_view text)
+{
+    text = text.substr(0, text.find('\n'));
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+} // namespace
 
 Machine ParseSmbiosTable(const uint8_t* table, size_t size)
 {
@@ -90,13 +103,11 @@ Power ReadHostPower(const fs::path&)
 #else
 
 namespace {
-std::string FirstLine(const fs::path& path)
+std::string FileFirstLine(const fs::path& path)
 {
     std::ifstream in(path);
     std::string line;
     std::getline(in, line);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
-        line.pop_back();
     return line;
 }
 } // namespace
@@ -104,30 +115,46 @@ std::string FirstLine(const fs::path& path)
 Machine ReadHostMachine()
 {
     const fs::path dmi = "/sys/class/dmi/id";
-    return {FirstLine(dmi / "sys_vendor"), FirstLine(dmi / "product_name"), FirstLine(dmi / "product_serial")};
+    return {FirstLine(FileFirstLine(dmi / "sys_vendor")), FirstLine(FileFirstLine(dmi / "product_name")),
+            FirstLine(FileFirstLine(dmi / "product_serial"))};
 }
 
 Power ReadHostPower(const fs::path& root)
 {
+    std::vector<SupplyFiles> supplies;
+    std::error_code ec;
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        supplies.push_back([folder = it->path()](const char* name) { return FileFirstLine(folder / name); });
+    return PowerOfSupplies(supplies);
+}
+
+#endif
+
+Power PowerOfSupplies(const std::vector<SupplyFiles>& supplies)
+{
     Power power;
     bool mains = false, mainsOnline = false, charging = false;
     int sum = 0, batteries = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string type = FirstLine(it->path() / "type");
+    for (const SupplyFiles& files : supplies) {
+        const auto value = [&](const char* name) { return FirstLine(files(name)); };
+        const std::string type = value("type");
         if (type == "Mains" || type == "USB") {
             mains = true;
-            mainsOnline = mainsOnline || FirstLine(it->path() / "online") == "1";
+            mainsOnline = mainsOnline || value("online") == "1";
         } else if (type == "Battery") {
             // Peripherals' batteries (a mouse) do not power the notebook.
-            if (FirstLine(it->path() / "scope") == "Device")
+            if (value("scope") == "Device")
                 continue;
             power.haveBattery = true;
-            const std::string status = FirstLine(it->path() / "status");
+            const std::string status = value("status");
             charging = charging || status == "Charging" || status == "Full";
-            const std::string capacity = FirstLine(it->path() / "capacity");
-            if (!capacity.empty() && capacity.find_first_not_of("0123456789") == std::string::npos) {
-                sum += std::stoi(capacity);
+            // A charge outside 0..100 % is none: it counts as unknown.
+            const std::string capacity = value("capacity");
+            const char* const last = capacity.data() + capacity.size();
+            int percent = -1;
+            if (!capacity.empty() && capacity.find_first_not_of("0123456789") == std::string::npos &&
+                std::from_chars(capacity.data(), last, percent).ptr == last && percent <= 100) {
+                sum += percent;
                 ++batteries;
             }
         }
@@ -136,7 +163,5 @@ Power ReadHostPower(const fs::path& root)
     power.percent = batteries ? sum / batteries : -1;
     return power;
 }
-
-#endif
 
 } // namespace vyk::cli

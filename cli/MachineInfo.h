@@ -2,7 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace vyk::cli {
 
@@ -31,6 +33,14 @@ struct Power {
 // Linux: the supplies under `root` (/sys/class/power_supply); Windows: the
 // system power status.
 Power ReadHostPower(const std::filesystem::path& root = "/sys/class/power_supply");
+
+// One supply's attribute file by name ("type", "online", "scope", "status",
+// "capacity"): its text, empty when there is none.
+using SupplyFiles = std::function<std::string(const char* name)>;
+
+// The power as Linux's supplies tell it; what ReadHostPower makes of the
+// folders under its root.
+Power PowerOfSupplies(const std::vector<SupplyFiles>& supplies);
 
 // Flashing on battery below this charge is refused.
 inline constexpr int LowestBatteryPercent = 30;

@@ -1,7 +1,6 @@
 #include "pd/AddressField.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "pd/HexText.h"
 
@@ -27,7 +26,8 @@ uint32_t ReadAddressField(std::string_view fieldText)
 {
     char messageText[256];
     const size_t n = std::min<size_t>(fieldText.size(), sizeof messageText - 1);
-    std::memcpy(messageText, fieldText.data(), n);
+    // Not memcpy: an empty view may have no data at all.
+    std::copy_n(fieldText.data(), n, messageText);
     messageText[n] = '\0';
     return ParseHexText(messageText, 6);
 }

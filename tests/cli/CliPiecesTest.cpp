@@ -128,3 +128,18 @@ TEST(CliSha256, KnownDigestsWholeAndInPieces)
         EXPECT_EQ(pieces.HexDigest(), digest) << text.size() << " bytes in pieces";
     }
 }
+
+// Found by fuzzing: a charge above 100 % was reported as it stood, and one
+// past int made the reader throw (vykuu ended in "internal error: stoi").
+TEST(CliPower, ChargeOutsideAPercentIsUnknown)
+{
+    const auto battery = [](std::string capacity) -> SupplyFiles {
+        return [capacity](const char* name) {
+            return std::string(name) == "type" ? "Battery\n" : std::string(name) == "capacity" ? capacity : "";
+        };
+    };
+    for (const char* capacity : {"244 ", "7777777777777777777", "-5", "1e2", ""})
+        EXPECT_EQ(PowerOfSupplies({battery(capacity)}).percent, -1) << capacity;
+    EXPECT_EQ(PowerOfSupplies({battery("2147483647"), battery("40\n"), battery("2147483647")}).percent, 40);
+    EXPECT_EQ(PowerOfSupplies({battery("100\r")}).percent, 100);
+}

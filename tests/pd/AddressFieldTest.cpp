@@ -29,6 +29,7 @@ TEST(AddressField, ParsesLikeTheFieldsAlwaysHave)
 TEST(AddressField, LongFieldIsCutNotOverrun)
 {
     EXPECT_EQ(ReadAddressField(std::string(10000, 'A')), 0xAAAAAAu);
+    EXPECT_EQ(ReadAddressField(std::string_view()), 0u);   // no data: UBSan saw a memcpy from null
     EXPECT_EQ(vyk::pd::ParseHexText("12", 1), 0x1u);
     EXPECT_EQ(vyk::pd::BlockOf(0x01FFFF), 0x01FFu);
 }

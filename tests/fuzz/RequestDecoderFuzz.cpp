@@ -6,19 +6,13 @@
 // changes.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "tests/fuzz/Fuzz.h"
 #include "tests/portlib/FakeKernel.h"
 
 namespace {
-
-void Require(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 uint32_t Take32(const uint8_t*& data, size_t& size)
 {
@@ -63,18 +57,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t information = 0xFFFFFFFF;
     const VykStatus status = k.Decode(code, buffer.get(), in, out, &information);
 
-    Require(information <= out);
+    FUZZ_REQUIRE(information <= out);
     for (uint32_t i = out; i < capacity; ++i)
-        Require(buffer[i] == before[i]);
+        FUZZ_REQUIRE(buffer[i] == before[i]);
     for (const auto& a : k.accesses)
-        Require(a.port == VYK_SIO_INDEX_PORT || a.port == VYK_SIO_DATA_PORT);
-    Require(k.accesses.size() <= 1);
+        FUZZ_REQUIRE(a.port == VYK_SIO_INDEX_PORT || a.port == VYK_SIO_DATA_PORT);
+    FUZZ_REQUIRE(k.accesses.size() <= 1);
     if (code != VYK_IOCTL_READ_BYTE && code != VYK_IOCTL_WRITE_BYTE)
-        Require(k.accesses.empty() && status < 0);
+        FUZZ_REQUIRE(k.accesses.empty() && status < 0);
     if (status < 0) {
-        Require(information == 0 && k.accesses.empty());
+        FUZZ_REQUIRE(information == 0 && k.accesses.empty());
         for (uint32_t i = 0; i < capacity; ++i)
-            Require(buffer[i] == before[i]);
+            FUZZ_REQUIRE(buffer[i] == before[i]);
     }
     return 0;
 }
