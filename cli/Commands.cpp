@@ -17,6 +17,7 @@
 #include "cli/OutputFile.h"
 #include "cli/RunRecord.h"
 #include "hw/EcRam.h"
+#include "hw/WaitClock.h"
 #include "pd/AddressField.h"
 #include "pd/FlashReadSequence.h"
 #include "pd/FlashWriteSequence.h"
@@ -150,7 +151,7 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
 {
     int lastState = (sequence.*state)();
     uint32_t lastDone = sequence.BlocksDone();
-    Clock::time_point since = Clock::now();
+    Clock::time_point since = WaitNow();
     while (sequence.Running()) {
         const int before = (sequence.*state)();
         (sequence.*tick)();
@@ -162,8 +163,8 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
         if (nowState != lastState || nowDone != lastDone) {
             lastState = nowState;
             lastDone = nowDone;
-            since = Clock::now();
-        } else if (Clock::now() - since > limit) {
+            since = WaitNow();
+        } else if (WaitNow() - since > limit) {
             return {true, nowState, nowState};
         }
     }
