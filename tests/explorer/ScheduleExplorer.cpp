@@ -327,6 +327,8 @@ public:
         return v;
     }
     void Mark() { floor_ = nowMicros; }
+    // The drawn stop is the case's, not a later check's.
+    void Disarm() { fireAt_ = 0, armed_ = false; }
 
 private:
     void Step()
@@ -360,7 +362,7 @@ private:
             waiting_ = false;
             lastProgress = nowMicros;
             const int n = ++count_[v];
-            if (c_.stop != Stop::None && v == c_.stopCommand && n == c_.stopNth) {
+            if (armed_ && c_.stop != Stop::None && v == c_.stopCommand && n == c_.stopNth) {
                 fireAt_ = ops_ + c_.stopAt;
                 if (c_.stopAt == 0)
                     Fire();
@@ -393,7 +395,7 @@ private:
     fs::path pauseFile_;
     uint64_t fireAt_;
     uint64_t ops_ = 0, floor_ = 0, waitSince_ = 0, pauseSince_ = 0;
-    bool waiting_ = false, dead_ = false;
+    bool waiting_ = false, dead_ = false, armed_ = true;
     uint8_t index_ = 0, reg_ = 0, high_ = 0, low_ = 0;
     int count_[256] = {};
     int blockCommands_ = 0;
@@ -638,6 +640,7 @@ void ExpectToolEnd(World& w, const ToolRun& run, const char* who, const char* su
     if (w.nb->EcRamByte(pd::PdCommand) != 0)
         w.nb->SetEcRamByte(pd::PdCommand, 0);
     nowMicros += 50'000;
+    w.probe->Disarm();
     const ToolRun reset = Vykuu(w, Command::Reset);
     ExpectToolEnd(w, reset, "reset", w.c.json ? "reset: " : "PORT");
     v.Expect(reset.code == 0, "the advice's vykuu reset did not put the PD right (exit " + std::to_string(reset.code) + ")");
