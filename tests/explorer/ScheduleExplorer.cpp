@@ -200,7 +200,7 @@ Case Draw(uint64_t seed)
         s.faults.ignoreWritesPort = 1 + static_cast<int>(r.Below(2));
     if (r.Chance(10)) {
         s.faults.corruptReads = true;
-        s.faults.corruptAddress = from + r.Below(blocks * 256);
+        s.faults.corruptAddress = std::min(from + r.Below(blocks * 256), sim::FlashSize - 1);
     }
     s.faults.noChip = r.Chance(3);
     s.faults.stuckBusy = r.Chance(3);
@@ -887,11 +887,15 @@ std::vector<std::string> RunCase(const Case& c, bool verbose)
     w.verbose = verbose;
     if (verbose)
         std::printf("seed %llu: %s\n", static_cast<unsigned long long>(c.seed), Describe(c).c_str());
-    if (c.window)
-        WindowCase(w);
-    else
-        ToolCase(w);
-    w.Finish();
+    try {
+        if (c.window)
+            WindowCase(w);
+        else
+            ToolCase(w);
+        w.Finish();
+    } catch (const std::exception& e) {
+        w.v.Expect(false, std::string("an exception escaped: ") + e.what());
+    }
     return w.broken();
 }
 
