@@ -68,9 +68,9 @@ FileDialogSpec SaveDialogSettings()
 } // namespace
 
 TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
-               LocalClock clock)
+               LocalClock clock, std::chrono::steady_clock::duration busyBound)
     : OpenDialog1(OpenDialogSettings()), SaveDialog1(SaveDialogSettings()), tk_(toolkit), platform_(platform),
-      portLibraryImage_(portLibraryImage), clock_(std::move(clock))
+      portLibraryImage_(portLibraryImage), clock_(std::move(clock)), busyBound_(busyBound)
 {
     tk_.Bind(this);
     // A flash's block tick may hold the window past the system's hang

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -30,8 +31,9 @@ inline constexpr int StatusPanelEdges[StatusPanelCount] = {64, 128, 178, 218, 25
 class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport {
 public:
     // Builds the layout, then runs FormCreate, as the toolkit does for a form.
+    // `busyBound` bounds the sequences' in-tick waits on the EC.
     TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
-           LocalClock clock = SystemLocalTime);
+           LocalClock clock = SystemLocalTime, std::chrono::steady_clock::duration busyBound = pd::BusySpinLimit);
     ~TForm1() override;
 
     TForm1(const TForm1&) = delete;
@@ -101,6 +103,7 @@ private:
     PortLibraryPlatform& platform_;
     std::span<const uint8_t> portLibraryImage_;
     LocalClock clock_;
+    const std::chrono::steady_clock::duration busyBound_;
     PortAccess portAccess_;
     char dateText_[9] = {};
     char timeText_[9] = {};
@@ -109,8 +112,8 @@ private:
     pd::Mailbox mailbox_{ec_};
     std::unique_ptr<pd::ImageStore> image_ = std::make_unique<pd::ImageStore>();
     pd::PortSelection ports_;
-    pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this};
-    pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this};
+    pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this, busyBound_};
+    pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this, busyBound_};
     pd::VersionMonitor monitor_{mailbox_, ports_, *this};
     // Whether "Flash Go" and "Save Bin File" were on before the running
     // sequence switched them off; both are off when the window opens.

@@ -17,6 +17,7 @@
 #include "cli/OutputFile.h"
 #include "cli/RunRecord.h"
 #include "hw/EcRam.h"
+#include "hw/WaitClock.h"
 #include "pd/AddressField.h"
 #include "pd/FlashReadSequence.h"
 #include "pd/FlashWriteSequence.h"
@@ -150,7 +151,7 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
 {
     int lastState = (sequence.*state)();
     uint32_t lastDone = sequence.BlocksDone();
-    Clock::time_point since = Clock::now();
+    Clock::time_point since = WaitNow();
     while (sequence.Running()) {
         const int before = (sequence.*state)();
         (sequence.*tick)();
@@ -162,8 +163,8 @@ DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*sta
         if (nowState != lastState || nowDone != lastDone) {
             lastState = nowState;
             lastDone = nowDone;
-            since = Clock::now();
-        } else if (Clock::now() - since > limit) {
+            since = WaitNow();
+        } else if (WaitNow() - since > limit) {
             return {true, nowState, nowState};
         }
     }
@@ -180,10 +181,19 @@ struct Phase {
 
 // Runs one sequence to its end and turns how it ended into an exit code.
 template <class Sequence>
-int RunSequence(Sequence& sequence, void (Sequence::*click)(), void (Sequence::*tick)(),
+int RunSequence(Session& session, Sequence& sequence, void (Sequence::*click)(), void (Sequence::*tick)(),
                 int (Sequence::*state)() const, const Phase& phase, const Range& range,
                 const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
+    // The first tick fills the transfer window without a busy test. Back to
+    // back, it would come while the EC still works on the reset or the port
+    // selection that ended the step before, which the window leaves a timer
+    // tick at least: the EC is let finish first.
+    if (!session.mailbox.WaitIdle(ToDuration(common.timeoutSeconds)))
+        return Fail(console, summary, ExitEcBusy,
+                    std::string(phase.who) + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
+                        " waiting for the EC to be idle before the window fill (state 1, 0 of " +
+                        std::to_string(range.Blocks()) + " blocks done)");
     const auto progress = [&] { console.Progress(sequence.BlocksDone(), sequence.BlocksTotal()); };
     console.BeginProgress(phase.flash ? "flash" : phase.who);
     view.SetProgressSource(progress);
@@ -387,8 +397,9 @@ int ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const
               const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     pd::FlashReadSequence read(session.mailbox, store, session.ports, view, ToDuration(common.timeoutSeconds));
-    const int code = RunSequence(read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
-                                 &pd::FlashReadSequence::ReadState, phase, range, common, console, view, summary);
+    const int code =
+        RunSequence(session, read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
+                    &pd::FlashReadSequence::ReadState, phase, range, common, console, view, summary);
     if (code == ExitOk && static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
         return Fail(console, summary, ExitInternal,
                     std::string(phase.who) + ": read " + std::to_string(store.ImageLength) + " bytes, expected " +
@@ -550,8 +561,9 @@ int FlashOnSession(Session& session, const CommonOptions& common, const FlashOpt
     if (!left.backupPath.empty())
         afterStop += ". " + RetryAdvice(left);
     const Phase writing{"flash write", true, afterStop, &left};
-    int code = RunSequence(write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
-                           &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
+    int code =
+        RunSequence(session, write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
+                    &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
     summary.Set("blocksWritten", write.BlocksDone());
     if (code != ExitOk)
         return code;

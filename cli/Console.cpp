@@ -49,7 +49,7 @@ bool StdStreamsAreTerminals()
 }
 
 Console::Console(ConsoleOptions options)
-    : options_(options), log_(options.json || options.logToStderr ? stderr : stdout)
+    : options_(options), log_(options.json || options.logToStderr ? options.err : options.out)
 {
 }
 
@@ -75,10 +75,10 @@ void Console::Note(std::string_view text)
 void Console::Error(std::string_view text)
 {
     WipeBar();
-    std::fflush(stdout);
-    std::fprintf(stderr, "vykuu: %.*s\n", static_cast<int>(text.size()), text.data());
-    std::fflush(stderr);
-    Check(stderr);
+    std::fflush(options_.out);
+    std::fprintf(options_.err, "vykuu: %.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(options_.err);
+    Check(options_.err);
 }
 
 void Console::Result(std::string_view text)
@@ -86,10 +86,10 @@ void Console::Result(std::string_view text)
     if (options_.json)
         return;
     WipeBar();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    Check(stdout);
+    std::fwrite(text.data(), 1, text.size(), options_.out);
+    std::fputc('\n', options_.out);
+    std::fflush(options_.out);
+    Check(options_.out);
 }
 
 void Console::BeginProgress(std::string_view what)
@@ -122,8 +122,8 @@ void Console::EndProgress()
     if (options_.progress && phaseActive_ && barShown_) {
         // Leave the finished bar standing as a record of the phase.
         DrawBar();
-        std::fputc('\n', stderr);
-        std::fflush(stderr);
+        std::fputc('\n', options_.err);
+        std::fflush(options_.err);
         barShown_ = false;
         lastBarLength_ = 0;
     }
@@ -132,17 +132,17 @@ void Console::EndProgress()
 
 void Console::Flush()
 {
-    std::fflush(stdout);
-    Check(stdout);
-    std::fflush(stderr);
-    Check(stderr);
+    std::fflush(options_.out);
+    Check(options_.out);
+    std::fflush(options_.err);
+    Check(options_.err);
 }
 
 void Console::Check(std::FILE* stream)
 {
     if (!failure_.empty() || !std::ferror(stream))
         return;
-    failure_ = std::string(stream == stdout ? "standard output" : "standard error") +
+    failure_ = std::string(stream == options_.out ? "standard output" : "standard error") +
                ": write failed: " + std::strerror(errno);
 }
 
@@ -151,11 +151,11 @@ void Console::WipeBar()
     if (!barShown_)
         return;
     // Blanks rather than an escape sequence: old Windows consoles print escapes.
-    std::fputc('\r', stderr);
+    std::fputc('\r', options_.err);
     for (size_t i = 0; i < lastBarLength_; ++i)
-        std::fputc(' ', stderr);
-    std::fputc('\r', stderr);
-    std::fflush(stderr);
+        std::fputc(' ', options_.err);
+    std::fputc('\r', options_.err);
+    std::fflush(options_.err);
     barShown_ = false;
 }
 
@@ -164,11 +164,11 @@ void Console::DrawBar()
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - phaseStart_).count();
     std::string text = FormatProgress(what_, done_, total_, seconds);
     std::fflush(log_);
-    std::fputc('\r', stderr);
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\r', options_.err);
+    std::fwrite(text.data(), 1, text.size(), options_.err);
     for (size_t i = text.size(); i < lastBarLength_; ++i)
-        std::fputc(' ', stderr);
-    std::fflush(stderr);
+        std::fputc(' ', options_.err);
+    std::fflush(options_.err);
     lastBarLength_ = text.size();
     barShown_ = true;
 }

@@ -18,6 +18,9 @@ struct ConsoleOptions {
     bool json = false;      // stdout carries the summary alone; log lines go to stderr
     bool progress = false;  // draw a progress bar on stderr
     bool logToStderr = false;  // stdout carries data (read -o -)
+    // The two standard streams; a test may catch what they would show.
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
 };
 
 // Where everything the tool says goes. Log lines to stdout (stderr under

@@ -110,6 +110,22 @@ std::string StopCause()
     }
 }
 
+void RaiseStopRequest()
+{
+#ifdef _WIN32
+    cause = CTRL_C_EVENT + 1000;
+#else
+    cause = SIGINT;
+#endif
+    stopRequested = true;
+}
+
+void ClearStopRequest()
+{
+    stopRequested = false;
+    cause = 0;
+}
+
 void SetTemporaryFile(const std::string& path)
 {
     temporaryValid = false;

@@ -16,6 +16,12 @@ const std::atomic<bool>& StopRequest();
 // "SIGINT", "Ctrl+Break", ...; empty while no stop was asked for.
 std::string StopCause();
 
+// For a test that stops a run at a chosen port operation: what a first
+// SIGINT (Ctrl+C) sets, without its note; and no stop asked for again, as
+// in a fresh process.
+void RaiseStopRequest();
+void ClearStopRequest();
+
 // The temporary file a second signal removes before the process ends;
 // empty: none.
 void SetTemporaryFile(const std::string& path);

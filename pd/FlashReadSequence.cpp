@@ -40,18 +40,18 @@ void FlashReadSequence::SetUpRange()
     SetRange(start, end);
     view_.AddLogLine("ReadCnt = 0x" + HexDigits(endBlock_, 6));
 
-    // The fetch loop only ends on reaching the end block, and the buffer
-    // takes 1,024 blocks: anything else would never end or would store
-    // bytes past the buffer.
+    // The fetch loop only ends on reaching the end block, and the flash (as
+    // the buffer) ends with block 0x03FF: anything else would never end, or
+    // would store what an EC leaves in the window for a block it does not
+    // have, as if it had been read.
     const std::string refused = ", range refused: no block read";
     if (startBlock_ >= endBlock_) {
         Refuse("Read FW: start block " + BlockText(startBlock_) + " is not below end block " +
                BlockText(endBlock_) + refused);
         return;
     }
-    if (endBlock_ - startBlock_ > ImageBufferBlocks) {
-        Refuse("Read FW: " + std::to_string(endBlock_ - startBlock_) + " blocks from " +
-               BlockText(startBlock_) + " exceed the image buffer's 1024" + refused);
+    if (endBlock_ > ImageBufferBlocks) {
+        Refuse("Read FW: end block " + BlockText(endBlock_) + " lies past the flash's last block 0x03FF" + refused);
         return;
     }
     blocksTotal_ = endBlock_ - startBlock_;

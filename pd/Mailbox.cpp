@@ -1,5 +1,7 @@
 #include "pd/Mailbox.h"
 
+#include "hw/WaitClock.h"
+
 namespace vyk::pd {
 
 bool Mailbox::IsBusy()
@@ -13,11 +15,11 @@ bool Mailbox::WaitIdle(std::chrono::steady_clock::duration bound)
     // costs one read and no clock call.
     if (!IsBusy())
         return true;
-    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const auto deadline = WaitNow() + bound;
     for (;;) {
         if (!IsBusy())
             return true;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (WaitNow() >= deadline)
             return false;
     }
 }

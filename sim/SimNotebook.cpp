@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "hw/WaitClock.h"
 #include "sim/SimFolder.h"
 #include "sim/SimSettings.h"
 
@@ -207,7 +208,7 @@ struct SimNotebook::State {
     // A timed command finishes whether or not the host looks.
     void Poll()
     {
-        if (pending && !Stuck() && Timed() && std::chrono::steady_clock::now() >= due && !Held())
+        if (pending && !Stuck() && Timed() && WaitNow() >= due && !Held())
             Complete();
     }
 
@@ -255,7 +256,7 @@ struct SimNotebook::State {
         ram[RegPdCommand] = c;
         MarkDirty(RegPdCommand);
         busyReadsLeft = settings.busyReads;
-        due = std::chrono::steady_clock::now() + std::chrono::microseconds(settings.busyMicros);
+        due = WaitNow() + std::chrono::microseconds(settings.busyMicros);
         if ((c == WriteBlock || c == ReadBlock) && Persisting() && settings.pauseAfterBlocks > 0 &&
             ++blockCommands == settings.pauseAfterBlocks + 1) {
             folder->MakeSignalFile("paused");
@@ -543,7 +544,7 @@ std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folde
         s.pending = true;
         s.pendingCmd = s.ram[RegPdCommand];
         s.busyReadsLeft = s.settings.busyReads;
-        s.due = std::chrono::steady_clock::now() + std::chrono::microseconds(s.settings.busyMicros);
+        s.due = WaitNow() + std::chrono::microseconds(s.settings.busyMicros);
     }
     return nb;
 }

@@ -125,7 +125,8 @@ TEST_F(Sequences, RangesOutsideTheBufferAreRefused)
         {true, "00C000", "00c000", "Flash write: start block 0x00C0 is not below end block 0x0000" + noWrite},
         {true, "03FF00", "040100", "Flash write: end block 0x0401 lies past the image buffer's last block 0x03FF" + noWrite},
         {false, "00C000", "00C000", "Read FW: start block 0x00C0 is not below end block 0x00C0" + noRead},
-        {false, "000000", "040100", "Read FW: 1025 blocks from 0x0000 exceed the image buffer's 1024" + noRead},
+        {false, "000000", "040100", "Read FW: end block 0x0401 lies past the flash's last block 0x03FF" + noRead},
+        {false, "03FF00", "040300", "Read FW: end block 0x0403 lies past the flash's last block 0x03FF" + noRead},
     };
     for (const Case& c : cases) {
         f.view.log.clear();
