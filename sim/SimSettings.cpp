@@ -2,10 +2,11 @@
 
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <set>
+#include <stdexcept>
 #include <utility>
 #include <vector>
-#include <stdexcept>
 
 #include "pd/AddressField.h"
 
@@ -37,14 +38,16 @@ std::string Lower(std::string_view s)
                              std::string(value) + "\" (expected " + expected + ")");
 }
 
-bool ParseBool(std::string_view key, std::string_view value, const std::string& where)
+bool ParseBool(std::string_view value, uint64_t& out)
 {
     const std::string v = Lower(value);
     if (v == "1" || v == "yes" || v == "true" || v == "on")
-        return true;
-    if (v == "0" || v == "no" || v == "false" || v == "off")
+        out = 1;
+    else if (v == "0" || v == "no" || v == "false" || v == "off")
+        out = 0;
+    else
         return false;
-    Bad(where, key, value, "yes or no");
+    return true;
 }
 
 // Decimal, or hexadecimal with 0x; the whole text must be digits.
@@ -144,87 +147,196 @@ std::string Hex8(const std::array<uint8_t, 8>& v)
 
 const char* YesNo(bool b) { return b ? "yes" : "no"; }
 
+uint64_t PackVersion(const std::array<uint8_t, 8>& v)
+{
+    uint64_t n = 0;
+    for (uint8_t b : v)
+        n = n << 8 | b;
+    return n;
+}
+
+std::array<uint8_t, 8> UnpackVersion(uint64_t n)
+{
+    std::array<uint8_t, 8> v{};
+    for (size_t i = v.size(); i-- > 0; n >>= 8)
+        v[i] = static_cast<uint8_t>(n);
+    return v;
+}
+
+constexpr const char* ModeNames[] = {"normal", "init", "boot", "flashing"};
+
+constexpr const char* FileHeader = "Simulated notebook: settings and the EC state that outlives a run.\n"
+                                   "One \"key = value\" per line; '#' starts a comment.\n";
+
+using Kind = SettingSpec::Kind;
+
+// A member of SimSettingsFile as the table's getter and setter.
+#define VYK_FIELD(member)                                                   \
+    [](const SimSettingsFile& f) { return static_cast<uint64_t>(f.member); }, \
+    [](SimSettingsFile& f, uint64_t n) { f.member = static_cast<decltype(f.member)>(n); }
+#define VYK_VERSION(i)                                                          \
+    [](const SimSettingsFile& f) { return PackVersion(f.settings.version[i]); }, \
+    [](SimSettingsFile& f, uint64_t n) { f.settings.version[i] = UnpackVersion(n); }
+
+constexpr const char* VersionAccepts = "eight hexadecimal bytes, e.g. 10 11 12 13 14 15 16 17";
+
+constexpr SettingSpec Specs[] = {
+    {"port1_version", Kind::Version, 0, 0, VersionAccepts,
+     "Version bytes the EC shows at 0xD220 (port 1) and 0xD240 (port 2), hexadecimal.", VYK_VERSION(0)},
+    {"port2_version", Kind::Version, 0, 0, VersionAccepts, "", VYK_VERSION(1)},
+    {"busy_reads", Kind::Number, 0, 1000000, "a number of busy tests, 0..1000000",
+     "How long PdCommand stays busy after a command: this many busy tests read it\n"
+     "non-zero; or, when busy_micros is not 0, that many microseconds.",
+     VYK_FIELD(settings.busyReads)},
+    {"busy_micros", Kind::Number, 0, 60000000, "microseconds, 0..60000000", "", VYK_FIELD(settings.busyMicros)},
+    {"stuck_busy", Kind::Flag, 0, 1, "yes or no",
+     "Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n"
+     "gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n"
+     "corrupt_reads: a block read returns the byte at corrupt_address inverted\n"
+     "(a flash address as vykuu reads one: uppercase hexadecimal, no 0x).\n"
+     "stuck_busy_after_blocks: when not 0, the block commands after this many stay busy.",
+     VYK_FIELD(settings.faults.stuckBusy)},
+    {"stuck_busy_after_blocks", Kind::Number, 0, 1000000, "a number of block commands, 0 (never) to 1000000", "",
+     VYK_FIELD(settings.faults.stuckBusyAfterBlocks)},
+    {"no_chip", Kind::Flag, 0, 1, "yes or no", "", VYK_FIELD(settings.faults.noChip)},
+    {"ignore_writes_port", Kind::Number, 0, 2, "0, 1 or 2", "", VYK_FIELD(settings.faults.ignoreWritesPort)},
+    {"corrupt_reads", Kind::Flag, 0, 1, "yes or no", "", VYK_FIELD(settings.faults.corruptReads)},
+    {"corrupt_address", Kind::FlashAddress, 0, FlashSize - 1,
+     "a flash address below 040000, as vykuu reads one: 1 to 6 uppercase hexadecimal digits without 0x (01FE10)",
+     "", VYK_FIELD(settings.faults.corruptAddress)},
+    {"pause_after_blocks", Kind::Number, 0, 1000000, "a number of block commands, 0..1000000 (0: never pause)",
+     "When not 0: after this many block commands of a run the next one stays busy\n"
+     "while the file \"paused\" is in this folder (the EC makes it; delete it to go on).",
+     VYK_FIELD(settings.pauseAfterBlocks)},
+    {"ac_online", Kind::Flag, 0, 1, "yes or no",
+     "The notebook's power: on its charger (yes/no), and its battery's charge in percent.",
+     VYK_FIELD(settings.acOnline)},
+    {"battery_percent", Kind::Number, 0, 100, "a charge in percent, 0..100", "", VYK_FIELD(settings.batteryPercent)},
+    {"mode", Kind::Mode, 0, 3, "normal, init, boot or flashing",
+     "EC state, kept up to date by the simulator: normal, init, boot or flashing;\n"
+     "the PD port the last selection named.",
+     VYK_FIELD(mode)},
+    {"selected_port", Kind::Number, 1, 2, "1 or 2", "", VYK_FIELD(selectedPort)},
+};
+
+#undef VYK_FIELD
+#undef VYK_VERSION
+
+const SettingSpec* FindSpec(std::string_view key)
+{
+    for (const SettingSpec& spec : Specs)
+        if (key == spec.name)
+            return &spec;
+    return nullptr;
+}
+
+bool ParseValue(const SettingSpec& spec, std::string_view value, uint64_t& n)
+{
+    switch (spec.kind) {
+    case Kind::Version: {
+        std::array<uint8_t, 8> v{};
+        if (!ParseVersion(value, v))
+            return false;
+        n = PackVersion(v);
+        return true;
+    }
+    case Kind::Number:
+        return ParseUnsigned(value, spec.max, n) && n >= spec.min;
+    case Kind::Flag:
+        return ParseBool(value, n);
+    case Kind::FlashAddress:
+        return ParseFlashAddress(value, n);
+    case Kind::Mode:
+        for (size_t i = 0; i < std::size(ModeNames); ++i) {
+            if (Lower(value) == ModeNames[i]) {
+                n = i;
+                return true;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
+// "# " before each line of a comment.
+std::string CommentLines(std::string_view text)
+{
+    std::string r;
+    while (!text.empty()) {
+        const size_t nl = text.find('\n');
+        r += "# ";
+        r += text.substr(0, nl);
+        r += '\n';
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+    }
+    return r;
+}
+
 } // namespace
+
+std::span<const SettingSpec> SettingSpecs() { return Specs; }
+
+std::string FormatSettingValue(const SettingSpec& spec, const SimSettingsFile& file)
+{
+    const uint64_t n = spec.get(file);
+    switch (spec.kind) {
+    case Kind::Version:
+        return Hex8(UnpackVersion(n));
+    case Kind::Number:
+        return std::to_string(static_cast<int64_t>(n));
+    case Kind::Flag:
+        return YesNo(n != 0);
+    case Kind::FlashAddress: {
+        char addr[16];
+        std::snprintf(addr, sizeof addr, "%06X", static_cast<unsigned>(n));
+        return addr;
+    }
+    case Kind::Mode:
+        return n < std::size(ModeNames) ? ModeNames[n] : ModeNames[0];
+    }
+    return "";
+}
+
+std::vector<std::string> SettingChoices(const SettingSpec& spec)
+{
+    switch (spec.kind) {
+    case Kind::Flag:
+        return {"yes", "no"};
+    case Kind::Mode:
+        return {std::begin(ModeNames), std::end(ModeNames)};
+    case Kind::Number: {
+        std::vector<std::string> r;
+        for (uint64_t n = spec.min; spec.max - spec.min <= 2 && n <= spec.max; ++n)
+            r.push_back(std::to_string(n));
+        return r;
+    }
+    case Kind::Version:
+    case Kind::FlashAddress:
+        break;
+    }
+    return {};
+}
 
 const char* EcModeName(EcMode mode)
 {
-    switch (mode) {
-    case EcMode::Normal: return "normal";
-    case EcMode::Init: return "init";
-    case EcMode::Boot: return "boot";
-    case EcMode::Flashing: return "flashing";
-    }
-    return "normal";
+    const auto i = static_cast<size_t>(mode);
+    return i < std::size(ModeNames) ? ModeNames[i] : ModeNames[0];
 }
 
 void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_view value,
                        const std::string& where)
 {
-    Settings& s = file.settings;
-    uint64_t n = 0;
-    if (key == "port1_version" || key == "port2_version") {
-        if (!ParseVersion(value, s.version[key[4] == '1' ? 0 : 1]))
-            Bad(where, key, value, "eight hexadecimal bytes, e.g. 10 11 12 13 14 15 16 17");
-    } else if (key == "busy_reads") {
-        if (!ParseUnsigned(value, 1000000, n))
-            Bad(where, key, value, "a number of busy tests, 0..1000000");
-        s.busyReads = static_cast<int>(n);
-    } else if (key == "busy_micros") {
-        if (!ParseUnsigned(value, 60000000, n))
-            Bad(where, key, value, "microseconds, 0..60000000");
-        s.busyMicros = static_cast<uint32_t>(n);
-    } else if (key == "stuck_busy") {
-        s.faults.stuckBusy = ParseBool(key, value, where);
-    } else if (key == "stuck_busy_after_blocks") {
-        if (!ParseUnsigned(value, 1000000, n))
-            Bad(where, key, value, "a number of block commands, 0 (never) to 1000000");
-        s.faults.stuckBusyAfterBlocks = static_cast<int>(n);
-    } else if (key == "no_chip") {
-        s.faults.noChip = ParseBool(key, value, where);
-    } else if (key == "ignore_writes_port") {
-        if (!ParseUnsigned(value, 2, n))
-            Bad(where, key, value, "0, 1 or 2");
-        s.faults.ignoreWritesPort = static_cast<int>(n);
-    } else if (key == "corrupt_reads") {
-        s.faults.corruptReads = ParseBool(key, value, where);
-    } else if (key == "corrupt_address") {
-        if (!ParseFlashAddress(value, n))
-            Bad(where, key, value, "a flash address below 040000, as vykuu reads one: 1 to 6 uppercase hexadecimal "
-                                   "digits without 0x (01FE10)");
-        s.faults.corruptAddress = static_cast<uint32_t>(n);
-    } else if (key == "mode") {
-        const std::string v = Lower(value);
-        if (v == "normal")
-            file.mode = EcMode::Normal;
-        else if (v == "init")
-            file.mode = EcMode::Init;
-        else if (v == "boot")
-            file.mode = EcMode::Boot;
-        else if (v == "flashing")
-            file.mode = EcMode::Flashing;
-        else
-            Bad(where, key, value, "normal, init, boot or flashing");
-    } else if (key == "selected_port") {
-        if (!ParseUnsigned(value, 2, n) || n == 0)
-            Bad(where, key, value, "1 or 2");
-        file.selectedPort = static_cast<int>(n);
-    } else if (key == "pause_after_blocks") {
-        if (!ParseUnsigned(value, 1000000, n))
-            Bad(where, key, value, "a number of block commands, 0..1000000 (0: never pause)");
-        s.pauseAfterBlocks = static_cast<int>(n);
-    } else if (key == "ac_online") {
-        s.acOnline = ParseBool(key, value, where);
-    } else if (key == "battery_percent") {
-        if (!ParseUnsigned(value, 100, n))
-            Bad(where, key, value, "a charge in percent, 0..100");
-        s.batteryPercent = static_cast<int>(n);
-    } else {
-        throw std::runtime_error(where + ": unknown key \"" + std::string(key) +
-                                 "\" (known: port1_version, port2_version, busy_reads, "
-                                 "busy_micros, stuck_busy, stuck_busy_after_blocks, no_chip, ignore_writes_port, "
-                                 "corrupt_reads, corrupt_address, pause_after_blocks, ac_online, "
-                                 "battery_percent, mode, selected_port)");
+    const SettingSpec* spec = FindSpec(key);
+    if (!spec) {
+        std::string known;
+        for (const SettingSpec& s : Specs)
+            known += (known.empty() ? "" : ", ") + std::string(s.name);
+        throw std::runtime_error(where + ": unknown key \"" + std::string(key) + "\" (known: " + known + ")");
     }
+    uint64_t n = 0;
+    if (!ParseValue(*spec, value, n))
+        Bad(where, key, value, spec->accepts);
+    spec->set(file, n);
 }
 
 namespace {
@@ -232,64 +344,21 @@ namespace {
 // Every key with its value as settings.txt shows it, in the file's order.
 std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettingsFile& file)
 {
-    const Settings& s = file.settings;
-    char addr[16];
-    std::snprintf(addr, sizeof addr, "%06X", static_cast<unsigned>(s.faults.corruptAddress));
-    return {
-        {"port1_version", Hex8(s.version[0])},
-        {"port2_version", Hex8(s.version[1])},
-        {"busy_reads", std::to_string(s.busyReads)},
-        {"busy_micros", std::to_string(s.busyMicros)},
-        {"stuck_busy", YesNo(s.faults.stuckBusy)},
-        {"stuck_busy_after_blocks", std::to_string(s.faults.stuckBusyAfterBlocks)},
-        {"no_chip", YesNo(s.faults.noChip)},
-        {"ignore_writes_port", std::to_string(s.faults.ignoreWritesPort)},
-        {"corrupt_reads", YesNo(s.faults.corruptReads)},
-        {"corrupt_address", addr},
-        {"pause_after_blocks", std::to_string(s.pauseAfterBlocks)},
-        {"ac_online", YesNo(s.acOnline)},
-        {"battery_percent", std::to_string(s.batteryPercent)},
-        {"mode", EcModeName(file.mode)},
-        {"selected_port", std::to_string(file.selectedPort)},
-    };
-}
-
-// The comment block written above a key in a fresh file.
-const char* CommentBefore(const std::string& key)
-{
-    if (key == "port1_version")
-        return "# Simulated notebook: settings and the EC state that outlives a run.\n"
-               "# One \"key = value\" per line; '#' starts a comment.\n"
-               "\n"
-               "# Version bytes the EC shows at 0xD220 (port 1) and 0xD240 (port 2), hexadecimal.\n";
-    if (key == "busy_reads")
-        return "\n# How long PdCommand stays busy after a command: this many busy tests read it\n"
-               "# non-zero; or, when busy_micros is not 0, that many microseconds.\n";
-    if (key == "stuck_busy")
-        return "\n# Faults. stuck_busy: PdCommand never returns to 0. no_chip: every port read\n"
-               "# gives 0xFF. ignore_writes_port: 1 or 2, that flash ignores block writes (0: none).\n"
-               "# corrupt_reads: a block read returns the byte at corrupt_address inverted\n"
-               "# (a flash address as vykuu reads one: uppercase hexadecimal, no 0x).\n"
-               "# stuck_busy_after_blocks: when not 0, the block commands after this many stay busy.\n";
-    if (key == "pause_after_blocks")
-        return "\n# When not 0: after this many block commands of a run the next one stays busy\n"
-               "# while the file \"paused\" is in this folder (the EC makes it; delete it to go on).\n";
-    if (key == "ac_online")
-        return "\n# The notebook's power: on its charger (yes/no), and its battery's charge in percent.\n";
-    if (key == "mode")
-        return "\n# EC state, kept up to date by the simulator: normal, init, boot or flashing;\n"
-               "# the PD port the last selection named.\n";
-    return "";
+    std::vector<std::pair<std::string, std::string>> r;
+    for (const SettingSpec& spec : Specs)
+        r.emplace_back(spec.name, FormatSettingValue(spec, file));
+    return r;
 }
 
 } // namespace
 
 std::string FormatSettingsText(const SimSettingsFile& file)
 {
-    std::string t;
-    for (const auto& [key, value] : SettingValues(file)) {
-        t += CommentBefore(key);
-        t += key + " = " + value + "\n";
+    std::string t = CommentLines(FileHeader) + "\n";
+    for (const SettingSpec& spec : Specs) {
+        if (*spec.comment)
+            t += (&spec == Specs ? "" : "\n") + CommentLines(spec.comment);
+        t += std::string(spec.name) + " = " + FormatSettingValue(spec, file) + "\n";
     }
     return t;
 }

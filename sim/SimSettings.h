@@ -1,6 +1,9 @@
 #pragma once
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/SimNotebook.h"
 
@@ -13,6 +16,37 @@ struct SimSettingsFile {
     EcMode mode = EcMode::Normal;
     int selectedPort = 1;
 };
+
+// One key of settings.txt. The table of them is the one place a setting is
+// named: the file, its comments, vyksimctl's help and the shell completion
+// are all made from it. Each value is carried as a number (the eight version
+// bytes too, first byte highest; a mode as its index).
+struct SettingSpec {
+    enum class Kind {
+        Version,        // eight hexadecimal bytes
+        Number,         // min..max, decimal or 0x hexadecimal
+        Flag,           // yes or no
+        FlashAddress,   // as vykuu reads an address
+        Mode,           // normal, init, boot or flashing
+    };
+    const char* name;
+    Kind kind;
+    uint64_t min, max;     // Number
+    const char* accepts;   // what a value may be, as errors and the help say
+    const char* comment;   // written above the key in a fresh file ("" none)
+    uint64_t (*get)(const SimSettingsFile&);
+    void (*set)(SimSettingsFile&, uint64_t);
+};
+
+// Every key, in the order a fresh file has them.
+std::span<const SettingSpec> SettingSpecs();
+
+// The key's value as settings.txt writes it.
+std::string FormatSettingValue(const SettingSpec& spec, const SimSettingsFile& file);
+
+// The few values a key takes, for completion: a flag's, a mode's, a number's
+// of at most three values; none for the others.
+std::vector<std::string> SettingChoices(const SettingSpec& spec);
 
 // The commented key = value text of settings.txt.
 std::string FormatSettingsText(const SimSettingsFile& file);

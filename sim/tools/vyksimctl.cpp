@@ -16,6 +16,7 @@
 #include "pd/AddressField.h"
 #include "sim/SimFolder.h"
 #include "sim/SimNotebook.h"
+#include "sim/SimSettings.h"
 
 namespace fs = std::filesystem;
 using vyk::sim::SimNotebook;
@@ -50,10 +51,37 @@ const char* const Help =
     "  2  usage error\n"
     "  3  the folder is in use by another program\n";
 
+// Every settings key with a fresh notebook's value and what it takes, from
+// the simulator's table, so the help never misses one.
+std::string SettingKeys()
+{
+    std::string r = "Keys, each with a fresh notebook's value:\n";
+    const vyk::sim::SimSettingsFile fresh;
+    for (const auto& spec : vyk::sim::SettingSpecs()) {
+        r += "  " + std::string(spec.name) + " = " + vyk::sim::FormatSettingValue(spec, fresh) + "\n";
+        // What it takes, wrapped to 79 columns below it.
+        std::string line = "     ";
+        std::string_view words = spec.accepts;
+        while (!words.empty()) {
+            const size_t blank = words.find(' ');
+            const std::string_view word = words.substr(0, blank);
+            if (line.size() > 5 && line.size() + 1 + word.size() > 79) {
+                r += line + "\n";
+                line = "     ";
+            }
+            line += " ";
+            line += word;
+            words = blank == std::string_view::npos ? std::string_view{} : words.substr(blank + 1);
+        }
+        r += line + "\n";
+    }
+    return r;
+}
+
 struct CommandHelp {
     const char* name;
     int arguments;   // after DIR; -1: one or more
-    const char* text;
+    std::string text;
 };
 
 const CommandHelp Commands[] = {
@@ -65,11 +93,9 @@ const CommandHelp Commands[] = {
     {"set", -1,
      "Usage: vyksimctl set DIR KEY=VALUE...\n"
      "Changes settings in DIR/settings.txt; the file's comments and order are kept.\n"
-     "Keys: port1_version, port2_version, busy_reads, busy_micros, stuck_busy,\n"
-     "stuck_busy_after_blocks, no_chip, ignore_writes_port, corrupt_reads,\n"
-     "corrupt_address, pause_after_blocks, ac_online, battery_percent, mode,\n"
-     "selected_port. corrupt_address is a flash address as vykuu reads one\n"
-     "(01FE10). The folder must be a notebook (vyksimctl init DIR).\n"},
+     "The folder must be a notebook (vyksimctl init DIR).\n"
+     "\n" +
+         SettingKeys()},
     {"show", 0,
      "Usage: vyksimctl show DIR\n"
      "Prints PdCommand, the EC's mode and selected port, the serial number and\n"

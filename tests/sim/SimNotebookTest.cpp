@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "hw/EcRam.h"
 #include "pd/Mailbox.h"
 #include "sim/SimNotebook.h"
+#include "sim/SimSettings.h"
 
 using namespace std::chrono_literals;
 using vyk::sim::EcMode;
@@ -565,4 +568,25 @@ TEST_F(TempDir, APauseHoldsTheNextBlockUntilItsFileGoes)
     EXPECT_EQ(sim->Flash(1)[0xC200], 0x33);
     h.Write(0x00C3, 0x44);   // one pause per run
     EXPECT_TRUE(sim->Violations().empty());
+}
+
+// The README's account of settings.txt names every key the simulator takes,
+// and no key it does not.
+TEST(SimSettingsTable, TheReadmeNamesEveryKeyAndNoOther)
+{
+    std::ifstream in(VYK_README, std::ios::binary);
+    const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t from = readme.find("- `settings.txt`");
+    ASSERT_NE(from, std::string::npos) << "the README describes no settings.txt";
+    const std::string item = readme.substr(from, readme.find("\n\n", from) - from);
+    std::set<std::string> keys;
+    for (const auto& spec : vyk::sim::SettingSpecs())
+        keys.insert(spec.name);
+    // A key is a name in backquotes: one of the table's, or any other with an underscore.
+    std::set<std::string> named;
+    const std::regex quoted("`([a-z][a-z0-9_]*)`");
+    for (auto m = std::sregex_iterator(item.begin(), item.end(), quoted); m != std::sregex_iterator(); ++m)
+        if (const std::string name = (*m)[1]; keys.count(name) || name.find('_') != std::string::npos)
+            named.insert(name);
+    EXPECT_EQ(named, keys);
 }
