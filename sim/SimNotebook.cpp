@@ -1,8 +1,16 @@
 #include "sim/SimNotebook.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#endif
 
 #include "hw/WaitClock.h"
 #include "sim/SimFolder.h"
@@ -89,6 +97,24 @@ bool IsParameter(uint16_t a)
            a == RegPortSelect;
 }
 
+// The port operation at which the process ends at once, as a kill from
+// outside would end it: no destructor, no flush, no unlock. 0: never.
+uint64_t KillAtPortOperation()
+{
+    const char* text = std::getenv("VYKSIM_KILL_AT_PORT_OP");
+    return text ? std::strtoull(text, nullptr, 10) : 0;
+}
+
+[[noreturn]] void EndAtOnce()
+{
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 137);
+#else
+    std::raise(SIGKILL);
+#endif
+    std::abort();
+}
+
 template <typename... Args> std::string Format(const char* fmt, Args... args)
 {
     char buf[256];
@@ -127,6 +153,17 @@ struct SimNotebook::State {
     std::vector<EcAccess> accesses;
     std::vector<uint8_t> commands;
     std::vector<std::string> violations;
+
+    // Port operations since the folder was opened, and the one that ends
+    // the process (VYKSIM_KILL_AT_PORT_OP).
+    uint64_t portOps = 0;
+    uint64_t killAt = 0;
+
+    void CountPortOperation()
+    {
+        if (killAt && ++portOps == killAt)
+            EndAtOnce();
+    }
 
     // Block commands received since the folder was opened, and whether the
     // one in hand waits for the folder's "paused" file to go.
@@ -506,6 +543,7 @@ std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folde
     auto nb = std::make_unique<SimNotebook>();
     State& s = *nb->s_;
     s.readOnly = readOnly;
+    s.killAt = readOnly ? 0 : KillAtPortOperation();
 
     SimSettingsFile file{s.settings, EcMode::Normal, 1};
     std::string text = folder->ReadSettings();
@@ -563,6 +601,7 @@ SimNotebook::~SimNotebook()
 void SimNotebook::OutPortByte(uint16_t port, uint16_t data)
 {
     State& s = *s_;
+    s.CountPortOperation();
     const uint8_t v = static_cast<uint8_t>(data & 0xFF);
     if (s.recording)
         s.traffic.push_back({true, port, v});
@@ -579,6 +618,7 @@ void SimNotebook::OutPortByte(uint16_t port, uint16_t data)
 uint16_t SimNotebook::InPortByte(uint16_t port)
 {
     State& s = *s_;
+    s.CountPortOperation();
     uint8_t v;
     if (s.settings.faults.noChip) {
         v = 0xFF;
