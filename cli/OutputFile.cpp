@@ -18,6 +18,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -51,6 +53,23 @@ std::string RenameNew(const std::string& from, const std::string& to, bool& exis
     return std::system_category().message(static_cast<int>(error));
 }
 
+bool ProcessAlive(unsigned long pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!process)
+        return GetLastError() != ERROR_INVALID_PARAMETER;   // denied: it exists
+    const bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return alive;
+}
+
+// A live run keeps its temporary file open without delete sharing, so the
+// delete fails for it whatever its process id says.
+bool RemoveIfLeftOver(const fs::path& file, unsigned long pid)
+{
+    return !ProcessAlive(pid) && DeleteFileA(file.string().c_str());
+}
+
 // CON, NUL, COM1, ... name devices in every folder, whatever follows a dot.
 bool IsDeviceName(const fs::path& name)
 {
@@ -74,6 +93,36 @@ bool IsDeviceName(const fs::path&) { return false; }
 // For the effective user, as cp decides.
 bool WritableInPlace(const fs::path& path) { return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
 bool SameName(const fs::path& a, const fs::path& b) { return a == b; }
+
+// A file with no name in `folder`, that vanishes unless linked; -1 with errno.
+int OpenNameless(const fs::path& folder) { return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); }
+std::string FdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+// Fails with EEXIST when the name is taken: linking never replaces.
+bool LinkNameless(int fd, const std::string& to)
+{
+    return ::linkat(AT_FDCWD, FdPath(fd).c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+// Held while the file is ours: a run in another process-id namespace (a
+// container sharing the folder) can have our process id, not our lock.
+bool LockFile(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+bool ProcessAlive(unsigned long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+// Removed only when the process its name carries is gone and no one holds
+// its lock, checked on the very file that is unlinked.
+bool RemoveIfLeftOver(const fs::path& file, unsigned long pid)
+{
+    if (ProcessAlive(pid))
+        return false;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat held {}, named {};
+    const bool gone = LockFile(fd) && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+                      ::lstat(file.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+                      held.st_ino == named.st_ino && ::unlink(file.c_str()) == 0;
+    ::close(fd);
+    return gone;
+}
 
 std::string RenameNew(const std::string& from, const std::string& to, bool& existed)
 {
@@ -104,6 +153,44 @@ std::string RenameNew(const std::string& from, const std::string& to, bool& exis
     return ec ? ec.message() : std::string();
 }
 #endif
+
+// The process id in the name of a temporary file made for the file named
+// `target` ("out.bin.vykuu-1234.tmp", "out.bin.vykuu-1234-2.tmp"); 0: not one.
+unsigned long TemporaryOwner(const std::string& name, const std::string& target)
+{
+    const std::string head = target + ".vykuu-", tail = ".tmp";
+    if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return 0;
+    const std::string middle = name.substr(head.size(), name.size() - head.size() - tail.size());
+    const size_t dash = middle.find('-');
+    const auto number = [](const std::string& text) {
+        return !text.empty() && text.size() <= 9 &&
+               text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!number(middle.substr(0, dash)) || (dash != std::string::npos && !number(middle.substr(dash + 1))))
+        return 0;
+    return std::stoul(middle.substr(0, dash));
+}
+
+// Temporary files beside `target` that runs which ended at once (killed,
+// a power cut) left behind.
+void RemoveLeftovers(const fs::path& folder, const std::string& target)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const unsigned long pid = TemporaryOwner(it->path().filename().string(), target);
+        std::error_code typeError;
+        if (pid && it->symlink_status(typeError).type() == fs::file_type::regular)
+            RemoveIfLeftOver(it->path(), pid);
+    }
+}
+
+std::string TemporaryBase(const std::string& target) { return target + ".vykuu-" + std::to_string(ProcessId()); }
+std::string TemporaryName(const std::string& base, int attempt)
+{
+    return base + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
+}
 
 // Whether `path` lies in `folder` or below it, both as they resolve now.
 bool LiesInside(const fs::path& path, const fs::path& folder)
@@ -189,28 +276,56 @@ OutputFile::Problem OutputFile::Prepare(const std::string& path, const Rules& ru
 #ifndef _WIN32
     struct stat st {};
     if (fs::exists(status) && ::stat(target.c_str(), &st) == 0)
-        keepMode_ = st.st_mode & 07777;
+        keepMode_ = static_cast<int>(st.st_mode & 07777);
 #endif
+    RemoveLeftovers(folder, target.filename().string());
 
     // Made now, so that a folder we cannot write is found before the EC is.
-    const std::string base = target.string() + ".vykuu-" + std::to_string(ProcessId());
+    const auto cannotWrite = [&](int error, const std::string& name) -> Problem {
+        if (error == EACCES || error == EPERM || error == EROFS)
+            return {ExitFile, noun + shown + ": cannot write in its folder " + fs::absolute(folder, ec).string() +
+                                  ": " + Why(error)};
+        return {ExitFile, noun + shown + ": cannot create a temporary file beside it (" + name + "): " + Why(error)};
+    };
+#ifndef _WIN32
+    if (!rules.namedTemporary) {
+        fd_ = OpenNameless(folder);
+        if (fd_ >= 0 && ::access(FdPath(fd_).c_str(), F_OK) == 0 && LockFile(fd_)) {
+            nameless_ = true;
+            target_ = target.string();
+            return {};
+        }
+        const int error = errno;
+        if (fd_ < 0 && (error == EACCES || error == EPERM || error == EROFS))
+            return cannotWrite(error, folder.string());
+        // The file system has no nameless files (or /proc is missing): a named one.
+        if (fd_ >= 0)
+            CloseFile(fd_);
+        fd_ = -1;
+    }
+#endif
+    const std::string base = TemporaryBase(target.string());
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        temporary_ = base + (attempt ? "-" + std::to_string(attempt) : "") + ".tmp";
+        temporary_ = TemporaryName(base, attempt);
         fd_ = OpenNew(temporary_);
         if (fd_ < 0 && (errno != EEXIST || attempt == 9)) {
             const int error = errno;
             const std::string name = temporary_;
             temporary_.clear();
-            if (error == EACCES || error == EPERM || error == EROFS)
-                return {ExitFile, noun + shown + ": cannot write in its folder " +
-                                      fs::absolute(folder, ec).string() + ": " + Why(error)};
-            return {ExitFile, noun + shown + ": cannot create a temporary file beside it (" + name + "): " +
-                                  Why(error)};
+            return cannotWrite(error, name);
         }
     }
+#ifndef _WIN32
+    LockFile(fd_);
+#endif
     SetTemporaryFile(temporary_);
     target_ = target.string();
     return {};
+}
+
+std::string OutputFile::TemporaryText() const
+{
+    return nameless_ ? "the temporary file for " + target_ : temporary_;
 }
 
 OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
@@ -230,26 +345,73 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
         const int n = WriteSome(fd_, data + done, size - done);
         if (n <= 0) {
             const std::string why = Why();
-            const std::string name = temporary_;
+            const std::string name = TemporaryText();
             Discard();
             return {ExitFile, "cannot write " + name + ": " + why};
         }
         done += static_cast<size_t>(n);
     }
 #ifndef _WIN32
-    if (keepMode_)
-        ::fchmod(fd_, keepMode_);
+    if (keepMode_ >= 0)
+        ::fchmod(fd_, static_cast<mode_t>(keepMode_));
 #endif
+    // On the disk before it has the name: after a power cut the name holds
+    // the old file or the whole new one.
     const bool synced = SyncFile(fd_) == 0;
     const std::string syncWhy = synced ? std::string() : Why();
-    const bool closed = CloseFile(fd_) == 0;
+    // A nameless file stays open until it is named: closing it would remove it.
+    const bool closed = nameless_ || CloseFile(fd_) == 0;
     const std::string closeWhy = closed ? std::string() : Why();
-    fd_ = -1;
+    if (!nameless_)
+        fd_ = -1;
     if (!synced || !closed) {
-        const std::string name = temporary_;
+        const std::string name = TemporaryText();
         Discard();
         return {ExitFile, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy)};
     }
+    if (const Problem problem = Name(); problem.code)
+        return problem;
+    temporary_.clear();
+    SetTemporaryFile({});
+    if (fd_ >= 0)
+        CloseFile(fd_);
+    fd_ = -1;
+    nameless_ = false;
+    return {};
+}
+
+// Gives the whole file the target's name; on failure it is removed.
+OutputFile::Problem OutputFile::Name()
+{
+    const std::string meanwhile = target_ + " was made by someone else meanwhile; it is left as it is";
+#ifndef _WIN32
+    if (nameless_ && keepExisting_) {
+        if (LinkNameless(fd_, target_))
+            return {};
+        const int error = errno;
+        Discard();
+        if (error == EEXIST)
+            return {ExitFile, meanwhile};
+        return {ExitFile, "cannot give the file the name " + target_ + ": " + Why(error)};
+    }
+    if (nameless_) {
+        // Linking never replaces a file: a name of our own first, then the
+        // rename over the target. A kill in between leaves that name, locked
+        // until the process has gone, for the next run to remove.
+        const std::string base = TemporaryBase(target_);
+        for (int attempt = 0; temporary_.empty(); ++attempt) {
+            const std::string name = TemporaryName(base, attempt);
+            if (LinkNameless(fd_, name)) {
+                temporary_ = name;
+                SetTemporaryFile(temporary_);
+            } else if (errno != EEXIST || attempt == 9) {
+                const std::string why = Why();
+                Discard();
+                return {ExitFile, "cannot give the file the name " + name + ": " + why};
+            }
+        }
+    }
+#endif
     if (keepExisting_) {
         bool existed = false;
         const std::string why = RenameNew(temporary_, target_, existed);
@@ -257,7 +419,7 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
             const std::string name = temporary_;
             Discard();
             if (existed)
-                return {ExitFile, target_ + " was made by someone else meanwhile; it is left as it is"};
+                return {ExitFile, meanwhile};
             return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + why};
         }
     } else {
@@ -269,16 +431,16 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
             return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message()};
         }
     }
-    temporary_.clear();
-    SetTemporaryFile({});
     return {};
 }
 
 void OutputFile::Discard()
 {
+    // A nameless file goes with its last descriptor.
     if (fd_ >= 0)
         CloseFile(fd_);
     fd_ = -1;
+    nameless_ = false;
     if (!temporary_.empty()) {
         SetTemporaryFile({});
         std::error_code ec;

@@ -7,11 +7,14 @@ namespace vyk::cli {
 
 // A file a command writes (read -o, flash --backup). Prepare() does every
 // check before the first EC access and makes the temporary file beside the
-// target; Commit() writes it whole, flushes it to disk and renames it over
-// the target, so the name never holds a half-written file; anything else
-// removes it. A symbolic link is followed to the file it names (the link
-// stays); a device, FIFO, socket or folder is refused. "-" is standard
-// output, refused when that is a terminal.
+// target; Commit() writes it whole, flushes it to disk and only then gives
+// it the target's name, so the name never holds a half-written file;
+// anything else removes it. Where the system offers it (Linux) the
+// temporary file has no name at all until then, so a process killed before
+// leaves nothing; otherwise its name carries the process id, and Prepare()
+// removes those of runs that have ended. A symbolic link is followed to the
+// file it names (the link stays); a device, FIFO, socket or folder is
+// refused. "-" is standard output, refused when that is a terminal.
 class OutputFile {
 public:
     struct Rules {
@@ -22,6 +25,9 @@ public:
         // notebook's own files); empty: no such folder.
         std::string refusedFolder;
         const char* noun = "output";   // what messages call the file
+        // A named temporary file even where a nameless one is offered, as
+        // on a file system without them.
+        bool namedTemporary = false;
     };
 
     OutputFile() = default;
@@ -44,11 +50,15 @@ public:
     const std::string& Target() const { return target_; }
 
 private:
+    Problem Name();
+    std::string TemporaryText() const;
+
     std::string target_;
-    std::string temporary_;
+    std::string temporary_;   // the temporary file's name; empty: none (yet)
+    bool nameless_ = false;   // fd_ is a file without a name
     bool toStdout_ = false;
     int fd_ = -1;
-    unsigned keepMode_ = 0;   // the replaced file's permissions, kept; 0: none
+    int keepMode_ = -1;   // the replaced file's permissions, kept; -1: none
     bool keepExisting_ = false;
 };
 

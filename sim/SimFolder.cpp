@@ -137,6 +137,7 @@ SimFolder::SimFolder(const fs::path& dir, Mode mode) : dir_(dir), readOnly_(mode
     Lock();
     try {
         ReadOrMakeMarker();
+        RemoveLeftovers();
         if (mode == Mode::Init) {
             for (const char* name : {"port1.bin", "port2.bin", "ecram.bin", "settings.txt", "paused"}) {
                 fs::remove(dir_ / name, ec);
@@ -255,6 +256,19 @@ void SimFolder::ReadOrMakeMarker()
         const size_t from = at + 9;
         const size_t end = text.find_first_of("\r\n", from);
         serial_ = text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+    }
+}
+
+// A process ended between writing a temporary file and renaming it leaves
+// it behind; under the lock no one else can be writing one. Only a regular
+// file is ours: anything else of that name is left for the write to refuse.
+void SimFolder::RemoveLeftovers()
+{
+    for (const char* name : {"port1.bin", "port2.bin", "ecram.bin", "settings.txt"}) {
+        const fs::path tmp = dir_ / (std::string(name) + ".tmp");
+        std::error_code ec;
+        if (fs::is_regular_file(fs::symlink_status(tmp, ec)) && !fs::remove(tmp, ec) && ec)
+            Fail("cannot remove " + Quoted(tmp) + ": " + ec.message());
     }
 }
 

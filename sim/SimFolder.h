@@ -18,9 +18,10 @@ public:
 // The files of a folder-backed notebook. Missing files are created whole
 // (written to a temporary name, then renamed); existing ones are updated in
 // place at fixed offsets and never change size, so a reader never sees a
-// half-written file. Only <cstdio>, std::filesystem and the platform's file
-// lock: it also builds for Windows, where the simulator runs inside the
-// port library DLL.
+// half-written file; a temporary file left by a process that ended before
+// its rename is removed at the next open. Only <cstdio>, std::filesystem
+// and the platform's file lock: it also builds for Windows, where the
+// simulator runs inside the port library DLL.
 //
 // A notebook folder is marked by MarkerName, which also carries the
 // notebook's serial number; whoever opens the folder keeps a lock on that
@@ -80,6 +81,7 @@ private:
     void Lock();
     void Unlock();
     void ReadOrMakeMarker();
+    void RemoveLeftovers();
 
     std::filesystem::path dir_;
     std::FILE* files_[BinFileCount] = {};

@@ -1,6 +1,13 @@
 #include "sim/SimNotebook.h"
 
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "sim/SimEc.h"
 #include "sim/SimFolder.h"
@@ -11,6 +18,28 @@
 
 namespace vyk::sim {
 
+namespace {
+
+// The port operation at which the process ends at once, as a kill from
+// outside would end it: no destructor, no flush, no unlock. 0: never.
+uint64_t KillAtPortOperation()
+{
+    const char* text = std::getenv("VYKSIM_KILL_AT_PORT_OP");
+    return text ? std::strtoull(text, nullptr, 10) : 0;
+}
+
+[[noreturn]] void EndAtOnce()
+{
+#ifdef _WIN32
+    TerminateProcess(GetCurrentProcess(), 137);
+#else
+    std::raise(SIGKILL);
+#endif
+    std::abort();
+}
+
+} // namespace
+
 // The notebook's parts, each wired to those it reaches: the ports reach the
 // Super I/O, which reaches the EC, which keeps its memory in the store.
 struct SimNotebook::State {
@@ -19,6 +48,17 @@ struct SimNotebook::State {
     SimRecord record;
     SimEc ec{settings, store, record};
     SimSuperIo superIo{settings, ec, record};
+
+    // Port operations since the folder was opened, and the one that ends
+    // the process (VYKSIM_KILL_AT_PORT_OP).
+    uint64_t portOps = 0;
+    uint64_t killAt = 0;
+
+    void CountPortOperation()
+    {
+        if (killAt && ++portOps == killAt)
+            EndAtOnce();
+    }
 };
 
 SimNotebook::SimNotebook(Settings settings) : s_(std::make_unique<State>())
@@ -49,6 +89,7 @@ std::unique_ptr<SimNotebook> SimNotebook::Adopt(std::unique_ptr<SimFolder> folde
     const SimSettingsFile file = s.store.Load(std::move(folder), readOnly, s.ec.FileState());
     s.settings = file.settings;
     s.ec.SetState(file.mode, file.selectedPort);
+    s.killAt = readOnly ? 0 : KillAtPortOperation();
     s.ec.ShowVersions();
     s.store.FlushRam();
     s.ec.TakeUpLeftCommand();
@@ -65,10 +106,15 @@ SimNotebook::~SimNotebook()
 
 void SimNotebook::OutPortByte(uint16_t port, uint16_t data)
 {
+    s_->CountPortOperation();
     s_->superIo.Out(port, static_cast<uint8_t>(data & 0xFF));
 }
 
-uint16_t SimNotebook::InPortByte(uint16_t port) { return s_->superIo.In(port); }
+uint16_t SimNotebook::InPortByte(uint16_t port)
+{
+    s_->CountPortOperation();
+    return s_->superIo.In(port);
+}
 
 Settings& SimNotebook::GetSettings() { return s_->settings; }
 

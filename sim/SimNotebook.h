@@ -89,7 +89,9 @@ public:
     // with a clear message when the folder or a file is unusable.
     // The folder must exist and be a notebook folder or empty; it is locked
     // until the notebook is destroyed (PortFailure, or FolderInUse, when it
-    // cannot be used).
+    // cannot be used). With VYKSIM_KILL_AT_PORT_OP=N in the environment the
+    // process ends at once (SIGKILL) at its Nth port operation here, as a
+    // kill from outside at that point would end it.
     static std::unique_ptr<SimNotebook> OpenFolder(const std::filesystem::path& dir);
     // A fresh notebook: the folder is made when missing, the notebook's
     // files are made anew; anything else in the folder is refused.

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <vector>
 
 #include "cli/ClockText.h"
@@ -11,9 +17,145 @@
 #include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
 #include "cli/MachineInfo.h"
+#include "cli/OutputFile.h"
 #include "cli/Sha256.h"
 
 using namespace vyk::cli;
+namespace fs = std::filesystem;
+
+namespace {
+// Every fsync of this test binary: the file synced, and whether the name
+// watched then already named it.
+struct Synced {
+    ino_t inode;
+    bool named;
+};
+std::vector<Synced> synced;
+std::string watchedName;
+
+std::set<std::string> Entries(const fs::path& dir)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::string Text(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+} // namespace
+
+// Stands in for the C library's, to see when an output file is synced.
+extern "C" int fsync(int fd)
+{
+    struct stat held {}, named {};
+    ::fstat(fd, &held);
+    synced.push_back({held.st_ino, !watchedName.empty() && ::stat(watchedName.c_str(), &named) == 0 &&
+                                       named.st_ino == held.st_ino && named.st_dev == held.st_dev});
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+// With a nameless temporary file and a named one: the file is on the disk
+// before it gets its name; a replaced file's permissions stay, a new one's
+// follow the umask; a name taken meanwhile stays when nothing may be
+// replaced; nothing is left beside the target, however it ends.
+TEST(CliOutputFile, SyncedBeforeItsNameWithItsPermissionsAndNothingBeside)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vyk-output-" + std::to_string(::getpid()));
+    const mode_t umask = ::umask(022);
+    const std::string data = "whole\n";
+    const auto commit = [&](OutputFile& file) {
+        return file.Commit(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    };
+    for (const bool named : {false, true}) {
+        for (const bool keepExisting : {false, true}) {
+            SCOPED_TRACE(std::string(named ? "named" : "nameless") + (keepExisting ? ", kept" : ", replaced"));
+            fs::remove_all(dir);
+            fs::create_directories(dir);
+            const fs::path target = dir / "out.bin";
+            if (!keepExisting) {
+                std::ofstream(target) << "old";
+                ::chmod(target.c_str(), 0640);
+            }
+            OutputFile::Rules rules;
+            rules.keepExisting = keepExisting;
+            rules.namedTemporary = named;
+            OutputFile file;
+            ASSERT_EQ(file.Prepare(target.string(), rules).code, 0);
+            EXPECT_EQ(Entries(dir).size(), (keepExisting ? 0u : 1u) + (named ? 1u : 0u)) << "the temporary file";
+            synced.clear();
+            watchedName = target.string();
+            ASSERT_EQ(commit(file).code, 0);
+            watchedName.clear();
+            struct stat st {};
+            ASSERT_EQ(::stat(target.c_str(), &st), 0);
+            EXPECT_EQ(Text(target), data);
+            EXPECT_EQ(st.st_mode & 07777, keepExisting ? 0644u : 0640u);
+            ASSERT_EQ(synced.size(), 1u);
+            EXPECT_EQ(synced[0].inode, st.st_ino) << "another file synced";
+            EXPECT_FALSE(synced[0].named) << "synced only after it had its name";
+
+            // Made by someone else between the check and the rename.
+            OutputFile late;
+            ASSERT_EQ(late.Prepare((dir / "late.bin").string(), rules).code, 0);
+            std::ofstream(dir / "late.bin") << "theirs";
+            const OutputFile::Problem problem = commit(late);
+            EXPECT_EQ(problem.code, keepExisting ? 3 : 0) << problem.message;
+            EXPECT_EQ(Text(dir / "late.bin"), keepExisting ? "theirs" : data);
+            if (keepExisting) {
+                EXPECT_NE(problem.message.find("was made by someone else meanwhile; it is left as it is"),
+                          std::string::npos);
+            }
+            {
+                OutputFile gone;   // prepared, never committed
+                ASSERT_EQ(gone.Prepare((dir / "gone.bin").string(), rules).code, 0);
+            }
+            EXPECT_EQ(Entries(dir), (std::set<std::string>{"out.bin", "late.bin"}));
+        }
+    }
+    ::umask(umask);
+    fs::remove_all(dir);
+}
+
+// A temporary file beside the target is removed only when the process its
+// name carries is gone and no one holds its lock (a run in another process
+// namespace, with a number that is free here); other names stay.
+TEST(CliOutputFile, RemovesOnlyTheLeftoversOfEndedRuns)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vyk-leftovers-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "out.bin.vykuu-1-2.tmp");   // a folder is no leftover
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child), live = std::to_string(::getppid());
+    const std::set<std::string> removed = {"out.bin.vykuu-" + dead + ".tmp", "out.bin.vykuu-" + dead + "-3.tmp"};
+    const std::set<std::string> kept = {"out.bin.vykuu-" + live + ".tmp", "out.bin.vykuu-" + dead + "-1.tmp",
+                                        "other.bin.vykuu-" + dead + ".tmp", "out.bin.vykuu-x" + dead + ".tmp",
+                                        "out.bin.vykuu-" + dead + "-.tmp", "out.bin.vykuu-1-2.tmp"};
+    for (const auto& names : {removed, kept})
+        for (const auto& name : names)
+            if (!fs::exists(dir / name))
+                std::ofstream(dir / name) << "left";
+    const int held = ::open((dir / ("out.bin.vykuu-" + dead + "-1.tmp")).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    for (const bool named : {false, true}) {
+        OutputFile::Rules rules;
+        rules.namedTemporary = named;
+        OutputFile file;
+        ASSERT_EQ(file.Prepare((dir / "out.bin").string(), rules).code, 0);
+        ASSERT_EQ(file.Commit(reinterpret_cast<const uint8_t*>("x"), 1).code, 0);
+        std::set<std::string> expected = kept;
+        expected.insert("out.bin");
+        EXPECT_EQ(Entries(dir), expected);
+    }
+    ::close(held);
+    fs::remove_all(dir);
+}
 
 TEST(CliClockText, WindowFormats)
 {

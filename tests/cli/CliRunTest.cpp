@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "sim/SimNotebook.h"
 
 namespace fs = std::filesystem;
@@ -105,18 +106,20 @@ protected:
     fs::path Sim() const { return dir_ / "nb"; }
     fs::path File(const char* name) const { return dir_ / name; }
 
-    // Runs vykuu with the simulator folder and these arguments; no terminal,
-    // so no progress bar.
-    ToolRun Vykuu(const std::string& args, bool withSim = true)
+    // Runs vykuu with the simulator folder and these arguments, and the
+    // environment's `env` ("NAME=VALUE") when given; no terminal, so no
+    // progress bar.
+    ToolRun Vykuu(const std::string& args, bool withSim = true, const std::string& env = {})
     {
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
-        std::string cmd = Quote(VYKUU_PATH);
+        std::string cmd = (env.empty() ? "" : "exec env " + env + " ") + Quote(VYKUU_PATH);
         if (withSim)
             cmd += " --sim " + Quote(Sim().string());
         cmd += " " + args + " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
         const int status = std::system(cmd.c_str());
         ToolRun r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         r.out = ReadText(out);
         r.err = ReadText(err);
         return r;
@@ -1129,4 +1132,117 @@ TEST_F(CliRun, TheSummaryIsARecordTheReadmeDescribes)
     EXPECT_GT(keys.size(), 40u);
     for (const auto& k : keys)
         EXPECT_NE(readme.find("`" + k + "`"), std::string::npos) << "the README does not describe " << k;
+}
+
+// Killed (SIGKILL) at a port operation drawn from a seed; VYK_KILL_SEED=N
+// replays another. The notebook opens again with its lock free, its files
+// whole and its settings kept; nothing is left beside an output, which
+// holds its old bytes or the whole new ones; and a plain flash of the image
+// completes and verifies from whatever mode the PD was left in.
+TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
+{
+    const char* seedText = std::getenv("VYK_KILL_SEED");
+    const unsigned seed = seedText ? static_cast<unsigned>(std::stoul(seedText)) : 1;
+    std::mt19937 gen(seed);
+    const auto image = RandomImage(0x20000, 41);
+    WriteBytes(File("image.bin"), image);
+    const std::string imageArg = Quote(File("image.bin").string());
+    Configure([](vyk::sim::Settings& s) {
+        s.busyReads = 2;
+        s.version[0][7] = 0x99;
+    });
+    const auto kept = [&] {   // settings.txt but for the EC state the simulator keeps in it
+        std::istringstream in(ReadText(Sim() / "settings.txt"));
+        std::string text;
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("mode =", 0) != 0 && line.rfind("selected_port =", 0) != 0)
+                text += line + "\n";
+        return text;
+    };
+    const std::string settings = kept();
+    const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
+
+    enum Kind { Plain, Backup, Read };
+    // Each command's port operations, counted in process on a fresh notebook in memory.
+    uint64_t operations[3];
+    for (const Kind kind : {Plain, Backup, Read}) {
+        struct : vyk::PortIo {
+            SimNotebook sim;
+            uint64_t ops = 0;
+            void OutPortByte(uint16_t port, uint16_t data) override { ++ops, sim.OutPortByte(port, data); }
+            uint16_t InPortByte(uint16_t port) override { return ++ops, sim.InPortByte(port); }
+        } ports;
+        std::FILE* null = std::fopen("/dev/null", "w");
+        vyk::cli::ConsoleOptions quiet;
+        quiet.out = quiet.err = null;
+        vyk::cli::Console console(quiet);
+        vyk::cli::JsonSummary summary;
+        vyk::cli::CommonOptions common;
+        common.backend.openPorts = &ports;
+        vyk::cli::FlashOptions flash;
+        flash.imagePath = File("image.bin").string();
+        flash.allowBattery = true;
+        flash.backupPath = kind == Backup ? File("counted.bin").string() : "";
+        EXPECT_EQ(kind == Read ? vyk::cli::RunRead(common, {{}, File("counted.bin").string()}, console, summary)
+                               : vyk::cli::RunFlash(common, flash, console, summary),
+                  0);
+        std::fclose(null);
+        fs::remove(File("counted.bin"));
+        operations[kind] = ports.ops;
+    }
+
+    const std::vector<uint8_t> old = {1, 2, 3};
+    for (int round = 0; round < 12; ++round) {
+        const auto kind = static_cast<Kind>(round % 3);
+        const int port = std::uniform_int_distribution<int>(1, 2)(gen);
+        const uint64_t killAt = std::uniform_int_distribution<uint64_t>(1, operations[kind] * 21 / 20)(gen);
+        const std::string args =
+            (kind == Read ? "read -o " + Quote(File("out.bin").string())
+                          : "flash" + (kind == Backup ? " --backup " + Quote(File("backup.bin").string()) : "") +
+                                " " + imageArg) +
+            " --port " + std::to_string(port);
+        SCOPED_TRACE("VYK_KILL_SEED=" + std::to_string(seed) + ", round " + std::to_string(round) +
+                     ": killed at port operation " + std::to_string(killAt) + " of " + args);
+        const auto before = RandomImage(vyk::sim::FlashSize, seed * 100 + round);
+        SimNotebook::OpenFolder(Sim())->WriteFlash(port, 0, before);
+        fs::remove(File("backup.bin"));
+        WriteBytes(File("out.bin"), old);
+
+        ToolRun r = Vykuu(args, true, "VYKSIM_KILL_AT_PORT_OP=" + std::to_string(killAt));
+        if (r.signal == 0)
+            EXPECT_EQ(r.code, 0) << "a run past its last port operation completes\n" << r.err;
+        else
+            EXPECT_EQ(r.signal, SIGKILL) << r.err;
+        const auto range = Slice(before, 0xC000, 0x1FF00);
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "nb" || name == "image.bin" || name == "stdout.txt" || name == "stderr.txt" ||
+                        name == "out.bin" || name == "backup.bin")
+                << "left beside the output: " << name;
+        }
+        const auto out = ReadBytes(File("out.bin"));
+        EXPECT_TRUE(out == old || (kind == Read && out == range)) << out.size() << " bytes";
+        if (fs::exists(File("backup.bin"))) {
+            EXPECT_EQ(ReadBytes(File("backup.bin")), range);
+        }
+
+        {
+            std::unique_ptr<SimNotebook> sim;
+            ASSERT_NO_THROW(sim = SimNotebook::OpenFolder(Sim()));
+            EXPECT_EQ(sim->Identity().serial, serial);
+        }
+        EXPECT_EQ(kept(), settings);
+        for (const auto& entry : fs::directory_iterator(Sim())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == vyk::sim::SimFolder::MarkerName || name == "port1.bin" || name == "port2.bin" ||
+                        name == "ecram.bin" || name == "settings.txt")
+                << "left in the notebook: " << name;
+        }
+
+        r = Vykuu("flash --port " + std::to_string(port) + " " + imageArg);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("verified: 319 blocks"), std::string::npos) << r.out;
+        EXPECT_EQ(Slice(Flash(port), 0xC000, 0x1FF00), Slice(image, 0xC000, 0x1FF00));
+        EXPECT_NE(ReadText(Sim() / "settings.txt").find("mode = normal"), std::string::npos);
+    }
 }
