@@ -48,20 +48,20 @@ struct Front {
     // Ticks until the sequence ends or `limit` ticks have passed.
     int RunWrite(int limit = 100)
     {
-        write.Button2Click();
+        write.Start();
         int ticks = 0;
         while (write.Running() && ticks < limit) {
-            write.Timer2Timer();
+            write.Tick();
             ++ticks;
         }
         return ticks;
     }
     int RunRead(int limit = 5000)
     {
-        read.Button3Click();
+        read.Start();
         int ticks = 0;
         while (read.Running() && ticks < limit) {
-            read.Timer3Timer();
+            read.Tick();
             ++ticks;
         }
         return ticks;
