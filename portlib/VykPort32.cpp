@@ -332,10 +332,10 @@ void VYK_PORT_CALL OutPortByte(uint16_t port, uint16_t value)
     if (Mode == AccessDirect) {
         DirectOut(port, static_cast<uint8_t>(value));
     } else if (Mode == AccessDriver) {
-        uint8_t b[3];
+        uint8_t b[VYK_WRITE_BYTE_MIN_IN];
         PutPort16(b, port);
         b[2] = static_cast<uint8_t>(value);
-        Request(VYK_IOCTL_WRITE_BYTE, b, sizeof b, 0);
+        Request(VYK_IOCTL_WRITE_BYTE, b, VYK_WRITE_BYTE_MIN_IN, VYK_WRITE_BYTE_MIN_OUT);
     }
 }
 
@@ -345,9 +345,10 @@ uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
         return DirectIn(port);
     if (Mode != AccessDriver)
         return 0;
-    uint8_t b[2];
+    static_assert(VYK_READ_BYTE_MIN_OUT <= VYK_READ_BYTE_MIN_IN, "the buffer takes the input and the output");
+    uint8_t b[VYK_READ_BYTE_MIN_IN];
     PutPort16(b, port);
-    if (!Request(VYK_IOCTL_READ_BYTE, b, sizeof b, 1)) {
+    if (!Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_BYTE_MIN_IN, VYK_READ_BYTE_MIN_OUT)) {
         char message[32];
         std::snprintf(message, sizeof message, "Error %d\n", static_cast<int>(GetLastError()));
         Emit(message);
@@ -363,9 +364,10 @@ uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port)
         return DirectIn(port);
     if (Mode != AccessDriver)
         return 0;
-    uint8_t b[3] = {};
+    static_assert(VYK_READ_UCHAR_OUT <= VYK_READ_UCHAR_IN, "the buffer takes the input and the output");
+    uint8_t b[VYK_READ_UCHAR_IN] = {};
     PutPort16(b, port);
-    return Request(VYK_IOCTL_READ_BYTE, b, sizeof b, sizeof b) ? b[0] : 0;
+    return Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_UCHAR_IN, VYK_READ_UCHAR_OUT) ? b[0] : 0;
 }
 
 void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { OutPortByte(port, value); }
