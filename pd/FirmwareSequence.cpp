@@ -78,22 +78,27 @@ std::string FirmwareSequence::WaitingFor() const
     }
 }
 
+void FirmwareSequence::Begin()
+{
+    // Every write would be dropped and every read give 0, the busy test
+    // included: the run would claim steps that never happened.
+    if (!mailbox_.Ec().PortReady()) {
+        view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone + ", the port library has no access (" +
+                         view_.PortStatusText() + ")");
+        Stop(SequenceOutcome::NoPortAccess);
+        return;
+    }
+    view_.AddStampedLogLine(texts_.started);
+    mailbox_.FillWindow();
+    view_.ScrollLogLineDown();
+    state_ = S::Init;
+}
+
 void FirmwareSequence::Step()
 {
     switch (state_) {
     case S::FillWindow:
-        // Every write would be dropped and every read give 0, the busy test
-        // included: the run would claim steps that never happened.
-        if (!mailbox_.Ec().PortReady()) {
-            view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone +
-                             ", the port library has no access (" + view_.PortStatusText() + ")");
-            Stop(SequenceOutcome::NoPortAccess);
-            return;
-        }
-        view_.AddStampedLogLine(texts_.started);
-        mailbox_.FillWindow();
-        view_.ScrollLogLineDown();
-        state_ = S::Init;
+        Begin();
         return;
     case S::Init:
         // Our commands go to the port the radio buttons show.

@@ -132,6 +132,8 @@ protected:
 private:
     // The step of the current state, once its busy test (if any) read idle.
     void Step();
+    // FillWindow: ends the run at once without port access.
+    void Begin();
     // SetUpRange, once the EC is idle: ends in SendBlock or in Stop().
     void SetUpRange();
     // StopNow() once every block has been handed over.
