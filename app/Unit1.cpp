@@ -154,7 +154,7 @@ void TForm1::InitPortAccess()
 
 void TForm1::Timer1Timer()
 {
-    monitor_.Timer1Timer();
+    monitor_.Tick();
 }
 
 void TForm1::Button1Click()
@@ -173,22 +173,22 @@ void TForm1::RichEdit1Change()
 
 void TForm1::Button2Click()
 {
-    flashWrite_.Button2Click();
+    flashWrite_.Start();
 }
 
 void TForm1::Timer2Timer()
 {
-    flashWrite_.Timer2Timer();
+    flashWrite_.Tick();
 }
 
 void TForm1::Timer3Timer()
 {
-    flashRead_.Timer3Timer();
+    flashRead_.Tick();
 }
 
 void TForm1::Button3Click()
 {
-    flashRead_.Button3Click();
+    flashRead_.Start();
 }
 
 void TForm1::Button4Click()
@@ -344,7 +344,7 @@ void TForm1::SequenceRunning(pd::SequenceTimer timer, bool running)
 {
     // Timer3 ticks every 10 ms: at the system's default 15.6 ms a read
     // would take half as long again.
-    const bool read = timer == pd::SequenceTimer::Timer3;
+    const bool read = timer == pd::SequenceTimer::FlashRead;
     if (running) {
         tk_.SetKeepAwake(true);
         if (read)
@@ -362,11 +362,7 @@ void TForm1::SequenceRunning(pd::SequenceTimer timer, bool running)
 
 void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)
 {
-    switch (timer) {
-    case pd::SequenceTimer::Timer1: tk_.SetTimerEnabled(IdTimer1, enabled); break;
-    case pd::SequenceTimer::Timer2: tk_.SetTimerEnabled(IdTimer2, enabled); break;
-    case pd::SequenceTimer::Timer3: tk_.SetTimerEnabled(IdTimer3, enabled); break;
-    }
+    tk_.SetTimerEnabled(timer == pd::SequenceTimer::FlashWrite ? IdTimer2 : IdTimer3, enabled);
 }
 
 void TForm1::EnableFlashGo()

@@ -119,46 +119,27 @@ int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summa
     return ExitOk;
 }
 
-// What a state of either sequence waits for when its once-per-tick busy
-// test keeps reading busy.
-std::string WaitText(bool flash, int state, uint32_t blocksDone)
-{
-    switch (state) {
-    case 2: return "the EC to be idle before the port selection and CmdInit";
-    case 3: return "CmdInit";
-    case 4: return "CmdJumpBoot";
-    case 5: return "CmdEnterFlash";
-    case 6: return blocksDone == 0 ? "CmdEnterFlash" : "the previous block";
-    case 7: return flash ? "the last CmdWriteBlock" : "CmdReadBlock";
-    case 8: return flash ? "the last CmdWriteBlock" : "the EC to be idle before CmdValidate";
-    case 9: return "CmdValidate";
-    default: return "the EC";
-    }
-}
-
 struct DriveEnd {
     bool stalled = false;
-    int state = 0;
-    int lastState = 0;   // the state of the tick that ended the sequence
+    pd::SequenceState state = pd::SequenceState::Idle;
+    pd::SequenceState lastState = pd::SequenceState::Idle;   // the state of the tick that ended the sequence
 };
 
 // Ticks a sequence with no pacing until it stops. A tick whose busy test
 // reads busy changes nothing, so the loop gives up once neither the state
 // nor the block count has moved for `limit`.
-template <class Sequence>
-DriveEnd Drive(Sequence& sequence, void (Sequence::*tick)(), int (Sequence::*state)() const, Clock::duration limit,
-               const std::function<void()>& progress)
+DriveEnd Drive(pd::FirmwareSequence& sequence, Clock::duration limit, const std::function<void()>& progress)
 {
-    int lastState = (sequence.*state)();
+    pd::SequenceState lastState = sequence.State();
     uint32_t lastDone = sequence.BlocksDone();
     Clock::time_point since = WaitNow();
     while (sequence.Running()) {
-        const int before = (sequence.*state)();
-        (sequence.*tick)();
+        const pd::SequenceState before = sequence.State();
+        sequence.Tick();
         progress();
         if (!sequence.Running())
-            return {false, 0, before};
-        const int nowState = (sequence.*state)();
+            return {false, pd::SequenceState::Idle, before};
+        const pd::SequenceState nowState = sequence.State();
         const uint32_t nowDone = sequence.BlocksDone();
         if (nowState != lastState || nowDone != lastDone) {
             lastState = nowState;
@@ -180,9 +161,7 @@ struct Phase {
 };
 
 // Runs one sequence to its end and turns how it ended into an exit code.
-template <class Sequence>
-int RunSequence(Session& session, Sequence& sequence, void (Sequence::*click)(), void (Sequence::*tick)(),
-                int (Sequence::*state)() const, const Phase& phase, const Range& range,
+int RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
                 const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     // The first tick fills the transfer window without a busy test. Back to
@@ -200,8 +179,8 @@ int RunSequence(Session& session, Sequence& sequence, void (Sequence::*click)(),
     sequence.SetStopRequest(&StopRequest());
     if (phase.left)
         SetHardStopText(HardStopAdvice(*phase.left));
-    (sequence.*click)();
-    const DriveEnd end = Drive(sequence, tick, state, ToDuration(common.timeoutSeconds), progress);
+    sequence.Start();
+    const DriveEnd end = Drive(sequence, ToDuration(common.timeoutSeconds), progress);
     SetHardStopText({});
     view.SetProgressSource({});
     console.EndProgress();
@@ -226,9 +205,10 @@ int RunSequence(Session& session, Sequence& sequence, void (Sequence::*click)(),
     if (end.stalled) {
         const int code = Fail(console, summary, ExitEcBusy,
                               who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " waiting for " +
-                                  WaitText(phase.flash, end.state, sequence.BlocksDone()) + " (state " +
-                                  std::to_string(end.state) + ", " + done + " done)" + interrupted);
-        return end.state >= 3 ? tellLeft(code) : code;
+                                  sequence.WaitingFor() + " (state " + std::to_string(static_cast<int>(end.state)) +
+                                  ", " + done + " done)" + interrupted);
+        // CmdInit is out from JumpBoot on.
+        return end.state >= pd::SequenceState::JumpBoot ? tellLeft(code) : code;
     }
     switch (sequence.Outcome()) {
     case pd::SequenceOutcome::Completed:
@@ -244,7 +224,7 @@ int RunSequence(Session& session, Sequence& sequence, void (Sequence::*click)(),
         return Fail(console, summary, ExitNoPortAccess, who + ": no port access; nothing sent");
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
-        if (end.lastState <= 2)
+        if (end.lastState <= pd::SequenceState::Init)
             return Interrupted(console, summary, who + ": interrupted before CmdInit; the PD was not touched" +
                                                      phase.afterStop);
         return Interrupted(console, summary,
@@ -359,17 +339,14 @@ VersionsRead ReadVersionsOf(Session& session, ConsoleView& view, const std::vect
                         "version: port " + std::to_string(port) + ": EC stayed busy for " +
                             SecondsText(common.timeoutSeconds),
                         {}};
-            monitor.Timer1Timer();
+            monitor.Tick();
         }
         const std::string& label = view.VersionLabel();
-        if (label.empty())
+        if (label.empty() || monitor.ShownPort() != port)
             return {ExitInternal, "version: port " + std::to_string(port) + ": no label shown", {}};
         if (show)
             console.Result(label);
-        // "PORT1 FW2 VER : " and eight "XX " groups.
-        std::string bytes = label.size() > 16 ? label.substr(16) : std::string();
-        while (!bytes.empty() && bytes.back() == ' ')
-            bytes.pop_back();
+        const std::string bytes = pd::VersionBytesText(monitor.ShownVersion());
         if (out.json.size() > 1)
             out.json += ", ";
         out.json += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
@@ -397,9 +374,7 @@ int ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const
               const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     pd::FlashReadSequence read(session.mailbox, store, session.ports, view, ToDuration(common.timeoutSeconds));
-    const int code =
-        RunSequence(session, read, &pd::FlashReadSequence::Button3Click, &pd::FlashReadSequence::Timer3Timer,
-                    &pd::FlashReadSequence::ReadState, phase, range, common, console, view, summary);
+    const int code = RunSequence(session, read, phase, range, common, console, view, summary);
     if (code == ExitOk && static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
         return Fail(console, summary, ExitInternal,
                     std::string(phase.who) + ": read " + std::to_string(store.ImageLength) + " bytes, expected " +
@@ -561,9 +536,7 @@ int FlashOnSession(Session& session, const CommonOptions& common, const FlashOpt
     if (!left.backupPath.empty())
         afterStop += ". " + RetryAdvice(left);
     const Phase writing{"flash write", true, afterStop, &left};
-    int code =
-        RunSequence(session, write, &pd::FlashWriteSequence::Button2Click, &pd::FlashWriteSequence::Timer2Timer,
-                    &pd::FlashWriteSequence::FlashState, writing, range, common, console, view, summary);
+    int code = RunSequence(session, write, writing, range, common, console, view, summary);
     summary.Set("blocksWritten", write.BlocksDone());
     if (code != ExitOk)
         return code;

@@ -1,23 +1,48 @@
 #include "pd/FirmwareSequence.h"
 
 #include "pd/AddressField.h"
+#include "pd/HexText.h"
 #include "pd/SequenceText.h"
 
 namespace vyk::pd {
 
+using S = SequenceState;
+
+namespace {
+
+// States that issue a command test the EC once per tick and wait while it
+// is busy; the transfer states and the last one have their own rules.
+bool TestsBusyFirst(SequenceState state)
+{
+    switch (state) {
+    case S::Init:
+    case S::JumpBoot:
+    case S::EnterFlash:
+    case S::SetUpRange:
+    case S::Validate:
+    case S::ResetPd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
-                                   std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts)
+                                   std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts,
+                                   RangeTexts rangeTexts)
     : mailbox_(mailbox), image_(image), ports_(ports), view_(view), busyBound_(busyBound), timer_(timer),
-      texts_(texts)
+      texts_(texts), rangeTexts_(rangeTexts)
 {
 }
 
-void FirmwareSequence::Arm()
+void FirmwareSequence::Start()
 {
     view_.SequenceRunning(timer_, true);
     view_.SetSequenceControlsEnabled(false);
     view_.SetTimerEnabled(timer_, true);
-    state_ = 1;
+    state_ = S::FillWindow;
     ports_.SequenceRunning = true;
     outcome_ = SequenceOutcome::Running;
     blocksDone_ = 0;
@@ -26,79 +51,131 @@ void FirmwareSequence::Arm()
 
 void FirmwareSequence::Tick()
 {
-    if (state_ < 1 || state_ > 10)
+    if (!Running())
         return;
     // Honoured before this tick reaches the EC.
     if (StopRequested()) {
         StopNow();
         return;
     }
-    // States that issue a command test the EC once per tick and wait while
-    // it is busy; the transfer states and the last one have their own rules.
-    const bool guarded = (state_ >= 2 && state_ <= 5) || state_ == 8 || state_ == 9;
-    if (guarded && mailbox_.IsBusy())
+    if (TestsBusyFirst(state_) && mailbox_.IsBusy())
         return;
     Step();
+}
+
+std::string FirmwareSequence::WaitingFor() const
+{
+    switch (state_) {
+    case S::Init: return "the EC to be idle before the port selection and CmdInit";
+    case S::JumpBoot: return "CmdInit";
+    case S::EnterFlash: return "CmdJumpBoot";
+    case S::SetUpRange: return "CmdEnterFlash";
+    case S::SendBlock: return blocksDone_ == 0 ? "CmdEnterFlash" : "the previous block";
+    case S::FinishBlock: return texts_.lastBlockWait;
+    case S::Validate: return texts_.validateWait;
+    case S::ResetPd: return "CmdValidate";
+    default: return "the EC";
+    }
+}
+
+void FirmwareSequence::Begin()
+{
+    // Every write would be dropped and every read give 0, the busy test
+    // included: the run would claim steps that never happened.
+    if (!mailbox_.Ec().PortReady()) {
+        view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone + ", the port library has no access (" +
+                         view_.PortStatusText() + ")");
+        Stop(SequenceOutcome::NoPortAccess);
+        return;
+    }
+    view_.AddStampedLogLine(texts_.started);
+    mailbox_.FillWindow();
+    view_.ScrollLogLineDown();
+    state_ = S::Init;
 }
 
 void FirmwareSequence::Step()
 {
     switch (state_) {
-    case 1:
-        // Every write would be dropped and every read give 0, the busy test
-        // included: the run would claim steps that never happened.
-        if (!mailbox_.Ec().PortReady()) {
-            view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone +
-                             ", the port library has no access (" + view_.PortStatusText() + ")");
-            Stop(SequenceOutcome::NoPortAccess);
-            return;
-        }
-        view_.AddStampedLogLine(texts_.started);
-        mailbox_.FillWindow();
-        view_.ScrollLogLineDown();
-        state_ = 2;
+    case S::FillWindow:
+        Begin();
         return;
-    case 2:
+    case S::Init:
         // Our commands go to the port the radio buttons show.
         if (SendSelectionIfDue(mailbox_, ports_, view_.Port1Wanted())) {
             // The next tick's busy test waits for the EC to finish it.
             return;
         }
         mailbox_.IssueCommand(CmdInit);
-        state_ = 3;
+        state_ = S::JumpBoot;
         return;
-    case 3:
+    case S::JumpBoot:
         mailbox_.IssueCommand(CmdJumpBoot);
-        state_ = 4;
+        state_ = S::EnterFlash;
         return;
-    case 4:
+    case S::EnterFlash:
         view_.AddLogLine("Jump To Boot Mode Done.");
         mailbox_.IssueCommand(CmdEnterFlash);
-        state_ = 5;
+        state_ = S::SetUpRange;
         return;
-    case 5:
+    case S::SetUpRange:
         SetUpRange();
         return;
-    case 6:
-    case 7:
+    case S::SendBlock:
+    case S::FinishBlock:
         TransferStep();
         return;
-    case 8:
+    case S::Validate:
         view_.AddLogLine(texts_.done);
         mailbox_.IssueCommand(CmdValidate);
-        state_ = 9;
+        state_ = S::ResetPd;
         return;
-    case 9:
+    case S::ResetPd:
         view_.AddLogLine("Request The New Firmware To Be Validated Done");
         mailbox_.IssueCommand(CmdResetPd);
-        state_ = 10;
+        state_ = S::Complete;
         return;
-    case 10:
+    case S::Complete:
         Complete();
         return;
     default:
         return;
     }
+}
+
+void FirmwareSequence::SetUpRange()
+{
+    const RangeTexts& t = rangeTexts_;
+    view_.AddLogLine("Enter Flashing Mode Done.");
+    view_.AddLogLine(t.working);
+
+    const uint32_t start = ReadAddressField(view_.AddressFieldText(t.startField));
+    view_.AddLogLine(std::string(t.addrName) + " Start Addr = 0x" + HexDigits(start, 6));
+    const uint32_t end = ReadAddressField(view_.AddressFieldText(t.endField));
+    view_.AddLogLine(std::string(t.addrName) + " End Addr = 0x" + HexDigits(end, 6));
+    SetRange(start, end);
+    if (t.countLine)
+        view_.AddLogLine(t.countLine + HexDigits(endBlock_, 6));
+
+    // The block loop only ends on reaching the end block, and the buffer (as
+    // the flash) holds blocks 0x0000..0x03FF: anything else would never end,
+    // would send bytes from outside the image, or would store what an EC
+    // leaves in the window for a block it does not have, as if it had been
+    // read.
+    const std::string head = std::string(texts_.name) + ": ";
+    if (startBlock_ >= endBlock_) {
+        Refuse(head + "start block " + BlockText(startBlock_) + " is not below end block " + BlockText(endBlock_) +
+               t.refused);
+        return;
+    }
+    if (endBlock_ > ImageBufferBlocks) {
+        Refuse(head + "end block " + BlockText(endBlock_) + " lies past " + t.lastBlock + t.refused);
+        return;
+    }
+    if (!AcceptRange())
+        return;
+    blocksTotal_ = endBlock_ - startBlock_;
+    state_ = S::SendBlock;
 }
 
 void FirmwareSequence::SetRange(uint32_t startAddress, uint32_t endAddress)
@@ -144,7 +221,7 @@ void FirmwareSequence::StopOnRequest()
     const std::string head = std::string(texts_.name) + ": stopped on request";
     // Before CmdInit the PD has not been touched (a port selection is no PD
     // command): nothing to undo.
-    if (state_ <= 2) {
+    if (state_ <= S::Init) {
         view_.AddLogLine(head + " before CmdInit, the PD not touched" + texts_.stopNote);
         Stop(SequenceOutcome::Stopped);
         return;
@@ -169,10 +246,10 @@ void FirmwareSequence::FinishTransfer()
     // every block in place: finish it, each step once the EC is idle.
     view_.AddLogLine(std::string(texts_.name) + ": stop asked for after the last block; the transfer is whole, "
                                                 "so the validate and the PD reset still go out");
-    while (state_ >= 7 && state_ <= 9) {
+    while (state_ >= S::FinishBlock && state_ <= S::ResetPd) {
         if (!mailbox_.WaitIdle(busyBound_)) {
             view_.AddLogLine(std::string(texts_.name) + ": the EC stayed busy for " + BoundText(busyBound_) +
-                             (state_ == 9 ? " after the validate: no reset could be sent"
+                             (state_ == S::ResetPd ? " after the validate: no reset could be sent"
                                         : " after the last block: no validate sent, no reset could be sent"));
             Stop(SequenceOutcome::EcStayedBusy);
             return;
@@ -192,7 +269,7 @@ void FirmwareSequence::Complete()
 
 void FirmwareSequence::Stop(SequenceOutcome outcome)
 {
-    state_ = 0;
+    state_ = S::Idle;
     view_.SetTimerEnabled(timer_, false);
     if (outcome == SequenceOutcome::Completed) {
         view_.SetSequenceControlsEnabled(true);

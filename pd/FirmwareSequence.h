@@ -12,14 +12,36 @@
 
 namespace vyk::pd {
 
+// The states of both sequences, each named by the step its tick performs.
+// The numbers are the sequences' state numbers (0 idle, 1 to 10), which
+// logs and traces show.
+enum class SequenceState : int {
+    Idle = 0,
+    FillWindow = 1,   // the stamped start line, the transfer window filled
+    Init = 2,         // the port selection when due, then CmdInit
+    JumpBoot = 3,     // CmdJumpBoot
+    EnterFlash = 4,   // CmdEnterFlash
+    SetUpRange = 5,   // the range read from the address fields and checked
+    SendBlock = 6,    // a write sends every block, a read requests the next
+    FinishBlock = 7,  // a write waits for its last block, a read fetches one
+    Validate = 8,     // CmdValidate
+    ResetPd = 9,      // CmdResetPd
+    Complete = 10,    // the controls given back
+};
+
 // What the flash-write and flash-read sequences share: arming, the command
-// series before the blocks with the port selection in front of CmdInit
-// (states 1 to 5), the one after them (states 8 to 10), the block counter and
-// giving the controls back. Each sequence supplies its range set-up and its
-// transfer states.
+// series before the blocks with the port selection in front of CmdInit, the
+// range set-up, the command series after the blocks, the block counter and
+// giving the controls back. Each sequence supplies its transfer states.
 class FirmwareSequence {
 public:
-    bool Running() const { return state_ != 0; }
+    // Controls off, timer on, the first state.
+    void Start();
+    // One tick of the state table.
+    void Tick();
+
+    SequenceState State() const { return state_; }
+    bool Running() const { return state_ != SequenceState::Idle; }
     SequenceOutcome Outcome() const { return outcome_; }
     // Blocks of the last range set up, and those transferred so far.
     uint32_t BlocksDone() const { return blocksDone_; }
@@ -40,28 +62,40 @@ public:
     // as EcStayedBusy, saying what could not be sent.
     void StopNow();
 
+    // What the current state's busy test waits for, for the tick that keeps
+    // reading busy: "CmdInit", "the previous block", ...
+    std::string WaitingFor() const;
+
 protected:
     struct Texts {
-        const char* started;     // stamped, state 1
-        const char* done;        // after the last block, state 8
-        const char* completed;   // stamped, state 10
+        const char* started;     // stamped, FillWindow
+        const char* done;        // after the last block, Validate
+        const char* completed;   // stamped, Complete
         const char* name;        // "Flash write", "Read FW": heads the lines telling why it stopped
         const char* nothingDone; // "nothing flashed", "nothing read": without port access
         const char* stopNote;    // what a stop leaves besides the PD ("", ", no data kept")
+        const char* lastBlockWait;  // what FinishBlock waits for
+        const char* validateWait;   // what Validate waits for
+    };
+    // The range set-up's own texts and fields.
+    struct RangeTexts {
+        const char* working;     // "Flashing...", "Reading..."
+        const char* addrName;    // "Flash", "Read": "Flash Start Addr = 0x..."
+        AddressField startField, endField;
+        const char* countLine;   // "ReadCnt = 0x" with the end block, or null
+        const char* lastBlock;   // what holds no block past 0x03FF
+        const char* refused;     // ", range refused: no block sent"
     };
 
     FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
-                     std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts);
+                     std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts,
+                     RangeTexts rangeTexts);
     virtual ~FirmwareSequence() = default;
 
-    // Controls off, timer on, state 1.
-    void Arm();
-    // One tick of the state table.
-    void Tick();
-
-    // State 5, once the EC is idle: ends in state 6 or in Stop().
-    virtual void SetUpRange() = 0;
-    // States 6 and 7.
+    // The sequence's own step of SetUpRange, for a range of blocks the flash
+    // has: true to go on to SendBlock, false once it has refused the range.
+    virtual bool AcceptRange() { return true; }
+    // SendBlock and FinishBlock.
     virtual void TransferStep() = 0;
     // Between "Reset PD Register Done" and the closing stamped line.
     virtual void OnCompleted() {}
@@ -76,7 +110,7 @@ protected:
     // Advances to the next block; true when that is the end block. An
     // equality test on the two bytes, as the EC's block numbers wrap.
     bool AdvanceToEnd();
-    // State 5 found a range it cannot transfer: logs the line and ends.
+    // SetUpRange found a range it cannot transfer: logs the line and ends.
     void Refuse(const std::string& line);
     void Stop(SequenceOutcome outcome);
     bool StopRequested() const { return stopRequest_ && stopRequest_->load(std::memory_order_relaxed); }
@@ -89,7 +123,7 @@ protected:
     SequenceView& view_;
     const std::chrono::steady_clock::duration busyBound_;
 
-    int state_ = 0;
+    SequenceState state_ = SequenceState::Idle;
     uint32_t startBlock_ = 0;
     uint32_t endBlock_ = 0;    // first block after the range, not transferred
     uint32_t blocksDone_ = 0;
@@ -98,12 +132,17 @@ protected:
 private:
     // The step of the current state, once its busy test (if any) read idle.
     void Step();
+    // FillWindow: ends the run at once without port access.
+    void Begin();
+    // SetUpRange, once the EC is idle: ends in SendBlock or in Stop().
+    void SetUpRange();
     // StopNow() once every block has been handed over.
     void FinishTransfer();
     void Complete();
 
     const SequenceTimer timer_;
     const Texts texts_;
+    const RangeTexts rangeTexts_;
     uint32_t blockHigh_ = 0;   // bits 23..16 of the next block; only the low 8 bits are sent
     uint32_t blockMid_ = 0;    // bits 15..8 of the next block
     SequenceOutcome outcome_ = SequenceOutcome::None;

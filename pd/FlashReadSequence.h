@@ -5,8 +5,8 @@
 
 namespace vyk::pd {
 
-// "Read FW": ReadState 0 (idle) to 10 on Timer3; one block per two ticks
-// (request in state 6, fetch in state 7). The blocks gather in a buffer of
+// "Read FW": ReadState 0 (idle) to 10 on the flash-read timer; one block per
+// two ticks (request in SendBlock, fetch in FinishBlock). The blocks gather in a buffer of
 // the sequence's own and reach the image buffer, packed from index 0, only
 // when the read completes: a read that stops short leaves the image in
 // memory as it was.
@@ -15,15 +15,10 @@ public:
     FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
                       std::chrono::steady_clock::duration busyBound = BusySpinLimit);
 
-    // Disables the controls, enables Timer3 (through the view), ReadState = 1.
-    void Button3Click() { Arm(); }
-    // One tick.
-    void Timer3Timer() { Tick(); }
-
-    int ReadState() const { return state_; }
+    int ReadState() const { return static_cast<int>(State()); }
 
 private:
-    void SetUpRange() override;
+    bool AcceptRange() override;
     void TransferStep() override;
     void OnCompleted() override;
     void OnStoppedShort() override;

@@ -1,6 +1,5 @@
 #include "pd/FlashWriteSequence.h"
 
-#include "pd/AddressField.h"
 #include "pd/HexText.h"
 #include "pd/SequenceText.h"
 
@@ -8,68 +7,43 @@ namespace vyk::pd {
 
 FlashWriteSequence::FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
                                        SequenceView& view, std::chrono::steady_clock::duration busyBound)
-    : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::Timer2,
+    : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::FlashWrite,
                        {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write",
-                        "nothing flashed", ""})
+                        "nothing flashed", "", "the last CmdWriteBlock", "the last CmdWriteBlock"},
+                       {"Flashing...", "Flash", AddressField::FlashStart, AddressField::FlashEnd, nullptr,
+                        "the image buffer's last block 0x03FF", ", range refused: no block sent"})
 {
 }
 
 void FlashWriteSequence::TransferStep()
 {
-    if (state_ == 6) {
+    if (state_ == SequenceState::SendBlock) {
         SendBlocks();
         return;
     }
-    // State 7: the last block's write has to complete before validation.
+    // FinishBlock: the last block's write has to complete before validation.
     if (mailbox_.IsBusy())
         return;
-    state_ = 8;
+    state_ = SequenceState::Validate;
 }
 
-void FlashWriteSequence::SetUpRange()
+bool FlashWriteSequence::AcceptRange()
 {
-    view_.AddLogLine("Enter Flashing Mode Done.");
-    view_.AddLogLine("Flashing...");
-
-    const uint32_t start = ReadAddressField(view_.AddressFieldText(AddressField::FlashStart));
-    view_.AddLogLine("Flash Start Addr = 0x" + HexDigits(start, 6));
-    const uint32_t end = ReadAddressField(view_.AddressFieldText(AddressField::FlashEnd));
-    view_.AddLogLine("Flash End Addr = 0x" + HexDigits(end, 6));
-    SetRange(start, end);
-
-    // The block loop only ends on reaching the end block, and the buffer
-    // holds blocks 0x0000..0x03FF: anything else would never end or would
-    // send bytes from outside the image.
-    const std::string refused = ", range refused: no block sent";
-    if (startBlock_ >= endBlock_) {
-        Refuse("Flash write: start block " + BlockText(startBlock_) + " is not below end block " +
-               BlockText(endBlock_) + refused);
-        return;
-    }
-    if (endBlock_ > ImageBufferBlocks) {
-        Refuse("Flash write: end block " + BlockText(endBlock_) +
-               " lies past the image buffer's last block 0x03FF" + refused);
-        return;
-    }
     // After a read the buffer holds the read range packed from index 0; only
     // blocks inside it can be sent from it.
-    if (image_.HoldsRead) {
-        const uint64_t first = uint64_t{startBlock_} << 8;
-        const uint64_t last = uint64_t{endBlock_} << 8;
-        const uint64_t dataEnd = uint64_t{image_.DataStart} + static_cast<uint64_t>(image_.ImageLength);
-        if (first < image_.DataStart || last > dataEnd) {
-            const std::string held =
-                image_.ImageLength > 0
-                    ? "the read data (0x" + HexDigits(image_.DataStart, 6) + " to 0x" +
-                          HexDigits(static_cast<uint32_t>(dataEnd - 1), 6) + ")"
-                    : "the read data (none)";
-            Refuse("Flash write: " + BlockSpanText(startBlock_, endBlock_) + " not all in " + held +
-                   refused);
-            return;
-        }
-    }
-    blocksTotal_ = endBlock_ - startBlock_;
-    state_ = 6;
+    if (!image_.HoldsRead)
+        return true;
+    const uint64_t first = uint64_t{startBlock_} << 8;
+    const uint64_t last = uint64_t{endBlock_} << 8;
+    const uint64_t dataEnd = uint64_t{image_.DataStart} + static_cast<uint64_t>(image_.ImageLength);
+    if (first >= image_.DataStart && last <= dataEnd)
+        return true;
+    const std::string held = image_.ImageLength > 0 ? "the read data (0x" + HexDigits(image_.DataStart, 6) + " to 0x" +
+                                                          HexDigits(static_cast<uint32_t>(dataEnd - 1), 6) + ")"
+                                                    : "the read data (none)";
+    Refuse("Flash write: " + BlockSpanText(startBlock_, endBlock_) + " not all in " + held +
+           ", range refused: no block sent");
+    return false;
 }
 
 void FlashWriteSequence::SendBlocks()
@@ -93,11 +67,11 @@ void FlashWriteSequence::SendBlocks()
         }
         const uint32_t address = NextAddress();
         view_.AddLogLine("FlashAddr = 0x" + HexDigits(address, 6));
-        // The range was checked against the buffer in state 5.
+        // The range was checked against the buffer in SetUpRange.
         const uint32_t offset = image_.HoldsRead ? address - image_.DataStart : address;
         mailbox_.WriteBlock(static_cast<uint16_t>(block), image_.ImageBuffer.data() + offset);
         if (AdvanceToEnd()) {
-            state_ = 7;
+            state_ = SequenceState::FinishBlock;
             return;
         }
     }

@@ -3,22 +3,17 @@
 
 namespace vyk::pd {
 
-// "Flash Go": FlashState 0 (idle) to 10 on Timer2; every block of the range
-// is sent inside the one tick of state 6.
+// "Flash Go": FlashState 0 (idle) to 10 on the flash-write timer; every
+// block of the range is sent inside the one tick of SendBlock.
 class FlashWriteSequence : public FirmwareSequence {
 public:
     FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
                        std::chrono::steady_clock::duration busyBound = BusySpinLimit);
 
-    // Disables the controls, enables Timer2 (through the view), FlashState = 1.
-    void Button2Click() { Arm(); }
-    // One tick.
-    void Timer2Timer() { Tick(); }
-
-    int FlashState() const { return state_; }
+    int FlashState() const { return static_cast<int>(State()); }
 
 private:
-    void SetUpRange() override;
+    bool AcceptRange() override;
     void TransferStep() override;
     void OnCompleted() override;
     void SendBlocks();

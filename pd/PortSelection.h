@@ -16,7 +16,7 @@ struct PortSelection {
     bool SequenceRunning = false;
 };
 
-// A sequence's state 2 calls this once its busy test has read idle. When
+// A sequence's Init step calls this once its busy test has read idle. When
 // the wanted port is not the one selected it sends the selection and returns
 // true: the sequence then issues nothing more in this tick, and the next
 // tick's busy test waits for the EC to finish the selection before CmdInit.

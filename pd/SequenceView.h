@@ -9,7 +9,8 @@ namespace vyk::pd {
 // "Read PD FW".
 enum class AddressField { FlashStart, FlashEnd, ReadStart, ReadEnd };
 
-enum class SequenceTimer { Timer1, Timer2, Timer3 };
+// The timer that ticks each sequence.
+enum class SequenceTimer { FlashWrite, FlashRead };
 
 // What the firmware operations need from their front end: the window
 // (TForm1), the command-line tool or a test. The state machines in pd/

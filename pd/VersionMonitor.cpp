@@ -4,14 +4,20 @@
 
 namespace vyk::pd {
 
-std::string VersionLabelText(int port, const uint8_t* version8)
+std::string VersionBytesText(const uint8_t* version8)
 {
-    std::string text = port == 1 ? "PORT1 FW2 VER : " : "PORT2 FW2 VER : ";
+    std::string text;
     for (int i = 0; i < VersionSize; ++i) {
+        if (i > 0)
+            text += ' ';
         text += HexDigits(version8[i], 2);
-        text += ' ';
     }
     return text;
+}
+
+std::string VersionLabelText(int port, const uint8_t* version8)
+{
+    return (port == 1 ? "PORT1 FW2 VER : " : "PORT2 FW2 VER : ") + VersionBytesText(version8) + ' ';
 }
 
 VersionMonitor::VersionMonitor(Mailbox& mailbox, PortSelection& ports, SequenceView& view)
@@ -19,7 +25,7 @@ VersionMonitor::VersionMonitor(Mailbox& mailbox, PortSelection& ports, SequenceV
 {
 }
 
-void VersionMonitor::Timer1Timer()
+void VersionMonitor::Tick()
 {
     view_.RefreshClock();
     mailbox_.SetPresence(true);
@@ -37,9 +43,9 @@ void VersionMonitor::Timer1Timer()
     }
 
     const int port = port1Wanted ? 1 : 2;
-    uint8_t version[VersionSize];
-    mailbox_.ReadVersion(port, version);
-    view_.SetVersionLabel(VersionLabelText(port, version), port == 1 ? Port1LabelColour : Port2LabelColour);
+    mailbox_.ReadVersion(port, shownVersion_);
+    shownPort_ = port;
+    view_.SetVersionLabel(VersionLabelText(port, shownVersion_), port == 1 ? Port1LabelColour : Port2LabelColour);
 }
 
 } // namespace vyk::pd

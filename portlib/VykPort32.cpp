@@ -171,53 +171,51 @@ int StartDriverService(const char* name)
     return result;
 }
 
-// Writes the driver image from the library's resources to the system's
-// Drivers folder and registers it as an automatically started service.
-void InstallDriver(const char* name, int resourceId)
+// The driver file's full path in the system's Drivers folder, into
+// DriverPath; false when it does not fit: a truncated path would name some
+// other file.
+bool SetDriverPath(const char* name)
 {
-    char fileName[MAX_PATH];
-    std::snprintf(fileName, sizeof fileName, "%s.sys", name);
-
     char systemDir[MAX_PATH];
     const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    // A truncated path would name some other file: write none then.
-    const bool pathUsable = length > 0 && length < sizeof systemDir &&
-                            std::snprintf(DriverPath, sizeof DriverPath, "%s\\Drivers\\%s", systemDir, fileName) <
-                                static_cast<int>(sizeof DriverPath);
+    return length > 0 && length < sizeof systemDir &&
+           std::snprintf(DriverPath, sizeof DriverPath, "%s\\Drivers\\%s.sys", systemDir, name) <
+               static_cast<int>(sizeof DriverPath);
+}
 
-    HRSRC resource = FindResourceA(Module, MAKEINTRESOURCEA(resourceId), "bin");
-    HGLOBAL loaded = resource ? LoadResource(Module, resource) : nullptr;
-    const void* image = loaded ? LockResource(loaded) : nullptr;
-    if (image && pathUsable) {
-        const DWORD size = SizeofResource(Module, resource);
-        // A 32-bit process sees SysWOW64 as System32; the 64-bit driver must
-        // land in the real one.
-        PVOID redirection = nullptr;
-        const bool redirectionOff = Wow64 && System.disableRedirection && System.disableRedirection(&redirection);
-        HANDLE file = CreateFileA(DriverPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            const bool wrote = WriteFile(file, image, size, &written, nullptr);
-            const DWORD error = wrote ? 0 : GetLastError();
-            // A driver file written short would be loaded as a broken image
-            // at this and every later system start: none is left behind.
-            if (!CloseHandle(file) || !wrote || written != size) {
-                DeleteFileA(DriverPath);
-                char reason[32] = "";
-                if (error)
-                    std::snprintf(reason, sizeof reason, ", error %lu", static_cast<unsigned long>(error));
-                char message[MAX_PATH + 96];
-                std::snprintf(message, sizeof message, "Unable to write %s: %lu of %lu bytes written%s\n", DriverPath,
-                              static_cast<unsigned long>(written), static_cast<unsigned long>(size), reason);
-                Emit(message);
-            }
+// Writes the driver image to DriverPath.
+void WriteDriverFile(const void* image, DWORD size)
+{
+    // A 32-bit process sees SysWOW64 as System32; the 64-bit driver must
+    // land in the real one.
+    PVOID redirection = nullptr;
+    const bool redirectionOff = Wow64 && System.disableRedirection && System.disableRedirection(&redirection);
+    HANDLE file = CreateFileA(DriverPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        const bool wrote = WriteFile(file, image, size, &written, nullptr);
+        const DWORD error = wrote ? 0 : GetLastError();
+        // A driver file written short would be loaded as a broken image at
+        // this and every later system start: none is left behind.
+        if (!CloseHandle(file) || !wrote || written != size) {
+            DeleteFileA(DriverPath);
+            char reason[32] = "";
+            if (error)
+                std::snprintf(reason, sizeof reason, ", error %lu", static_cast<unsigned long>(error));
+            char message[MAX_PATH + 96];
+            std::snprintf(message, sizeof message, "Unable to write %s: %lu of %lu bytes written%s\n", DriverPath,
+                          static_cast<unsigned long>(written), static_cast<unsigned long>(size), reason);
+            Emit(message);
         }
-        if (redirectionOff && System.revertRedirection)
-            System.revertRedirection(redirection);
     }
+    if (redirectionOff && System.revertRedirection)
+        System.revertRedirection(redirection);
+}
 
-    if (!pathUsable)
-        return;
+// Registers the driver file at DriverPath as an automatically started
+// service; fails harmlessly when the service exists already.
+void RegisterDriverService(const char* name)
+{
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager)
         return;
@@ -228,12 +226,26 @@ void InstallDriver(const char* name, int resourceId)
     // 32-bit library goes to the 32-bit host, which cannot load vykportx64.
     char binaryPath[MAX_PATH + 4];
     std::snprintf(binaryPath, sizeof binaryPath, "\\??\\%s", DriverPath);
-    // Fails harmlessly when the service exists already.
     SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
                                        SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);
+}
+
+// Writes the driver image from the library's resources to the system's
+// Drivers folder and registers it as a service.
+void InstallDriver(const char* name, int resourceId)
+{
+    const bool pathUsable = SetDriverPath(name);
+    HRSRC resource = FindResourceA(Module, MAKEINTRESOURCEA(resourceId), "bin");
+    HGLOBAL loaded = resource ? LoadResource(Module, resource) : nullptr;
+    const void* image = loaded ? LockResource(loaded) : nullptr;
+    if (!pathUsable)
+        return;
+    if (image)
+        WriteDriverFile(image, SizeofResource(Module, resource));
+    RegisterDriverService(name);
 }
 
 HANDLE OpenDevice(const char* devicePath)
@@ -332,10 +344,10 @@ void VYK_PORT_CALL OutPortByte(uint16_t port, uint16_t value)
     if (Mode == AccessDirect) {
         DirectOut(port, static_cast<uint8_t>(value));
     } else if (Mode == AccessDriver) {
-        uint8_t b[3];
+        uint8_t b[VYK_WRITE_BYTE_MIN_IN];
         PutPort16(b, port);
         b[2] = static_cast<uint8_t>(value);
-        Request(VYK_IOCTL_WRITE_BYTE, b, sizeof b, 0);
+        Request(VYK_IOCTL_WRITE_BYTE, b, VYK_WRITE_BYTE_MIN_IN, VYK_WRITE_BYTE_MIN_OUT);
     }
 }
 
@@ -345,9 +357,10 @@ uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
         return DirectIn(port);
     if (Mode != AccessDriver)
         return 0;
-    uint8_t b[2];
+    static_assert(VYK_READ_BYTE_MIN_OUT <= VYK_READ_BYTE_MIN_IN, "the buffer takes the input and the output");
+    uint8_t b[VYK_READ_BYTE_MIN_IN];
     PutPort16(b, port);
-    if (!Request(VYK_IOCTL_READ_BYTE, b, sizeof b, 1)) {
+    if (!Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_BYTE_MIN_IN, VYK_READ_BYTE_MIN_OUT)) {
         char message[32];
         std::snprintf(message, sizeof message, "Error %d\n", static_cast<int>(GetLastError()));
         Emit(message);
@@ -363,9 +376,10 @@ uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port)
         return DirectIn(port);
     if (Mode != AccessDriver)
         return 0;
-    uint8_t b[3] = {};
+    static_assert(VYK_READ_UCHAR_OUT <= VYK_READ_UCHAR_IN, "the buffer takes the input and the output");
+    uint8_t b[VYK_READ_UCHAR_IN] = {};
     PutPort16(b, port);
-    return Request(VYK_IOCTL_READ_BYTE, b, sizeof b, sizeof b) ? b[0] : 0;
+    return Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_UCHAR_IN, VYK_READ_UCHAR_OUT) ? b[0] : 0;
 }
 
 void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { OutPortByte(port, value); }

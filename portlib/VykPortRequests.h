@@ -26,6 +26,18 @@
 #define VYK_SIO_INDEX_PORT 0x4Eu
 #define VYK_SIO_DATA_PORT  0x4Fu
 
+/* Request sizes in bytes. A request that names a port (its input holds the
+ * port field) is checked against the pair; one shorter than its minimum
+ * succeeds without touching the port. */
+#define VYK_PORT_FIELD_SIZE     2u
+#define VYK_READ_BYTE_MIN_IN    2u /* the port */
+#define VYK_READ_BYTE_MIN_OUT   1u /* the byte read, at byte 0 */
+#define VYK_WRITE_BYTE_MIN_IN   3u /* the port, then the byte at byte 2 */
+#define VYK_WRITE_BYTE_MIN_OUT  0u
+/* ReadPortUchar's read: one 3-byte buffer both ways. */
+#define VYK_READ_UCHAR_IN       3u
+#define VYK_READ_UCHAR_OUT      3u
+
 /* Device, link and service names of the two variants. */
 #define VYK_DRIVER_NAME_32 "vykport32"
 #define VYK_DRIVER_NAME_64 "vykportx64"

@@ -9,40 +9,63 @@ int VykPortAllowed(uint16_t port) { return port == VYK_SIO_INDEX_PORT || port ==
  * the decoding free of alignment and aliasing assumptions. */
 static uint16_t Get16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 
-VykStatus VykDecodeRequest(const VykKernel* k, const VykRequest* q, uint32_t* information)
-{
-    uint8_t* b = q->buffer;
-    const uint32_t in = q->inputLength;
-    const uint32_t out = q->outputLength;
-    *information = 0;
+/* The minimum lengths of a served request. */
+typedef struct ByteRequest {
+    uint32_t minIn;
+    uint32_t minOut;
+} ByteRequest;
 
-    switch (q->code) {
-    case VYK_IOCTL_READ_BYTE:
-    case VYK_IOCTL_WRITE_BYTE:
-        break;
-    /* Codes the driver once served: refused outright, whatever they carry. */
+static const ByteRequest ReadByte = {VYK_READ_BYTE_MIN_IN, VYK_READ_BYTE_MIN_OUT};
+static const ByteRequest WriteByte = {VYK_WRITE_BYTE_MIN_IN, VYK_WRITE_BYTE_MIN_OUT};
+
+/* Null for a code the driver does not serve. */
+static const ByteRequest* ServedRequest(uint32_t code)
+{
+    if (code == VYK_IOCTL_READ_BYTE)
+        return &ReadByte;
+    if (code == VYK_IOCTL_WRITE_BYTE)
+        return &WriteByte;
+    return 0;
+}
+
+/* Codes the driver once served: refused outright, whatever they carry. */
+static int RetiredCode(uint32_t code)
+{
+    switch (code) {
     case VYK_IOCTL_READ_WORD:
     case VYK_IOCTL_WRITE_WORD:
     case VYK_IOCTL_READ_DWORD:
     case VYK_IOCTL_WRITE_DWORD:
     case VYK_IOCTL_MAP_MEMORY:
     case VYK_IOCTL_UNMAP_MEMORY:
-        return VYK_STATUS_ACCESS_DENIED;
+        return 1;
     default:
-        return VYK_STATUS_UNSUCCESSFUL;
+        return 0;
     }
+}
+
+VykStatus VykDecodeRequest(const VykKernel* k, const VykRequest* q, uint32_t* information)
+{
+    uint8_t* b = q->buffer;
+    const ByteRequest* request = ServedRequest(q->code);
+    *information = 0;
+    if (!request)
+        return RetiredCode(q->code) ? VYK_STATUS_ACCESS_DENIED : VYK_STATUS_UNSUCCESSFUL;
+
+    /* The lengths first: they say whether the buffer holds a port at all and
+     * whether it holds all the request needs. */
+    const int namesPort = q->inputLength >= VYK_PORT_FIELD_SIZE;
+    const int complete = q->inputLength >= request->minIn && q->outputLength >= request->minOut;
 
     /* A port outside the pair is refused as soon as the request names one. */
-    if (in >= 2 && !VykPortAllowed(Get16(b)))
+    if (namesPort && !VykPortAllowed(Get16(b)))
         return VYK_STATUS_ACCESS_DENIED;
-
-    /* A byte request shorter than its minimum succeeds and touches no port. */
+    if (!complete)
+        return VYK_STATUS_SUCCESS;
     if (q->code == VYK_IOCTL_READ_BYTE) {
-        if (in >= 2 && out >= 1) {
-            b[0] = k->readByte(k->context, Get16(b));
-            *information = 1;
-        }
-    } else if (in >= 3) {
+        b[0] = k->readByte(k->context, Get16(b));
+        *information = VYK_READ_BYTE_MIN_OUT;
+    } else {
         k->writeByte(k->context, Get16(b), b[2]);
     }
     return VYK_STATUS_SUCCESS;

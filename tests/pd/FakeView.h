@@ -43,12 +43,12 @@ public:
             flashGo = save = true;
     }
     void RestoreSequenceControls() override { controls = true; }
-    // Every begin and end of a sequence, in order: "Timer2 on", "Timer3 off".
+    // Every begin and end of a sequence, in order: "write on", "read off".
     std::vector<std::string> running;
     std::string status = "IO NG3";
     void SequenceRunning(vyk::pd::SequenceTimer t, bool on) override
     {
-        const char* name = t == vyk::pd::SequenceTimer::Timer2 ? "Timer2" : "Timer3";
+        const char* name = t == vyk::pd::SequenceTimer::FlashWrite ? "write" : "read";
         running.push_back(std::string(name) + (on ? " on" : " off"));
     }
     std::string PortStatusText() override { return status; }

@@ -46,26 +46,18 @@ struct Front {
     }
 
     // Ticks until the sequence ends or `limit` ticks have passed.
-    int RunWrite(int limit = 100)
+    static int Run(vyk::pd::FirmwareSequence& sequence, int limit)
     {
-        write.Button2Click();
+        sequence.Start();
         int ticks = 0;
-        while (write.Running() && ticks < limit) {
-            write.Timer2Timer();
+        while (sequence.Running() && ticks < limit) {
+            sequence.Tick();
             ++ticks;
         }
         return ticks;
     }
-    int RunRead(int limit = 5000)
-    {
-        read.Button3Click();
-        int ticks = 0;
-        while (read.Running() && ticks < limit) {
-            read.Timer3Timer();
-            ++ticks;
-        }
-        return ticks;
-    }
+    int RunWrite(int limit = 100) { return Run(write, limit); }
+    int RunRead(int limit = 5000) { return Run(read, limit); }
 };
 
 inline const std::string Stamp = "02/03/26  21:05:07 >> ";

@@ -31,27 +31,27 @@ struct Sequences : ::testing::Test {
         EXPECT_TRUE(f.view.controls);
         EXPECT_FALSE(f.view.timers[timer]);
         EXPECT_FALSE(f.selection.SequenceRunning);
-        EXPECT_EQ(timer == SequenceTimer::Timer2 ? f.write.Outcome() : f.read.Outcome(), outcome);
+        EXPECT_EQ(timer == SequenceTimer::FlashWrite ? f.write.Outcome() : f.read.Outcome(), outcome);
         ASSERT_FALSE(f.view.running.empty());
-        EXPECT_EQ(f.view.running.back(), timer == SequenceTimer::Timer2 ? "Timer2 off" : "Timer3 off");
+        EXPECT_EQ(f.view.running.back(), timer == SequenceTimer::FlashWrite ? "write off" : "read off");
     }
     void TickWriteTo(int state)
     {
-        f.write.Button2Click();
+        f.write.Start();
         while (f.write.FlashState() != state)
-            f.write.Timer2Timer();
+            f.write.Tick();
     }
 };
 
 TEST_F(Sequences, DefaultWriteSendsExactly319BlocksOfTheImage)
 {
     LoadPattern(0x20000);
-    f.write.Timer2Timer();   // idle ticks touch nothing
+    f.write.Tick();   // idle ticks touch nothing
     EXPECT_TRUE(Commands().empty());
 
     f.RunWrite();
     EXPECT_EQ(f.view.log, DefaultWriteLog());
-    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::Timer2);
+    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::FlashWrite);
     EXPECT_EQ(f.write.BlocksDone(), 319u);
     EXPECT_EQ(f.view.scrolls, 1);
     EXPECT_EQ(f.Flash(1, 0xC000, 0x1FF00), f.Image(0xC000, 0x1FF00));
@@ -72,7 +72,7 @@ TEST_F(Sequences, DefaultReadPacksTheRangeAndSavesItByteExact)
     f.sim.WriteFlash(1, 0, Pattern(0x40000, 3));
     f.RunRead();
     EXPECT_EQ(f.view.log, DefaultReadLog());
-    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::Timer3);
+    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::FlashRead);
     EXPECT_EQ(f.image->ImageLength, 81664);
     EXPECT_EQ(f.image->DataStart, 0xC000u);
     EXPECT_EQ(f.Image(0, 81664), f.Flash(1, 0xC000, 0x1FF00));
@@ -133,7 +133,7 @@ TEST_F(Sequences, RangesOutsideTheBufferAreRefused)
         f.SetFields(c.start, c.end, c.write);
         c.write ? f.RunWrite() : f.RunRead();
         EXPECT_EQ(f.view.log.back(), c.line);
-        ExpectEnded(SequenceOutcome::RangeRefused, c.write ? SequenceTimer::Timer2 : SequenceTimer::Timer3);
+        ExpectEnded(SequenceOutcome::RangeRefused, c.write ? SequenceTimer::FlashWrite : SequenceTimer::FlashRead);
         // Nothing after the refusal but the reset that takes the PD out of flashing mode.
         EXPECT_EQ(Commands().back(), CmdResetPd) << c.line;
         EXPECT_EQ(Commands()[Commands().size() - 2], CmdEnterFlash) << c.line;
@@ -158,30 +158,71 @@ TEST_F(Sequences, EcStuckBusyInsideATickStopsTheSequence)
     TickWriteTo(6);
     f.sim.GetSettings().faults.stuckBusy = true;
     const size_t sent = Commands().size();
-    f.write.Timer2Timer();
+    f.write.Tick();
     EXPECT_EQ(f.view.log.back(), "Flash write: block 0x00C1: EC stayed busy for 50 ms, flashing stopped; "
                                  "block 0x00C0 sent, blocks 0x00C1 to 0x01FE not sent, no validate or reset sent");
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::Timer2);
-    f.write.Timer2Timer();
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashWrite);
+    f.write.Tick();
     EXPECT_EQ(Commands().size(), sent + 1);   // the first block's command, nothing after
 
     f.sim.GetSettings().faults.stuckBusy = false;
-    f.read.Button3Click();
+    f.read.Start();
     while (f.read.BlocksDone() < 2 || f.read.ReadState() != 6)
-        f.read.Timer3Timer();
-    f.read.Timer3Timer();   // requests block 0x00C2
+        f.read.Tick();
+    f.read.Tick();   // requests block 0x00C2
     f.sim.GetSettings().faults.stuckBusy = true;
-    f.read.Timer3Timer();
+    f.read.Tick();
     EXPECT_EQ(f.view.log.back(), "Read FW: block 0x00C2: EC stayed busy for 50 ms, reading stopped, no data kept: "
                                  "blocks 0x00C0 to 0x00C1 read (512 Byte) and dropped, the image in memory is as "
                                  "before; no validate or reset sent");
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::Timer3);
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashRead);
     EXPECT_EQ(Commands().back(), CmdReadBlock);
     // The loaded image, its length and its origin, as before the read.
     EXPECT_EQ(f.image->ImageLength, 0x20000);
     EXPECT_EQ(f.image->DataStart, 0u);
     EXPECT_FALSE(f.image->HoldsRead);
     EXPECT_EQ(f.Image(0, 0x20000), Pattern(0x20000));
+}
+
+// A tick that reads busy changes nothing and names what it waits for (what
+// vykuu's stall message says), in every state that tests the EC first.
+TEST_F(Sequences, EachBusyStateNamesWhatItWaitsFor)
+{
+    LoadPattern(0x20000);
+    const std::string init = "the EC to be idle before the port selection and CmdInit";
+    struct Case {
+        bool write;
+        std::vector<std::string> waits;
+    };
+    // Init twice: its first tick sends the port selection.
+    const Case cases[] = {
+        {true, {init, init, "CmdInit", "CmdJumpBoot", "CmdEnterFlash", "the last CmdWriteBlock", "the last CmdWriteBlock",
+                "CmdValidate"}},
+        {false, {init, init, "CmdInit", "CmdJumpBoot", "CmdEnterFlash", "CmdEnterFlash", "the previous block",
+                 "the EC to be idle before CmdValidate", "CmdValidate"}},
+    };
+    for (const Case& c : cases) {
+        f.SetFields("00C000", "00C200", c.write);
+        FirmwareSequence& seq = c.write ? static_cast<FirmwareSequence&>(f.write) : f.read;
+        // The states that test the EC inside their tick, not before it.
+        const SequenceState spins = c.write ? SequenceState::SendBlock : SequenceState::FinishBlock;
+        std::vector<std::string> waits;
+        seq.Start();
+        while (seq.Running() && waits.size() < 20) {
+            const SequenceState state = seq.State();
+            if (state != SequenceState::FillWindow && state != SequenceState::Complete && state != spins) {
+                ASSERT_TRUE(f.mailbox.WaitIdle(std::chrono::seconds(1)));
+                f.sim.SetEcRamByte(PdCommand, 0x55);
+                seq.Tick();
+                EXPECT_EQ(seq.State(), state);
+                waits.push_back(seq.WaitingFor());
+                f.sim.SetEcRamByte(PdCommand, 0);
+            }
+            seq.Tick();
+        }
+        EXPECT_EQ(seq.Outcome(), SequenceOutcome::Completed);
+        EXPECT_EQ(waits, c.waits) << (c.write ? "write" : "read");
+    }
 }
 
 TEST_F(Sequences, AbsentChipNeverHangsATick)
@@ -199,10 +240,10 @@ TEST_F(Sequences, AbsentChipNeverHangsATick)
     f.sim.GetSettings().faults.noChip = false;
     TickWriteTo(6);
     f.sim.GetSettings().faults.noChip = true;
-    f.write.Timer2Timer();
+    f.write.Tick();
     EXPECT_EQ(f.view.log.back(), "Flash write: block 0x00C0: EC stayed busy for 50 ms, flashing stopped; "
                                  "blocks 0x00C0 to 0x01FE not sent, no validate or reset sent");
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::Timer2);
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashWrite);
 }
 
 TEST_F(Sequences, FlashGoAfterAReadSendsTheBytesReadForEachAddress)
@@ -235,8 +276,8 @@ TEST_F(Sequences, SelectionIsSentBeforeTheSequenceWithTheEcIdle)
     f.selection.Port1Selected = true;
     f.sim.GetSettings().busyReads = 3;
     f.mailbox.IssueCommand(CmdInit);
-    f.read.Button3Click();
-    f.monitor.Timer1Timer();   // holds its selection back while the read runs
+    f.read.Start();
+    f.monitor.Tick();   // holds its selection back while the read runs
     EXPECT_EQ(Commands(), Bytes{CmdInit});
     f.sim.WriteFlash(2, 0, Pattern(0x40000, 2));
     f.RunRead();
@@ -343,7 +384,7 @@ TEST_F(Sequences, AStopRequestEndsSafelyWhereverItComes)
         }
         ASSERT_GE(sent.size(), c.tail.size());
         EXPECT_EQ(Bytes(sent.end() - static_cast<std::ptrdiff_t>(c.tail.size()), sent.end()), c.tail);
-        EXPECT_EQ(f.view.running.back(), c.write ? "Timer2 off" : "Timer3 off");
+        EXPECT_EQ(f.view.running.back(), c.write ? "write off" : "read off");
         if (c.outcome == SequenceOutcome::Completed) {
             EXPECT_EQ(*(line + 1), c.write ? "Flash Done." : "Read Done.");
             EXPECT_EQ(f.view.log.back(), Stamp + (c.write ? "Cypess PD FW Update Completed!" : "Read Cypess PD FW Completed!"));

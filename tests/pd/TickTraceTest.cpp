@@ -118,16 +118,15 @@ struct Traced {
                        {AddressField::ReadStart, "00FF00"}, {AddressField::ReadEnd, "010100"}};
     }
 
-    template <class Seq>
-    Trace Run(Seq& seq, void (Seq::*click)(), void (Seq::*tick)())
+    Trace Run(vyk::pd::FirmwareSequence& seq)
     {
-        (seq.*click)();
+        seq.Start();
         Trace trace;
         while (seq.Running() && trace.size() < 100) {
-            (seq.*tick)();
+            seq.Tick();
             trace.push_back(view.TakeTick());
         }
-        (seq.*tick)();   // idle: nothing at all
+        seq.Tick();   // idle: nothing at all
         EXPECT_EQ(view.TakeTick(), Tick{});
         return trace;
     }
@@ -184,7 +183,7 @@ TEST(TickTrace, WriteOfTwoBlocksAcrossTheHighByte)
         after(CmdValidate, {Idle, Line("Request The New Firmware To Be Validated Done"), Issue(CmdResetPd)});
         want.push_back({Line("Reset PD Register Done"), Stamped("Cypess PD FW Update Completed!")});
 
-        ExpectSameTrace(f.Run(f.write, &FlashWriteSequence::Button2Click, &FlashWriteSequence::Timer2Timer), want);
+        ExpectSameTrace(f.Run(f.write), want);
         EXPECT_EQ(want.size(), busyReads ? 15u : 10u);
         EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
     }
@@ -222,7 +221,7 @@ TEST(TickTrace, ReadOfTwoBlocksAcrossTheHighByte)
         after(CmdValidate, {Idle, Line("Request The New Firmware To Be Validated Done"), Issue(CmdResetPd)});
         want.push_back({Line("Reset PD Register Done"), Stamped("Read Cypess PD FW Completed!")});
 
-        ExpectSameTrace(f.Run(f.read, &FlashReadSequence::Button3Click, &FlashReadSequence::Timer3Timer), want);
+        ExpectSameTrace(f.Run(f.read), want);
         EXPECT_EQ(want.size(), busyReads ? 16u : 12u);   // 8 + 2n, and one per busy test read busy
         EXPECT_EQ(f.sim.Violations(), std::vector<std::string>{});
     }
@@ -236,7 +235,7 @@ TEST(TickTrace, SelectionGoesOutInStateTwo)
     Traced f(0);
     f.selection.SelectionSent = false;   // nothing selected yet
     f.view.port1 = false;
-    const Trace trace = f.Run(f.read, &FlashReadSequence::Button3Click, &FlashReadSequence::Timer3Timer);
+    const Trace trace = f.Run(f.read);
     ASSERT_GE(trace.size(), 3u);
     EXPECT_EQ(trace[0], (Tick{Stamped("Read Cypress PD FW Start"), Fill}));
     EXPECT_EQ(trace[1], (Tick{Idle, "W D218=01", Issue(CmdSelectPort2)}));
@@ -254,9 +253,9 @@ TEST(TickTrace, SlowEcFinishesTheSelectionBeforeCmdInit)
         Traced f(0);
         f.sim.GetSettings().busyMicros = 30000;
         f.selection.SelectionSent = false;
-        write ? f.write.Button2Click() : f.read.Button3Click();
+        write ? f.write.Start() : f.read.Start();
         auto tick = [&] {
-            write ? f.write.Timer2Timer() : f.read.Timer3Timer();
+            write ? f.write.Tick() : f.read.Tick();
             return f.view.TakeTick();
         };
         EXPECT_EQ(tick(), (Tick{Stamped(write ? "Cypress PD FW Flash Start" : "Read Cypress PD FW Start"), Fill}));
@@ -292,15 +291,15 @@ TEST(TickTrace, WithoutPortAccessNothingIsClaimed)
     EXPECT_EQ(f.Image(0, 0x40002), std::vector<uint8_t>(0x40002, 0x5A));
     EXPECT_TRUE(f.view.controls);
     EXPECT_FALSE(f.view.flashGo || f.view.save);
-    EXPECT_EQ(f.view.running, (std::vector<std::string>{"Timer2 on", "Timer2 off", "Timer3 on", "Timer3 off"}));
+    EXPECT_EQ(f.view.running, (std::vector<std::string>{"write on", "write off", "read on", "read off"}));
     EXPECT_TRUE(f.sim.PortTraffic().empty());
 
     // The first tick logs at once whatever the EC does.
     Front busy;
     busy.sim.GetSettings().faults.stuckBusy = true;
     busy.mailbox.IssueCommand(CmdInit);
-    busy.write.Button2Click();
-    busy.write.Timer2Timer();
+    busy.write.Start();
+    busy.write.Tick();
     EXPECT_EQ(busy.view.log, std::vector<std::string>{Stamp + "Cypress PD FW Flash Start"});
 }
 
