@@ -9,6 +9,7 @@
 #include "app/Win32PortLibrary.h"
 #include "app/resource.h"
 #include "hw/EcLockNames.h"
+#include "windows/EcLockMutex.h"
 
 namespace {
 
@@ -70,13 +71,18 @@ void ShowErrorBox(const std::string& message)
 // (vykuu, in this session or another) holds it.
 bool TakeEcLock()
 {
-    HANDLE lock = CreateMutexW(nullptr, FALSE, vyk::hw::EcLockMutexName);
-    if (!lock)
-        // It exists but is not ours to open: another user's program has it.
-        return GetLastError() != ERROR_ACCESS_DENIED;
-    const DWORD wait = WaitForSingleObject(lock, 0);
-    // Abandoned: its holder ended without letting go; it is ours now.
-    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    void* lock = nullptr;
+    unsigned long error = 0;
+    switch (vyk::windows::TakeEcLockMutex(lock, error)) {
+    case vyk::windows::EcLockTake::Taken:
+        return true;   // never released
+    case vyk::windows::EcLockTake::InUse:
+        return false;
+    case vyk::windows::EcLockTake::NotMade:
+        break;
+    }
+    // It exists but is not ours to open: another user's program has it.
+    return error != ERROR_ACCESS_DENIED;
 }
 
 } // namespace

@@ -68,7 +68,7 @@ FileDialogSpec SaveDialogSettings()
 } // namespace
 
 TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
-               LocalClock clock, std::chrono::steady_clock::duration busyBound)
+               pd::LocalClock clock, std::chrono::steady_clock::duration busyBound)
     : OpenDialog1(OpenDialogSettings()), SaveDialog1(SaveDialogSettings()), tk_(toolkit), platform_(platform),
       portLibraryImage_(portLibraryImage), clock_(std::move(clock)), busyBound_(busyBound)
 {
@@ -296,7 +296,7 @@ void TForm1::AddLogLine(std::string_view text)
 
 void TForm1::AddStampedLogLine(std::string_view text)
 {
-    AddLogLine(StampedLine(dateText_, timeText_, text));
+    AddLogLine(pd::StampedLine(dateText_, timeText_, text));
 }
 
 void TForm1::ScrollLogLineDown()
@@ -373,8 +373,8 @@ void TForm1::EnableFlashGo()
 
 void TForm1::RefreshClock()
 {
-    FormatLocalDate(dateText_, clock_);
-    FormatLocalTime(timeText_, clock_);
+    pd::FormatLocalDate(dateText_, clock_);
+    pd::FormatLocalTime(timeText_, clock_);
     tk_.SetPanelText(IdStatusBar1, 0, dateText_);
     tk_.SetPanelText(IdStatusBar1, 1, timeText_);
 }

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/ClockText.h"
 #include "app/Toolkit.h"
 #include "hw/EcRam.h"
 #include "hw/PortAccessInit.h"
+#include "pd/ClockText.h"
 #include "pd/Mailbox.h"
 #include "pd/SequenceView.h"
 
@@ -33,7 +33,7 @@ public:
     // Builds the layout, then runs FormCreate, as the toolkit does for a form.
     // `busyBound` bounds the sequences' in-tick waits on the EC.
     TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const uint8_t> portLibraryImage,
-           LocalClock clock = SystemLocalTime, std::chrono::steady_clock::duration busyBound = pd::BusySpinLimit);
+           pd::LocalClock clock = pd::LocalNow, std::chrono::steady_clock::duration busyBound = pd::BusySpinLimit);
     ~TForm1() override;
 
     TForm1(const TForm1&) = delete;
@@ -102,7 +102,7 @@ private:
     Toolkit& tk_;
     PortLibraryPlatform& platform_;
     std::span<const uint8_t> portLibraryImage_;
-    LocalClock clock_;
+    pd::LocalClock clock_;
     const std::chrono::steady_clock::duration busyBound_;
     PortAccess portAccess_;
     char dateText_[9] = {};

@@ -4,58 +4,23 @@
 
 #include <cstdio>
 
+#include "windows/PortLibraryBinding.h"
+
 namespace vyk::app {
 
 namespace {
 
-#if defined(__i386__)
-// Calls a library entry with up to two 32-bit arguments and restores the
-// stack pointer itself afterwards, so the call is right whether the library
-// was built with __stdcall or __cdecl exports.
-extern "C" uint32_t vyk_call_entry(void* fn, uint32_t a, uint32_t b, uint32_t argc);
-__asm__(".text\n"
-        ".globl _vyk_call_entry\n"
-        "_vyk_call_entry:\n"
-        "  pushl %ebp\n"
-        "  movl %esp, %ebp\n"
-        "  movl 20(%ebp), %ecx\n"
-        "  cmpl $2, %ecx\n"
-        "  jb 1f\n"
-        "  pushl 16(%ebp)\n"
-        "1:\n"
-        "  cmpl $1, %ecx\n"
-        "  jb 2f\n"
-        "  pushl 12(%ebp)\n"
-        "2:\n"
-        "  call *8(%ebp)\n"
-        "  movl %ebp, %esp\n"
-        "  popl %ebp\n"
-        "  ret\n");
-
-uint32_t Call0(void* fn) { return vyk_call_entry(fn, 0, 0, 0); }
-uint32_t Call1(void* fn, uint32_t a) { return vyk_call_entry(fn, a, 0, 1); }
-uint32_t Call2(void* fn, uint32_t a, uint32_t b) { return vyk_call_entry(fn, a, b, 2); }
-#else
-// One calling convention on x86-64.
-uint32_t Call0(void* fn) { return reinterpret_cast<int32_t (*)()>(fn)(); }
-uint32_t Call1(void* fn, uint32_t a) { return reinterpret_cast<uint16_t (*)(uint16_t)>(fn)(static_cast<uint16_t>(a)); }
-uint32_t Call2(void* fn, uint32_t a, uint32_t b)
+// The name as the A functions of Windows read it.
+std::wstring Widened(const std::string& name)
 {
-    reinterpret_cast<void (*)(uint16_t, uint16_t)>(fn)(static_cast<uint16_t>(a), static_cast<uint16_t>(b));
-    return 0;
+    const int n = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide.data(), n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
 }
-#endif
-
-class LibraryPortIo final : public PortIo {
-public:
-    LibraryPortIo(void* out, void* in) : out_(out), in_(in) {}
-    void OutPortByte(uint16_t port, uint16_t data) override { Call2(out_, port, data); }
-    uint16_t InPortByte(uint16_t port) override { return static_cast<uint16_t>(Call1(in_, port) & 0xFFFF); }
-
-private:
-    void* out_;
-    void* in_;
-};
 
 } // namespace
 
@@ -107,29 +72,23 @@ std::string Win32PortLibrary::FullPath(const std::string& name)
 
 PortLibraryPlatform::Library Win32PortLibrary::LoadLibraryFullPath(const std::string& fullPath)
 {
-    // Only an absolute path: a bare name would go through the search order.
-    if (fullPath.size() < 3 || !(fullPath[1] == ':' || (fullPath[0] == '\\' && fullPath[1] == '\\')))
-        return nullptr;
-    // No system error box for a file that is not a library.
-    UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryExA(fullPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    SetErrorMode(previous);
-    return reinterpret_cast<Library>(module);
+    unsigned long error = 0;
+    return windows::LoadByFullPath(Widened(fullPath), error);
 }
 
 PortLibraryPlatform::Entry Win32PortLibrary::LookUp(Library library, const char* name)
 {
-    return reinterpret_cast<Entry>(GetProcAddress(static_cast<HMODULE>(library), name));
+    return windows::EntryPoint(library, name);
 }
 
 int32_t Win32PortLibrary::CallIsPortDriverOpen(Entry entry)
 {
-    return static_cast<int32_t>(Call0(entry));
+    return windows::CallWithoutArguments(entry);
 }
 
 PortIo* Win32PortLibrary::BindPortIo(Entry outPortByte, Entry inPortByte)
 {
-    bound_.push_back(std::make_unique<LibraryPortIo>(outPortByte, inPortByte));
+    bound_.push_back(std::make_unique<windows::EntryPortIo>(outPortByte, inPortByte));
     return bound_.back().get();
 }
 

@@ -12,6 +12,8 @@ namespace vyk::app {
 
 // The Win32 face of the toolkit layer: one top-level window of class
 // "TForm1" with standard controls, a RichEdit 2.0 log and a status bar.
+// Win32Controls.cpp makes the window and its controls; Win32Toolkit.cpp
+// changes them and routes the messages.
 class Win32Toolkit final : public Toolkit {
 public:
     static constexpr const char* FormClassName = "TForm1";
@@ -54,6 +56,11 @@ public:
 private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The handlers HandleMessage routes to. OnCommand: false for a command
+    // that is not from one of the form's controls.
+    bool OnCommand(WPARAM wParam, LPARAM lParam);
+    void DockStatusBars(int width, int height);
+    LRESULT ColourStatic(HDC dc, HWND child);
     HFONT FontFor(const FontSpec& layout);
     void RestoreLogRedraw(int id);
 

@@ -1,6 +1,6 @@
 #include "cli/ConsoleView.h"
 
-#include "cli/ClockText.h"
+#include "pd/ClockText.h"
 
 namespace vyk::cli {
 
@@ -19,12 +19,7 @@ void ConsoleView::AddLogLine(std::string_view text)
 void ConsoleView::AddStampedLogLine(std::string_view text)
 {
     RefreshClock();
-    std::string line = dateText_;
-    line += "  ";
-    line += timeText_;
-    line += " >> ";
-    line += text;
-    AddLogLine(line);
+    AddLogLine(pd::StampedLine(dateText_, timeText_, text));
 }
 
 std::string ConsoleView::AddressFieldText(pd::AddressField field)
@@ -42,9 +37,9 @@ std::string ConsoleView::AddressFieldText(pd::AddressField field)
 
 void ConsoleView::RefreshClock()
 {
-    const std::tm now = LocalNow();
-    dateText_ = FormatDateText(now);
-    timeText_ = FormatTimeText(now);
+    const std::tm now = pd::LocalNow();
+    dateText_ = pd::FormatDateText(now);
+    timeText_ = pd::FormatTimeText(now);
 }
 
 void ConsoleView::SetVersionLabel(std::string_view text, uint32_t colour)

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "windows/EcLockMutex.h"
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -35,27 +37,26 @@ std::unique_ptr<EcLock> EcLock::Take()
         throw EcInUse(std::string("the EC is in use: the window VYK_UU.exe runs (its mutex ") + hw::WindowMutexName +
                       " exists); close it first; nothing was done");
     }
-    std::unique_ptr<EcLock> lock(new EcLock());
-    HANDLE global = CreateMutexW(nullptr, FALSE, hw::EcLockMutexName);
-    if (!global)
-        throw NoPortAccess("cannot make the EC lock (" + Name() + "): " + WindowsError(GetLastError()) +
-                           " (run as administrator)");
-    const DWORD wait = WaitForSingleObject(global, 0);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {   // abandoned: its holder died, it is ours now
-        CloseHandle(global);
+    void* global = nullptr;
+    unsigned long error = 0;
+    switch (windows::TakeEcLockMutex(global, error)) {
+    case windows::EcLockTake::Taken:
+        break;
+    case windows::EcLockTake::InUse:
         throw EcInUse("the EC is in use: another vykuu, or the window in another session, holds " + Name() +
                       "; nothing was done");
+    case windows::EcLockTake::NotMade:
+        throw NoPortAccess("cannot make the EC lock (" + Name() + "): " + WindowsError(error) +
+                           " (run as administrator)");
     }
+    std::unique_ptr<EcLock> lock(new EcLock());
     lock->global_ = global;
     return lock;
 }
 
 EcLock::~EcLock()
 {
-    if (global_) {
-        ReleaseMutex(static_cast<HANDLE>(global_));
-        CloseHandle(static_cast<HANDLE>(global_));
-    }
+    windows::ReleaseEcLockMutex(global_);
 }
 
 #else

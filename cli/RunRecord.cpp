@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/ClockText.h"
+#include "pd/ClockText.h"
 #include "cli/Sha256.h"
 
 namespace vyk::cli {
@@ -14,7 +14,7 @@ std::string UtcTimeText(std::chrono::system_clock::time_point time)
 {
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<milliseconds>(time.time_since_epoch()).count();
-    const std::tm utc = BrokenDown(static_cast<std::time_t>(sinceEpoch / 1000), true);
+    const std::tm utc = pd::BrokenDown(static_cast<std::time_t>(sinceEpoch / 1000), true);
     char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(sinceEpoch % 1000));

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "cli/DriverStartText.h"
-#include "portlib/VykPort32.h"
+#include "windows/PortLibraryBinding.h"
 
 namespace vyk::cli {
 
@@ -28,11 +28,10 @@ fs::path ExecutableFolder()
 // The library tried to start its driver while it loaded and says why it
 // failed only on the debugger output; one more start of the service gives
 // the reason here. Empty when the service manager tells nothing.
-std::string DriverNotOpenReason(HMODULE module)
+std::string DriverNotOpenReason(void* library)
 {
-    using Is64Fn = decltype(&::Is64BitWindows);
-    auto is64 = reinterpret_cast<Is64Fn>(reinterpret_cast<void*>(GetProcAddress(module, "Is64BitWindows")));
-    const std::string name = is64 && is64() ? "vykportx64" : "vykport32";
+    void* is64 = windows::EntryPoint(library, "Is64BitWindows");
+    const std::string name = is64 && windows::CallWithoutArguments(is64) ? "vykportx64" : "vykport32";
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return GetLastError() == ERROR_ACCESS_DENIED ? DriverStartProblem(name, ERROR_ACCESS_DENIED) : std::string();
@@ -88,15 +87,9 @@ std::string WinPortLibrary::FindLibrary(const std::string& explicitPath)
     return {};
 }
 
-// Bound at run time; the declarations give only the types.
-using OutPortByteFn = decltype(&::OutPortByte);
-using InPortByteFn = decltype(&::InPortByte);
-using IsPortDriverOpenFn = decltype(&::IsPortDriverOpen);
-
 struct WinPortLibrary::Impl {
-    HMODULE module = nullptr;
-    OutPortByteFn out = nullptr;
-    InPortByteFn in = nullptr;
+    explicit Impl(void* out, void* in) : io(out, in) {}
+    windows::EntryPortIo io;
 };
 
 WinPortLibrary::WinPortLibrary(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -118,39 +111,37 @@ std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicit
         return nullptr;
     }
     // Full path and no search: a library of the same name elsewhere must never be picked up.
-    HMODULE module = LoadLibraryExW(fs::path(path).wstring().c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) {
-        error = "port library " + path + " does not load (Windows error " + std::to_string(GetLastError()) + ")";
+    unsigned long loadError = 0;
+    void* library = windows::LoadByFullPath(fs::path(path).wstring(), loadError);
+    if (!library) {
+        error = "port library " + path + " does not load (Windows error " + std::to_string(loadError) + ")";
         return nullptr;
     }
-    auto impl = std::make_unique<Impl>();
-    impl->module = module;
-    impl->out = reinterpret_cast<OutPortByteFn>(reinterpret_cast<void*>(GetProcAddress(module, "OutPortByte")));
-    impl->in = reinterpret_cast<InPortByteFn>(reinterpret_cast<void*>(GetProcAddress(module, "InPortByte")));
-    auto isOpen = reinterpret_cast<IsPortDriverOpenFn>(reinterpret_cast<void*>(GetProcAddress(module, "IsPortDriverOpen")));
-    if (!impl->out || !impl->in || !isOpen) {
+    void* out = windows::EntryPoint(library, "OutPortByte");
+    void* in = windows::EntryPoint(library, "InPortByte");
+    void* isOpen = windows::EntryPoint(library, "IsPortDriverOpen");
+    if (!out || !in || !isOpen) {
         error = "port library " + path + " lacks OutPortByte, InPortByte or IsPortDriverOpen";
         return nullptr;
     }
-    if (isOpen() == 0) {
-        const std::string reason = DriverNotOpenReason(module);
+    if (windows::CallWithoutArguments(isOpen) == 0) {
+        const std::string reason = DriverNotOpenReason(library);
         error = "port library " + path + " loaded but its driver is not open: " +
                 (reason.empty() ? "run as administrator; the driver must be installed and signed" : reason);
         return nullptr;
     }
     loadedPath = path;
-    return std::unique_ptr<WinPortLibrary>(new WinPortLibrary(std::move(impl)));
+    return std::unique_ptr<WinPortLibrary>(new WinPortLibrary(std::make_unique<Impl>(out, in)));
 }
 
 void WinPortLibrary::OutPortByte(uint16_t port, uint16_t data)
 {
-    impl_->out(port, data);
+    impl_->io.OutPortByte(port, data);
 }
 
 uint16_t WinPortLibrary::InPortByte(uint16_t port)
 {
-    return impl_->in(port);
+    return impl_->io.InPortByte(port);
 }
-
 
 } // namespace vyk::cli

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "FormHarness.h"
-#include "app/ClockText.h"
+#include "pd/ClockText.h"
 
 namespace vyk::app::test {
 namespace {
@@ -10,14 +10,14 @@ namespace {
 std::string Date(std::tm t)
 {
     char text[9];
-    FormatLocalDate(text, [&] { return t; });
+    pd::FormatLocalDate(text, [&] { return t; });
     return text;
 }
 
 std::string Time(std::tm t)
 {
     char text[9];
-    FormatLocalTime(text, [&] { return t; });
+    pd::FormatLocalTime(text, [&] { return t; });
     return text;
 }
 

@@ -1,8 +1,10 @@
 // The Windows side of deploying the port library, run under Wine: a
 // directory is no file, the written file is whole and hidden, only a full
-// path is ever loaded, and a library planted on the search path is not.
+// path is ever loaded, a library planted on the search path is not, and
+// entry points are called right whatever their convention.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +32,29 @@ std::vector<uint8_t> ReadAll(const char* name)
         std::fclose(f);
     }
     return bytes;
+}
+
+// Port entries of both conventions. Each keeps where the stack was when it
+// was called: a call that leaves the stack moved shows as a drift.
+uint16_t seenPort, seenData;
+uintptr_t seenStack;
+void __cdecl CdeclOut(uint16_t port, uint16_t data)
+{
+    seenPort = port, seenData = data, seenStack = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+uint16_t __cdecl CdeclIn(uint16_t port)
+{
+    seenStack = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return static_cast<uint16_t>(port ^ 0x5A);
+}
+void __stdcall StdcallOut(uint16_t port, uint16_t data)
+{
+    seenPort = port, seenData = data, seenStack = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+uint16_t __stdcall StdcallIn(uint16_t port)
+{
+    seenStack = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return static_cast<uint16_t>(port ^ 0x5A);
 }
 
 } // namespace
@@ -88,6 +113,27 @@ int main()
     Check(entry && platform.CallIsPortDriverOpen(entry) == static_cast<int32_t>(GetCurrentProcessId()),
           "a no-argument entry point is called and its result kept");
     Check(platform.LookUp(kernel, "NoSuchEntryPoint") == nullptr, "a missing entry point is null");
+    const struct {
+        void* out;
+        void* in;
+        const char* what;
+    } conventions[] = {
+        {reinterpret_cast<void*>(&CdeclOut), reinterpret_cast<void*>(&CdeclIn), "__cdecl port entries: arguments, results and the stack kept"},
+        {reinterpret_cast<void*>(&StdcallOut), reinterpret_cast<void*>(&StdcallIn), "__stdcall port entries: arguments, results and the stack kept"},
+    };
+    for (const auto& c : conventions) {
+        vyk::PortIo& io = *platform.BindPortIo(c.out, c.in);
+        bool right = true;
+        uintptr_t outStack = 0, inStack = 0;
+        for (uint16_t i = 0; i < 1000; ++i) {
+            io.OutPortByte(0x4E, i);
+            right = right && seenPort == 0x4E && seenData == i && (i == 0 || seenStack == outStack);
+            outStack = seenStack;
+            right = right && io.InPortByte(i) == (i ^ 0x5A) && (i == 0 || seenStack == inStack);
+            inStack = seenStack;
+        }
+        Check(right, c.what);
+    }
 
     SetCurrentDirectoryA(temp);
     return failures == 0 ? 0 : 1;

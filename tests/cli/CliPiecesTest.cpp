@@ -12,7 +12,7 @@
 #include <set>
 #include <vector>
 
-#include "cli/ClockText.h"
+#include "pd/ClockText.h"
 #include "cli/Console.h"
 #include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
@@ -161,13 +161,13 @@ TEST(CliClockText, WindowFormats)
 {
     std::tm t{};
     t.tm_year = 126, t.tm_mon = 1, t.tm_mday = 3, t.tm_hour = 21, t.tm_min = 5, t.tm_sec = 7;
-    EXPECT_EQ(FormatDateText(t), "02/03/26");
-    EXPECT_EQ(FormatTimeText(t), "21:05:07");
+    EXPECT_EQ(vyk::pd::FormatDateText(t), "02/03/26");
+    EXPECT_EQ(vyk::pd::FormatTimeText(t), "21:05:07");
     t.tm_year = 99, t.tm_mon = 11, t.tm_mday = 31, t.tm_hour = 0, t.tm_min = 0, t.tm_sec = 0;
-    EXPECT_EQ(FormatDateText(t), "12/31/99");
-    EXPECT_EQ(FormatTimeText(t), "00:00:00");
+    EXPECT_EQ(vyk::pd::FormatDateText(t), "12/31/99");
+    EXPECT_EQ(vyk::pd::FormatTimeText(t), "00:00:00");
     t.tm_year = 100, t.tm_mon = 0, t.tm_mday = 1;
-    EXPECT_EQ(FormatDateText(t), "01/01/00");
+    EXPECT_EQ(vyk::pd::FormatDateText(t), "01/01/00");
 }
 
 TEST(CliProgress, BarRateAndTimeLeft)
