@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <vector>
@@ -32,6 +34,22 @@ SupplyFiles Supply(Files files)
         return it == files.end() ? std::string() : it->second;
     };
 }
+
+// A simulated notebook whose EC sticks busy once `when` says so, looked at
+// on every port read.
+struct StuckWhen : vyk::PortIo {
+    StuckWhen(vyk::sim::SimNotebook& notebook, std::function<bool()> test) : nb(notebook), when(std::move(test)) {}
+    void OutPortByte(uint16_t port, uint16_t data) override { nb.OutPortByte(port, data); }
+    uint16_t InPortByte(uint16_t port) override
+    {
+        const uint16_t v = nb.InPortByte(port);
+        if (when())
+            nb.GetSettings().faults.stuckBusy = true;
+        return v;
+    }
+    vyk::sim::SimNotebook& nb;
+    std::function<bool()> when;
+};
 } // namespace
 
 TEST(CliClockText, WindowFormats)
@@ -274,20 +292,6 @@ TEST(CliPower, LowBatteryRefusesAFlash)
 // as done only once the EC reports it done.
 TEST(CliReset, SelectsThePortAndWaitsForTheReset)
 {
-    // Stuck from the first command after the selection: the reset.
-    struct StuckAfterSelection : vyk::PortIo {
-        vyk::sim::SimNotebook& nb;
-        bool stick;
-        void OutPortByte(uint16_t port, uint16_t data) override { nb.OutPortByte(port, data); }
-        uint16_t InPortByte(uint16_t port) override
-        {
-            const uint16_t v = nb.InPortByte(port);
-            if (stick && nb.Commands().size() == 1 && nb.EcRamByte(vyk::pd::PdCommand) == 0)
-                nb.GetSettings().faults.stuckBusy = true;
-            return v;
-        }
-        StuckAfterSelection(vyk::sim::SimNotebook& n, bool s) : nb(n), stick(s) {}
-    };
     std::FILE* sink = std::fopen("/dev/null", "w");
     ConsoleOptions options;
     options.out = options.err = sink;
@@ -295,7 +299,10 @@ TEST(CliReset, SelectsThePortAndWaitsForTheReset)
         for (const int port : {1, 2}) {
             vyk::sim::SimNotebook nb;
             nb.SetRecording(true);
-            StuckAfterSelection io(nb, stuck);
+            // Stuck from the first command after the selection: the reset.
+            StuckWhen io(nb, [&] {
+                return stuck && nb.Commands().size() == 1 && nb.EcRamByte(vyk::pd::PdCommand) == 0;
+            });
             Console console(options);
             JsonSummary summary;
             CommonOptions common;
@@ -310,5 +317,31 @@ TEST(CliReset, SelectsThePortAndWaitsForTheReset)
             EXPECT_EQ(summary.Text().find("resetSent") == std::string::npos, stuck) << summary.Text();
         }
     }
+    std::fclose(sink);
+}
+
+// An EC that stops answering once CmdInit is out leaves the PD on its way
+// into flashing mode: the end says so, with the command that puts it right.
+TEST(CliAdvice, AStallAfterCmdInitNamesTheStrandedPd)
+{
+    vyk::sim::SimNotebook nb;
+    nb.SetRecording(true);
+    StuckWhen io(nb, [&] {
+        return std::find(nb.Commands().begin(), nb.Commands().end(), vyk::pd::CmdInit) != nb.Commands().end();
+    });
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    ConsoleOptions options;
+    options.out = options.err = sink;
+    Console console(options);
+    JsonSummary summary;
+    CommonOptions common;
+    common.backend.openPorts = &io;
+    common.timeoutSeconds = 0.05;
+    const auto out = std::filesystem::temp_directory_path() / ("vyk-stall-" + std::to_string(::getpid()) + ".bin");
+    ReadOptions read;
+    read.outputPath = out.string();
+    EXPECT_EQ(RunRead(common, read, console, summary), ExitEcBusy);
+    EXPECT_NE(summary.Text().find("\"pdMayBeInBootLoader\": true"), std::string::npos) << summary.Text();
+    EXPECT_FALSE(std::filesystem::exists(out));
     std::fclose(sink);
 }
