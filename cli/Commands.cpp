@@ -258,7 +258,8 @@ int Open(const CommonOptions& common, Console& console, JsonSummary& summary, Op
     return ExitOk;
 }
 
-// A flash on a low battery: refused unless allowed, and said either way.
+} // namespace
+
 int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSummary& summary)
 {
     if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
@@ -273,6 +274,8 @@ int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSumm
     }
     return ExitOk;
 }
+
+namespace {
 
 // The last checks before the first EC command: the power (for a flash),
 // then one read that shows an EC is there.

@@ -65,4 +65,8 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
 // Sends a PD back from its boot loader to the firmware it holds.
 int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary);
 
+// A flash on a low battery (below LowestBatteryPercent, off the charger):
+// ExitOnBattery unless allowed, and said either way.
+int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSummary& summary);
+
 } // namespace vyk::cli

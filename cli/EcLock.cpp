@@ -74,18 +74,22 @@ std::string LockPath()
 
 std::string EcLock::Name() { return LockPath(); }
 
-std::unique_ptr<EcLock> EcLock::Take()
+std::unique_ptr<EcLock> EcLock::Take() { return TakeFile(LockPath()); }
+
+std::unique_ptr<EcLock> EcLock::TakeFile(const std::string& path)
 {
-    const std::string path = LockPath();
     // Read-only and never truncated: taking the lock writes nothing. The
     // folder is writable by all: a link planted there is not followed, and
     // an existing file is opened without O_CREAT, which the kernel's
     // protection of such folders would refuse for a file of another user.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Never waiting either: a FIFO planted there would hold the open until
+    // someone writes to it.
+    constexpr int how = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path.c_str(), how);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), how | O_CREAT | O_EXCL, 0644);
         if (fd < 0 && errno == EEXIST)   // made by another program just now
-            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            fd = ::open(path.c_str(), how);
     }
     if (fd < 0)
         throw NoPortAccess("cannot open the EC lock " + path + ": " + std::strerror(errno));

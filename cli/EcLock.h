@@ -21,6 +21,11 @@ class EcLock {
 public:
     // Throws EcInUse when it is held; NoPortAccess when it cannot be made.
     static std::unique_ptr<EcLock> Take();
+#ifndef _WIN32
+    // The same lock on the file at `path`: what tests take, never the
+    // machine's own.
+    static std::unique_ptr<EcLock> TakeFile(const std::string& path);
+#endif
     ~EcLock();
     EcLock(const EcLock&) = delete;
     EcLock& operator=(const EcLock&) = delete;

@@ -1,24 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#include <map>
 #include <set>
 #include <vector>
 
-#include "pd/ClockText.h"
+#include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/DriverStartText.h"
 #include "cli/JsonSummary.h"
 #include "cli/MachineInfo.h"
 #include "cli/OutputFile.h"
 #include "cli/Sha256.h"
+#include "pd/ClockText.h"
+#include "pd/Mailbox.h"
+#include "sim/SimNotebook.h"
 
 using namespace vyk::cli;
 namespace fs = std::filesystem;
@@ -157,6 +163,34 @@ TEST(CliOutputFile, RemovesOnlyTheLeftoversOfEndedRuns)
     fs::remove_all(dir);
 }
 
+namespace {
+// One power supply's attribute files by name, as Linux shows them.
+using Files = std::map<std::string, std::string>;
+SupplyFiles Supply(Files files)
+{
+    return [files = std::move(files)](const char* name) {
+        const auto it = files.find(name);
+        return it == files.end() ? std::string() : it->second;
+    };
+}
+
+// A simulated notebook whose EC sticks busy once `when` says so, looked at
+// on every port read.
+struct StuckWhen : vyk::PortIo {
+    StuckWhen(vyk::sim::SimNotebook& notebook, std::function<bool()> test) : nb(notebook), when(std::move(test)) {}
+    void OutPortByte(uint16_t port, uint16_t data) override { nb.OutPortByte(port, data); }
+    uint16_t InPortByte(uint16_t port) override
+    {
+        const uint16_t v = nb.InPortByte(port);
+        if (when())
+            nb.GetSettings().faults.stuckBusy = true;
+        return v;
+    }
+    vyk::sim::SimNotebook& nb;
+    std::function<bool()> when;
+};
+} // namespace
+
 TEST(CliClockText, WindowFormats)
 {
     std::tm t{};
@@ -188,6 +222,19 @@ TEST(CliJson, QuotesEveryControlCharacterAndKeepsKeyOrder)
     s.Set("ok", false);
     s.Set("n", 8);
     EXPECT_EQ(s.Text(), R"({"path": "C:\\a \"b\"\n\u0001", "n": 8, "ok": false})");
+    // What is not well-formed UTF-8 shows as U+FFFD, one per byte that
+    // begins no sequence; a well-formed one is kept as it is.
+    const std::string bad = "\xEF\xBF\xBD";
+    for (const auto& [text, quoted] : std::vector<std::pair<std::string, std::string>>{
+             {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+             {"\xE0\x80\xAF", bad + bad + bad},                    // overlong
+             {"\xED\xA0\x80", bad + bad + bad},                    // a surrogate
+             {"\xF4\x90\x80\x80", bad + bad + bad + bad},          // past U+10FFFF
+             {"\xC3(", bad + "("},                                 // no continuation byte
+             {"\xE2\x82", bad + bad},                              // cut short
+             {"\x1F\x7F", "\\u001F\x7F"},
+         })
+        EXPECT_EQ(JsonSummary::Quote(text), "\"" + quoted + "\"") << quoted;
 }
 
 // The Windows tool's reason for a driver that is not open: a signature
@@ -275,13 +322,165 @@ TEST(CliSha256, KnownDigestsWholeAndInPieces)
 // past int made the reader throw (vykuu ended in "internal error: stoi").
 TEST(CliPower, ChargeOutsideAPercentIsUnknown)
 {
-    const auto battery = [](std::string capacity) -> SupplyFiles {
-        return [capacity](const char* name) {
-            return std::string(name) == "type" ? "Battery\n" : std::string(name) == "capacity" ? capacity : "";
-        };
-    };
+    const auto battery = [](std::string capacity) { return Supply({{"type", "Battery\n"}, {"capacity", capacity}}); };
     for (const char* capacity : {"244 ", "7777777777777777777", "-5", "1e2", ""})
         EXPECT_EQ(PowerOfSupplies({battery(capacity)}).percent, -1) << capacity;
     EXPECT_EQ(PowerOfSupplies({battery("2147483647"), battery("40\n"), battery("2147483647")}).percent, 40);
     EXPECT_EQ(PowerOfSupplies({battery("100\r")}).percent, 100);
+}
+
+// What says the notebook runs on its charger: any charger online, mains or
+// USB-C; with no charger listed, a battery that charges or is full.
+TEST(CliPower, WhichSuppliesMeanTheCharger)
+{
+    const Files discharging{{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "50"}};
+    const struct {
+        const char* name;
+        std::vector<Files> supplies;
+        bool onAc;
+    } cases[] = {
+        {"USB-C charger online", {{{"type", "USB"}, {"online", "1"}}, discharging}, true},
+        {"USB-C charger offline", {{{"type", "USB"}, {"online", "0"}}, discharging}, false},
+        {"one of two chargers online", {{{"type", "Mains"}, {"online", "1"}}, {{"type", "Mains"}, {"online", "0"}}, discharging}, true},
+        {"no charger listed, battery full", {{{"type", "Battery"}, {"status", "Full"}}}, true},
+        {"no charger listed, battery charging", {{{"type", "Battery"}, {"status", "Charging"}}}, true},
+        {"charger offline, battery says charging", {{{"type", "Mains"}, {"online", "0"}}, {{"type", "Battery"}, {"status", "Charging"}}}, false},
+        {"battery alone, discharging", {discharging}, false},
+        {"no supply: a desktop", {}, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<SupplyFiles> supplies;
+        for (const Files& files : c.supplies)
+            supplies.push_back(Supply(files));
+        EXPECT_EQ(PowerOfSupplies(supplies).onAc, c.onAc) << c.name;
+    }
+}
+
+// The lock on real ports, on a file of the test's own: exclusive against
+// any other holder, a shared one too, held while it lives and given back
+// after; the file is taken as it is and never written; what is not a
+// regular file (a planted link, a folder, a FIFO) is refused at once.
+TEST(CliEcLock, ExclusiveHeldAndOnlyOnARegularFile)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("vyk-lock-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "ec.lock").string();
+    const auto text = [](const std::filesystem::path& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto heldElsewhere = [&](int how) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        const bool held = ::flock(fd, how | LOCK_NB) != 0;
+        ::close(fd);
+        return held;
+    };
+    {
+        const auto lock = EcLock::TakeFile(path);
+        EXPECT_TRUE(std::filesystem::is_regular_file(path));
+        EXPECT_THROW(EcLock::TakeFile(path), EcInUse);
+        EXPECT_TRUE(heldElsewhere(LOCK_SH));
+    }
+    EXPECT_FALSE(heldElsewhere(LOCK_EX)) << "given back";
+    const int other = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_SH | LOCK_NB), 0);
+    EXPECT_THROW(EcLock::TakeFile(path), EcInUse) << "a shared holder";
+    ::close(other);
+    std::ofstream(path) << "left by an older version\n";
+    EXPECT_NE(EcLock::TakeFile(path), nullptr);
+    EXPECT_EQ(text(path), "left by an older version\n");
+
+    std::ofstream(dir / "target") << "x";
+    std::filesystem::create_symlink(dir / "target", dir / "link");
+    std::filesystem::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const char* name : {"link", "folder", "fifo"})
+        EXPECT_THROW(EcLock::TakeFile((dir / name).string()), NoPortAccess) << name;
+    EXPECT_EQ(text(dir / "target"), "x");
+    std::filesystem::remove_all(dir);
+}
+
+// A flash on battery: refused below 30 % unless allowed; a charge nobody
+// knows, the charger, or no battery at all refuse nothing.
+TEST(CliPower, LowBatteryRefusesAFlash)
+{
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    ConsoleOptions options;
+    options.out = options.err = sink;
+    Console console(options);
+    const struct {
+        Power power;
+        bool allow;
+        int code;
+    } cases[] = {
+        {{true, false, 29}, false, ExitOnBattery}, {{true, false, 0}, false, ExitOnBattery},
+        {{true, false, 29}, true, ExitOk},         {{true, false, 30}, false, ExitOk},
+        {{true, false, -1}, false, ExitOk},        {{true, true, 5}, false, ExitOk},
+        {{false, false, 5}, false, ExitOk},
+    };
+    for (const auto& c : cases) {
+        JsonSummary summary;
+        EXPECT_EQ(CheckPower(c.power, c.allow, console, summary), c.code)
+            << c.power.haveBattery << c.power.onAc << " " << c.power.percent << "% allow " << c.allow;
+    }
+    std::fclose(sink);
+}
+
+// vykuu reset: the selection of the port asked for, then CmdResetPd; told
+// as done only once the EC reports it done.
+TEST(CliReset, SelectsThePortAndWaitsForTheReset)
+{
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    ConsoleOptions options;
+    options.out = options.err = sink;
+    for (const bool stuck : {false, true}) {
+        for (const int port : {1, 2}) {
+            vyk::sim::SimNotebook nb;
+            nb.SetRecording(true);
+            // Stuck from the first command after the selection: the reset.
+            StuckWhen io(nb, [&] {
+                return stuck && nb.Commands().size() == 1 && nb.EcRamByte(vyk::pd::PdCommand) == 0;
+            });
+            Console console(options);
+            JsonSummary summary;
+            CommonOptions common;
+            common.backend.openPorts = &io;
+            common.timeoutSeconds = 0.05;
+            const int code = RunReset(common, {port}, console, summary);
+            const std::vector<uint8_t> first(nb.Commands().begin(), nb.Commands().begin() + 2);
+            EXPECT_EQ(first, (std::vector<uint8_t>{port == 1 ? vyk::pd::CmdSelectPort1 : vyk::pd::CmdSelectPort2,
+                                                   vyk::pd::CmdResetPd}))
+                << port;
+            EXPECT_EQ(code, stuck ? ExitEcBusy : ExitOk) << port;
+            EXPECT_EQ(summary.Text().find("resetSent") == std::string::npos, stuck) << summary.Text();
+        }
+    }
+    std::fclose(sink);
+}
+
+// An EC that stops answering once CmdInit is out leaves the PD on its way
+// into flashing mode: the end says so, with the command that puts it right.
+TEST(CliAdvice, AStallAfterCmdInitNamesTheStrandedPd)
+{
+    vyk::sim::SimNotebook nb;
+    nb.SetRecording(true);
+    StuckWhen io(nb, [&] {
+        return std::find(nb.Commands().begin(), nb.Commands().end(), vyk::pd::CmdInit) != nb.Commands().end();
+    });
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    ConsoleOptions options;
+    options.out = options.err = sink;
+    Console console(options);
+    JsonSummary summary;
+    CommonOptions common;
+    common.backend.openPorts = &io;
+    common.timeoutSeconds = 0.05;
+    const auto out = std::filesystem::temp_directory_path() / ("vyk-stall-" + std::to_string(::getpid()) + ".bin");
+    ReadOptions read;
+    read.outputPath = out.string();
+    EXPECT_EQ(RunRead(common, read, console, summary), ExitEcBusy);
+    EXPECT_NE(summary.Text().find("\"pdMayBeInBootLoader\": true"), std::string::npos) << summary.Text();
+    EXPECT_FALSE(std::filesystem::exists(out));
+    std::fclose(sink);
 }

@@ -1246,3 +1246,55 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
         EXPECT_NE(ReadText(Sim() / "settings.txt").find("mode = normal"), std::string::npos);
     }
 }
+
+// Flash options that would quietly do something else than was meant:
+// refused before the EC is reached. An --image-at that leaves blocks of the
+// range before the file or carries the file past the image buffer, an
+// address not read as typed, a backup into the image itself or into the log.
+TEST_F(CliRun, MisleadingFlashOptionsAreRefused)
+{
+    WriteBytes(File("part.bin"), RandomImage(81664, 36));
+    const std::string part = Quote(File("part.bin").string());
+    const auto ecram = ReadText(Sim() / "ecram.bin");
+    for (const auto& [args, code] : std::vector<std::pair<std::string, int>>{
+             {"--image-at 00D000", 3},
+             {"--start 03F000 --end 040000 --image-at 03F000", 3},
+             {"--image-at 00c000", 2},
+             {"--image-at 0x00C000", 2},
+             {"--image-at 00C000 --end 01ff00", 2},
+             {"--image-at 00C000 --backup " + part, 2},
+             {"--image-at 00C000 --backup -", 2},
+         }) {
+        const ToolRun r = Vykuu("flash --port 2 " + args + " " + part);
+        EXPECT_EQ(r.code, code) << args << "\n" << r.err;
+    }
+    EXPECT_EQ(ReadText(Sim() / "ecram.bin"), ecram);
+    EXPECT_EQ(Flash(2), std::vector<uint8_t>(vyk::sim::FlashSize, 0xFF));
+}
+
+// A stop during the backup's last block: the backup completes and is kept,
+// nothing is written. One during the write names the backup and how to
+// flash it back, from the start of the range's first block.
+TEST_F(CliRun, AStopAroundTheBackupKeepsIt)
+{
+    const auto old = RandomImage(0x20000, 37);
+    WriteBytes(File("old.bin"), old);
+    WriteBytes(File("new.bin"), RandomImage(0x20000, 38));
+    ASSERT_EQ(Vykuu("--quiet flash --port 1 " + Quote(File("old.bin").string())).code, 0);
+    ToolRun r = SignalledAt("flash --port 1 --backup " + Quote(File("safe.bin").string()) + " " +
+                                Quote(File("new.bin").string()),
+                            318, SIGINT);
+    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_NE(r.err.find("interrupted after the backup; nothing written to the flash"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(File("safe.bin")), Slice(old, 0xC000, 0x1FF00));
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(old, 0xC000, 0x1FF00));
+
+    r = SignalledAt("flash --port 1 --start 00C080 --backup " + Quote(File("late.bin").string()) + " " +
+                        Quote(File("new.bin").string()),
+                    319 + 4, SIGINT);
+    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_NE(r.err.find("flash --port 1 --image-at 00C000 " + File("late.bin").string()), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadBytes(File("late.bin")), Slice(old, 0xC000, 0x1FF00));
+    Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+}

@@ -298,6 +298,7 @@ public:
     std::function<void()> onStop;
     bool stopped = false;
     int blocksAfterStop = 0;   // block commands written once the stop had come
+    int inits = 0, validates = 0;   // CmdInit and CmdValidate written
     uint64_t longestWait = 0;
     uint64_t lastProgress = 0;   // a command written, or one seen finished
     uint64_t opCap = 0;
@@ -362,6 +363,8 @@ private:
             waiting_ = false;
             lastProgress = nowMicros;
             const int n = ++count_[v];
+            inits += v == pd::CmdInit;
+            validates += v == pd::CmdValidate;
             if (armed_ && c_.stop != Stop::None && v == c_.stopCommand && n == c_.stopNth) {
                 fireAt_ = ops_ + c_.stopAt;
                 if (c_.stopAt == 0)
@@ -551,6 +554,7 @@ ToolRun Vykuu(World& w, Command command, const std::string& file = {}, const std
     cli::ClearStopRequest();
     w.probe->stopped = false;
     w.probe->blocksAfterStop = 0;
+    w.probe->inits = w.probe->validates = 0;
     w.probe->onStop = cli::RaiseStopRequest;
     char* text = nullptr;
     size_t size = 0;
@@ -623,6 +627,11 @@ void ExpectToolEnd(World& w, const ToolRun& run, const char* who, const char* su
         v.Expect(Has(error, word), what + "'s error \"" + error + "\" does not say \"" + word + "\"");
     }
     v.Expect(run.code != 8 || w.probe->stopped, what + " says interrupted, but no stop was asked for");
+    // Told untouched, the PD had no CmdInit that a validate did not close.
+    const bool untouched = std::any_of(run.lines.begin(), run.lines.end(),
+                                       [](const std::string& l) { return Has(l, "the PD was not touched"); });
+    v.Expect(!untouched || w.probe->inits == w.probe->validates,
+             what + " says the PD was not touched after a CmdInit that no validate closed");
     // The block in flight completes; none follows it.
     v.Expect(w.probe->blocksAfterStop <= 1,
              what + " sent " + std::to_string(w.probe->blocksAfterStop) + " block commands after the stop request");
