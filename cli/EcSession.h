@@ -7,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/ConsoleView.h"
 #include "hw/EcRam.h"
+#include "pd/HexText.h"
 #include "pd/Mailbox.h"
 #include "pd/PortSelection.h"
 
@@ -23,6 +24,8 @@ std::string SecondsText(double seconds);
 // Tells the error and puts it in the summary; returns `code`.
 int Fail(Console& console, JsonSummary& summary, int code, const std::string& message);
 int Interrupted(Console& console, JsonSummary& summary, const std::string& message);
+
+inline std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
 
 // One front end's worth of state, as the window holds it.
 struct Session {
@@ -52,8 +55,12 @@ struct Session {
     pd::PortSelection ports;
 };
 
-// Takes the EC's lock and opens the ports, then checks the power (for a
-// flash) and that an EC answers. A refusal leaves everything untouched.
+// Takes the EC's lock and opens the ports; a refusal leaves everything untouched.
+int Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend);
+// The last checks before the first EC command: the power (for a flash),
+// then one read that shows an EC is there.
+int Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console, JsonSummary& summary);
+// Open, then Ready.
 int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
             OpenBackend& backend);
 
@@ -71,5 +78,8 @@ struct VersionsRead {
 };
 VersionsRead ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
                             const CommonOptions& common, bool show, Console& console);
+// The versions into the summary under `key`; a failure is told.
+int RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
+                   bool show, Console& console, JsonSummary& summary, const char* key);
 
 } // namespace vyk::cli

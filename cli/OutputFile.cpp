@@ -211,6 +211,8 @@ bool LiesInside(const fs::path& path, const fs::path& folder)
     return true;
 }
 
+} // namespace
+
 const char* KindOf(fs::file_type type)
 {
     switch (type) {
@@ -222,8 +224,6 @@ const char* KindOf(fs::file_type type)
     default: return "not a regular file";
     }
 }
-
-} // namespace
 
 OutputFile::~OutputFile() { Discard(); }
 

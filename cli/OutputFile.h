@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace vyk::cli {
@@ -61,5 +62,9 @@ private:
     int keepMode_ = -1;   // the replaced file's permissions, kept; -1: none
     bool keepExisting_ = false;
 };
+
+// What messages call a file of this type that is not a regular one: "a
+// folder", "a FIFO", "a device", "a socket".
+const char* KindOf(std::filesystem::file_type type);
 
 } // namespace vyk::cli
