@@ -28,6 +28,11 @@ int Fail(Console& console, JsonSummary& summary, int code, const std::string& me
     return code;
 }
 
+int Fail(Console& console, JsonSummary& summary, const Failure& failure)
+{
+    return Fail(console, summary, failure.Code(), failure.Message());
+}
+
 int Interrupted(Console& console, JsonSummary& summary, const std::string& message)
 {
     summary.Set("interrupted", true);
@@ -51,10 +56,8 @@ int Open(const CommonOptions& common, Console& console, JsonSummary& summary, Op
         return Interrupted(console, summary, "interrupted before the EC was reached; nothing was done");
     try {
         backend = OpenPorts(common.backend);
-    } catch (const EcInUse& e) {
-        return Fail(console, summary, ExitEcInUse, e.what());
-    } catch (const NoPortAccess& e) {
-        return Fail(console, summary, ExitNoPortAccess, e.what());
+    } catch (const Failure& failure) {
+        return Fail(console, summary, failure);
     }
     summary.Set("backend", backend.description);
     if (console.Json())
@@ -90,10 +93,8 @@ int DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, C
     DryBackend dry;
     try {
         dry = CheckPortsDry(common.backend);
-    } catch (const EcInUse& e) {
-        return Fail(console, summary, ExitEcInUse, e.what());
-    } catch (const NoPortAccess& e) {
-        return Fail(console, summary, ExitNoPortAccess, e.what());
+    } catch (const Failure& failure) {
+        return Fail(console, summary, failure);
     }
     summary.Set("backend", dry.description);
     summary.Set("dryRun", true);

@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleView.h"
+#include "cli/Failure.h"
 #include "hw/EcRam.h"
 #include "pd/HexText.h"
 #include "pd/Mailbox.h"
@@ -23,6 +24,7 @@ std::string SecondsText(double seconds);
 
 // Tells the error and puts it in the summary; returns `code`.
 int Fail(Console& console, JsonSummary& summary, int code, const std::string& message);
+int Fail(Console& console, JsonSummary& summary, const Failure& failure);
 int Interrupted(Console& console, JsonSummary& summary, const std::string& message);
 
 inline std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }

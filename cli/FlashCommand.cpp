@@ -41,17 +41,16 @@ int PrepareBackup(const CommonOptions& common, const FlashOptions& options, Outp
     if (fs::equivalent(options.backupPath, options.imagePath, ec))
         return Fail(console, summary, ExitUsage,
                     "--backup " + options.backupPath + " is the image file itself; give another file");
-    const OutputFile::Problem problem =
+    try {
         backupFile.Prepare(options.backupPath, OutputRules(common, "backup", true));
-    if (problem.code) {
-        std::string message = problem.message;
-        if (problem.exists) {
-            const std::string free = FreeName(options.backupPath);
-            message += ": a backup is written once, so that a second run cannot overwrite the firmware it "
-                       "saved; give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
-                       ", or none to flash without a backup";
-        }
-        return Fail(console, summary, problem.code, message);
+    } catch (NameTaken& taken) {
+        const std::string free = FreeName(options.backupPath);
+        return Fail(console, summary,
+                    taken.Then(": a backup is written once, so that a second run cannot overwrite the firmware it "
+                               "saved; give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
+                               ", or none to flash without a backup"));
+    } catch (const Failure& failure) {
+        return Fail(console, summary, failure);
     }
     summary.Set("backup", AbsolutePath(backupFile.Target()));
     return ExitOk;
@@ -82,9 +81,11 @@ int BackUp(Session& session, const CommonOptions& common, const Range& range, Ou
     if (const int code = ReadRange(session, *saved, backup, range, common, console, view, summary); code != ExitOk)
         return code;
     const auto size = static_cast<size_t>(saved->ImageLength);
-    const OutputFile::Problem problem = backupFile.Commit(saved->ImageBuffer.data(), size);
-    if (problem.code)
-        return Fail(console, summary, problem.code, "backup: " + problem.message + "; nothing written to the flash");
+    try {
+        backupFile.Commit(saved->ImageBuffer.data(), size);
+    } catch (Failure& failure) {
+        return Fail(console, summary, failure.Within("backup").Then("; nothing written to the flash"));
+    }
     RecordFile(summary, "backup", backupFile.Target(), saved->ImageBuffer.data(), size);
     left.backupPath = backupFile.Target();
     if (StopRequest())

@@ -16,9 +16,11 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
     OutputFile output;
-    if (const OutputFile::Problem problem = output.Prepare(options.outputPath, OutputRules(common, "output", false));
-        problem.code)
-        return Fail(console, summary, problem.code, problem.message);
+    try {
+        output.Prepare(options.outputPath, OutputRules(common, "output", false));
+    } catch (const Failure& failure) {
+        return Fail(console, summary, failure);
+    }
     // Where the file's first byte belongs: the start of --start's block.
     const std::string imageAt = pd::HexDigits(range.FirstAddress(), 6);
     summary.Set("imageAt", imageAt);
@@ -41,8 +43,11 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
     if (const int code = ReadRange(session, *store, reading, range, common, console, view, summary); code != ExitOk)
         return code;
     const auto size = static_cast<size_t>(store->ImageLength);
-    if (const OutputFile::Problem problem = output.Commit(store->ImageBuffer.data(), size); problem.code)
-        return Fail(console, summary, problem.code, "output " + options.outputPath + ": " + problem.message);
+    try {
+        output.Commit(store->ImageBuffer.data(), size);
+    } catch (Failure& failure) {
+        return Fail(console, summary, failure.Within("output " + options.outputPath));
+    }
     summary.Set("bytes", store->ImageLength);
     RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
     const std::string where = output.ToStdout() ? std::string("standard output") : AbsolutePath(output.Target());
