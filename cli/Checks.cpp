@@ -15,7 +15,7 @@ namespace vyk::cli {
 
 namespace fs = std::filesystem;
 
-int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summary, Range& range)
+void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
 {
     summary.Set("port", options.port);
     summary.Set("start", options.startText);
@@ -23,7 +23,7 @@ int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summa
     for (const auto* text : {&options.startText, &options.endText}) {
         const std::string problem = pd::AddressTextProblem(*text);
         if (!problem.empty())
-            return Fail(console, summary, ExitUsage, problem);
+            throw Failure(ExitUsage, problem);
     }
     range.start = pd::ReadAddressField(options.startText);
     range.end = pd::ReadAddressField(options.endText);
@@ -31,17 +31,16 @@ int CheckRange(const RangeOptions& options, Console& console, JsonSummary& summa
     range.endBlock = pd::BlockOf(range.end);
     // Refused here, before the EC is walked into flashing mode for nothing.
     if (range.startBlock >= range.endBlock)
-        return Fail(console, summary, ExitRangeRefused,
+        throw Failure(ExitRangeRefused,
                     "range refused: start block " + Hex(range.startBlock, 4) + " (" + options.startText +
                         ") is not below end block " + Hex(range.endBlock, 4) + " (" + options.endText + ")");
     if (range.endBlock > pd::ImageBufferBlocks)
-        return Fail(console, summary, ExitRangeRefused,
+        throw Failure(ExitRangeRefused,
                     "range refused: end block " + Hex(range.endBlock, 4) +
                         " lies past the flash's last block 0x03FF (256 KiB)");
     summary.Set("firstBlock", pd::HexDigits(range.startBlock, 4));
     summary.Set("endBlock", pd::HexDigits(range.endBlock, 4));
     summary.Set("blocks", range.Blocks());
-    return ExitOk;
 }
 
 std::string BlocksText(const Range& range, int port)
@@ -50,60 +49,59 @@ std::string BlocksText(const Range& range, int port)
            Hex(range.endBlock - 1, 4) + " of port " + std::to_string(port);
 }
 
-int CheckImageAt(const FlashOptions& options, Console& console, JsonSummary& summary, uint32_t& imageAt)
+void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& imageAt)
 {
     imageAt = 0;
     if (options.imageAtText.empty())
-        return ExitOk;
+        return;
     const std::string problem = pd::AddressTextProblem(options.imageAtText);
     if (!problem.empty())
-        return Fail(console, summary, ExitUsage, "--image-at: " + problem);
+        throw Failure(ExitUsage, "--image-at: " + problem);
     imageAt = pd::ReadAddressField(options.imageAtText);
     if (imageAt % 256 != 0)
-        return Fail(console, summary, ExitUsage,
+        throw Failure(ExitUsage,
                     "--image-at " + options.imageAtText + " is not the start of a block; a file saved by "
                     "'read --start " + options.imageAtText + "' begins at its block, " +
                         pd::HexDigits(imageAt & ~0xFFu, 6));
     summary.Set("imageAt", pd::HexDigits(imageAt, 6));
-    return ExitOk;
 }
 
-int CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
+void CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
                JsonSummary& summary)
 {
     const std::string& path = options.imagePath;
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec && status.type() != fs::file_type::not_found)
-        return Fail(console, summary, ExitFile, "image file " + path + ": " + ec.message());
+        throw Failure(ExitFile, "image file " + path + ": " + ec.message());
     if (!fs::is_regular_file(status))
-        return Fail(console, summary, ExitFile,
+        throw Failure(ExitFile,
                     "image file " + path +
                         (status.type() == fs::file_type::not_found ? std::string(" does not exist")
                                                                    : std::string(" is ") + KindOf(status.type())));
     const auto size = fs::file_size(path, ec);
     if (ec)
-        return Fail(console, summary, ExitFile, "image file " + path + ": " + ec.message());
+        throw Failure(ExitFile, "image file " + path + ": " + ec.message());
     if (std::FILE* f = std::fopen(path.c_str(), "rb"))
         std::fclose(f);
     else
-        return Fail(console, summary, ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
+        throw Failure(ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
 
     const uint64_t imageEnd = uint64_t{imageAt} + size;
     if (imageEnd > static_cast<uint64_t>(pd::ImageBufferSize))
-        return Fail(console, summary, ExitFile,
+        throw Failure(ExitFile,
                     "image file " + path + " holds " + std::to_string(size) + " bytes; placed at " + Hex(imageAt, 6) +
                         " it would end at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
                         ", past the 262146 bytes the image buffer takes");
     if (range.FirstAddress() < imageAt)
-        return Fail(console, summary, ExitFile,
+        throw Failure(ExitFile,
                     "image file " + path + " begins at flash address " + Hex(imageAt, 6) +
                         " (--image-at), after the range's start " + Hex(range.FirstAddress(), 6) +
                         ": the blocks before it would be written as 0xFF");
     // Not one byte of the file in the range: the flash would be erased and
     // the run reported as a flash. No option makes that a flash.
     if (imageEnd <= range.FirstAddress())
-        return Fail(console, summary, ExitFile,
+        throw Failure(ExitFile,
                     "image file " + path +
                         (size == 0 ? std::string(" is empty")
                                    : " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) + ", before the range's start") +
@@ -125,20 +123,19 @@ int CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt
     if (imageEnd < range.EndAddress() && !options.allowShort) {
         const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
         if (size == rangeLength)
-            return Fail(console, summary, ExitFile,
+            throw Failure(ExitFile,
                         "image file " + path + " holds " + std::to_string(size) +
                             " bytes, exactly the length of the range " + Hex(range.FirstAddress(), 6) + ".." +
                             Hex(range.EndAddress(), 6) +
                             ": a file saved by 'read' holds the range alone, from its start. Flash it back with "
                             "--image-at " + pd::HexDigits(range.FirstAddress(), 6));
-        return Fail(console, summary, ExitFile,
+        throw Failure(ExitFile,
                     "image file " + path + " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
                         ", before the range's end " + Hex(range.EndAddress(), 6) +
                         ": the blocks past it would be written as 0xFF. An image is indexed by flash address from 0 "
                         "unless --image-at gives where its first byte belongs (a file saved by 'read --start S' "
                         "flashes back with --image-at S). Use --allow-short to flash it anyway");
     }
-    return ExitOk;
 }
 
 OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting)
@@ -150,19 +147,18 @@ OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, boo
     return rules;
 }
 
-int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSummary& summary)
+void CheckPower(const Power& power, bool allowBattery, Console& console)
 {
     if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
         const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) + " % (below " +
                                  std::to_string(LowestBatteryPercent) + " %)";
         if (!allowBattery)
-            return Fail(console, summary, ExitOnBattery,
+            throw Failure(ExitOnBattery,
                         "flash refused: " + text +
                             "; a flash cut short by a flat battery can leave the PD without firmware. "
                             "Connect the charger, or give --allow-battery");
         console.Note("flashing although " + text + " (--allow-battery)");
     }
-    return ExitOk;
 }
 
 } // namespace vyk::cli

@@ -21,23 +21,22 @@ std::string SecondsText(double seconds)
     return buf;
 }
 
-int Fail(Console& console, JsonSummary& summary, int code, const std::string& message)
-{
-    console.Error(message);
-    summary.Set("error", message);
-    return code;
-}
+Failure Interruption(const std::string& message) { return Failure(ExitInterrupted, message); }
 
-int Fail(Console& console, JsonSummary& summary, const Failure& failure)
+int Tell(Console& console, JsonSummary& summary, const Failure& failure)
 {
-    return Fail(console, summary, failure.Code(), failure.Message());
-}
-
-int Interrupted(Console& console, JsonSummary& summary, const std::string& message)
-{
-    summary.Set("interrupted", true);
-    summary.Set("signal", StopCause());
-    return Fail(console, summary, ExitInterrupted, message);
+    if (failure.Code() == ExitInterrupted) {
+        summary.Set("interrupted", true);
+        summary.Set("signal", StopCause());
+    }
+    console.Error(failure.Message());
+    summary.Set("error", failure.Message());
+    if (!failure.Advice().empty()) {
+        console.Error(failure.Advice());
+        summary.Set("pdMayBeInBootLoader", true);
+        summary.Set("advice", failure.Advice());
+    }
+    return failure.Code();
 }
 
 namespace {
@@ -50,59 +49,44 @@ std::string MachineJson(const Machine& machine)
 
 } // namespace
 
-int Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend)
+void Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend)
 {
     if (StopRequest())
-        return Interrupted(console, summary, "interrupted before the EC was reached; nothing was done");
-    try {
-        backend = OpenPorts(common.backend);
-    } catch (const Failure& failure) {
-        return Fail(console, summary, failure);
-    }
+        throw Interruption("interrupted before the EC was reached; nothing was done");
+    backend = OpenPorts(common.backend);
     summary.Set("backend", backend.description);
     if (console.Json())
         summary.SetRaw("machine", MachineJson(MachineOf(backend)));
-    return ExitOk;
 }
 
-int Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console, JsonSummary& summary)
+void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console)
 {
     if (flashing)
-        if (const int code = CheckPower(PowerOf(backend), allowBattery, console, summary); code != ExitOk)
-            return code;
+        CheckPower(PowerOf(backend), allowBattery, console);
     // PdCommand is never 0xFF; a bus with nothing on it reads 0xFF everywhere.
     EcRam ec(backend.io);
     if (ec.EcRamRead(pd::PdCommand) == 0xFF)
-        return Fail(console, summary, ExitNoEc, "no EC answers at ports 0x4E/0x4F (every read gives 0xFF)");
+        throw Failure(ExitNoEc, "no EC answers at ports 0x4E/0x4F (every read gives 0xFF)");
     if (StopRequest())
-        return Interrupted(console, summary, "interrupted before the first command; nothing sent");
-    return ExitOk;
+        throw Interruption("interrupted before the first command; nothing sent");
 }
 
-int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
+void Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
             OpenBackend& backend)
 {
-    if (const int code = Open(common, console, summary, backend); code != ExitOk)
-        return code;
-    return Ready(backend, flashing, allowBattery, console, summary);
+    Open(common, console, summary, backend);
+    Ready(backend, flashing, allowBattery, console);
 }
 
-int DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
+void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
                 JsonSummary& summary, const std::string& plan)
 {
-    DryBackend dry;
-    try {
-        dry = CheckPortsDry(common.backend);
-    } catch (const Failure& failure) {
-        return Fail(console, summary, failure);
-    }
+    const DryBackend dry = CheckPortsDry(common.backend);
     summary.Set("backend", dry.description);
     summary.Set("dryRun", true);
     if (flashing)
-        if (const int code = CheckPower(dry.power, allowBattery, console, summary); code != ExitOk)
-            return code;
+        CheckPower(dry.power, allowBattery, console);
     console.Note("dry run: " + plan + "; backend: " + dry.description + "; the EC's lock is free; no port touched");
-    return ExitOk;
 }
 
 } // namespace vyk::cli

@@ -31,10 +31,19 @@ public:
         message_ += text;
         return *this;
     }
+    // What the PD may be left in and what puts it right, told after the
+    // message; empty: nothing to fear.
+    Failure& Advise(std::string advice)
+    {
+        advice_ = std::move(advice);
+        return *this;
+    }
+    const std::string& Advice() const { return advice_; }
 
 private:
     int code_;
     std::string message_;
+    std::string advice_;
 };
 
 // The ports cannot be reached; the message says why and what to do.

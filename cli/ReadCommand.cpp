@@ -5,33 +5,30 @@
 
 namespace vyk::cli {
 
-int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary)
+namespace {
+
+void Read(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary)
 {
-    summary.Set("command", "read");
     Range range;
-    if (const int code = CheckRange(options.range, console, summary, range); code != ExitOk)
-        return code;
+    CheckRange(options.range, summary, range);
     summary.Set("output", AbsolutePath(options.outputPath));
 
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
     OutputFile output;
-    try {
-        output.Prepare(options.outputPath, OutputRules(common, "output", false));
-    } catch (const Failure& failure) {
-        return Fail(console, summary, failure);
-    }
+    output.Prepare(options.outputPath, OutputRules(common, "output", false));
     // Where the file's first byte belongs: the start of --start's block.
     const std::string imageAt = pd::HexDigits(range.FirstAddress(), 6);
     summary.Set("imageAt", imageAt);
 
-    if (common.dryRun)
-        return DryRunPorts(common, false, false, console, summary,
-                           "would read " + BlocksText(range, options.range.port) + " into " + output.Target());
+    if (common.dryRun) {
+        DryRunPorts(common, false, false, console, summary,
+                    "would read " + BlocksText(range, options.range.port) + " into " + output.Target());
+        return;
+    }
 
     OpenBackend backend;
-    if (const int code = Connect(common, false, false, console, summary, backend); code != ExitOk)
-        return code;
+    Connect(common, false, false, console, summary, backend);
     Session session(*backend.io, options.range.port);
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
 
@@ -40,13 +37,12 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
     left.tool = ToolText(common);
     auto store = std::make_unique<pd::ImageStore>();
     const Phase reading{"read", false, "; nothing saved", &left};
-    if (const int code = ReadRange(session, *store, reading, range, common, console, view, summary); code != ExitOk)
-        return code;
+    ReadRange(session, *store, reading, range, common, console, view);
     const auto size = static_cast<size_t>(store->ImageLength);
     try {
         output.Commit(store->ImageBuffer.data(), size);
     } catch (Failure& failure) {
-        return Fail(console, summary, failure.Within("output " + options.outputPath));
+        throw failure.Within("output " + options.outputPath);
     }
     summary.Set("bytes", store->ImageLength);
     RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
@@ -55,7 +51,14 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
                  where + "; it flashes back with --image-at " + imageAt);
     console.SetAchieved("the read of " + BlocksText(range, options.range.port) + " completed and was saved into " +
                         where);
-    return ExitOk;
+}
+
+} // namespace
+
+int RunRead(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary)
+{
+    summary.Set("command", "read");
+    return Told(console, summary, [&] { Read(common, options, console, summary); });
 }
 
 } // namespace vyk::cli

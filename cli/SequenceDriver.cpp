@@ -18,13 +18,6 @@ std::string ToolText(const CommonOptions& common)
     return text;
 }
 
-void TellPdLeft(Console& console, JsonSummary& summary, const std::string& advice)
-{
-    console.Error(advice);
-    summary.Set("pdMayBeInBootLoader", true);
-    summary.Set("advice", advice);
-}
-
 namespace {
 
 struct DriveEnd {
@@ -62,15 +55,15 @@ DriveEnd Drive(pd::FirmwareSequence& sequence, Clock::duration limit, const std:
 
 } // namespace
 
-int RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
-                const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
+void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
+                const CommonOptions& common, Console& console, ConsoleView& view)
 {
     // The first tick fills the transfer window without a busy test. Back to
     // back, it would come while the EC still works on the reset or the port
     // selection that ended the step before, which the window leaves a timer
     // tick at least: the EC is let finish first.
     if (!session.mailbox.WaitIdle(ToDuration(common.timeoutSeconds)))
-        return Fail(console, summary, ExitEcBusy,
+        throw Failure(ExitEcBusy,
                     std::string(phase.who) + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
                         " waiting for the EC to be idle before the window fill (state 1, 0 of " +
                         std::to_string(range.Blocks()) + " blocks done)");
@@ -87,16 +80,16 @@ int RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& p
     console.EndProgress();
     // Once CmdInit is out, an EC that stops answering leaves the PD on its
     // way into flashing mode or in it, with no reset sent.
-    const auto tellLeft = [&](int code) {
+    const auto tellLeft = [&](Failure failure) {
         if (phase.left) {
             PdLeft left = *phase.left;
             if (phase.flash) {
                 left.blocksWritten = sequence.BlocksDone();
                 left.blocksTotal = range.Blocks();
             }
-            TellPdLeft(console, summary, BootLoaderAdvice(left));
+            failure.Advise(BootLoaderAdvice(left));
         }
-        return code;
+        return failure;
     };
 
     const std::string who = phase.who;
@@ -104,47 +97,43 @@ int RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& p
                              " blocks";
     const std::string interrupted = StopRequest() ? "; interrupted" : "";
     if (end.stalled) {
-        const int code = Fail(console, summary, ExitEcBusy,
-                              who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " waiting for " +
-                                  sequence.WaitingFor() + " (state " + std::to_string(static_cast<int>(end.state)) +
-                                  ", " + done + " done)" + interrupted);
+        const Failure failure(ExitEcBusy, who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
+                                              " waiting for " + sequence.WaitingFor() + " (state " +
+                                              std::to_string(static_cast<int>(end.state)) + ", " + done + " done)" +
+                                              interrupted);
         // CmdInit is out from JumpBoot on.
-        return end.state >= pd::SequenceState::JumpBoot ? tellLeft(code) : code;
+        throw end.state >= pd::SequenceState::JumpBoot ? tellLeft(failure) : failure;
     }
     switch (sequence.Outcome()) {
     case pd::SequenceOutcome::Completed:
-        return ExitOk;
+        return;
     case pd::SequenceOutcome::RangeRefused:
-        return Fail(console, summary, ExitRangeRefused, who + ": range refused (see the log)");
+        throw Failure(ExitRangeRefused, who + ": range refused (see the log)");
     case pd::SequenceOutcome::EcStayedBusy:
-        return tellLeft(Fail(console, summary, ExitEcBusy,
-                             who + ": block " + Hex(range.startBlock + sequence.BlocksDone(), 4) +
-                                 ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
-                                 " done)" + interrupted));
+        throw tellLeft(Failure(ExitEcBusy, "EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
+                                               " done)" + interrupted)
+                           .Within("block " + Hex(range.startBlock + sequence.BlocksDone(), 4))
+                           .Within(who));
     case pd::SequenceOutcome::NoPortAccess:
-        return Fail(console, summary, ExitNoPortAccess, who + ": no port access; nothing sent");
+        throw Failure(ExitNoPortAccess, who + ": no port access; nothing sent");
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
         if (end.lastState <= pd::SequenceState::Init)
-            return Interrupted(console, summary, who + ": interrupted before CmdInit; the PD was not touched" +
-                                                     phase.afterStop);
-        return Interrupted(console, summary,
-                           who + ": interrupted after " + done + "; no validate sent; PD reset" + phase.afterStop);
+            throw Interruption(who + ": interrupted before CmdInit; the PD was not touched" + phase.afterStop);
+        throw Interruption(who + ": interrupted after " + done + "; no validate sent; PD reset" + phase.afterStop);
     default:
-        return Fail(console, summary, ExitInternal, who + ": sequence ended without an outcome");
+        throw Failure(ExitInternal, who + ": sequence ended without an outcome");
     }
 }
 
-int ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
-              const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary)
+void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
+              const CommonOptions& common, Console& console, ConsoleView& view)
 {
     pd::FlashReadSequence read(session.mailbox, store, session.ports, view, ToDuration(common.timeoutSeconds));
-    const int code = RunSequence(session, read, phase, range, common, console, view, summary);
-    if (code == ExitOk && static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
-        return Fail(console, summary, ExitInternal,
-                    std::string(phase.who) + ": read " + std::to_string(store.ImageLength) + " bytes, expected " +
-                        std::to_string(size_t{range.Blocks()} * 256));
-    return code;
+    RunSequence(session, read, phase, range, common, console, view);
+    if (static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
+        throw Failure(ExitInternal, std::string(phase.who) + ": read " + std::to_string(store.ImageLength) +
+                                        " bytes, expected " + std::to_string(size_t{range.Blocks()} * 256));
 }
 
 } // namespace vyk::cli

@@ -10,7 +10,7 @@
 namespace vyk::cli {
 
 // Runs the pd/ sequences back to back, with no timer between ticks, and
-// turns how they end into an exit code and what the user is told.
+// turns how they end into a Failure that says what the user is told.
 
 // One run of a sequence: who it is in messages, and what a stop leaves.
 struct Phase {
@@ -23,15 +23,14 @@ struct Phase {
 // The tool and the options that reach the same EC, for commands it advises.
 std::string ToolText(const CommonOptions& common);
 
-// Told after the error: what the PD may be left in, and what puts it right.
-void TellPdLeft(Console& console, JsonSummary& summary, const std::string& advice);
-
-// Runs one sequence to its end and turns how it ended into an exit code.
-int RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
-                const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary);
+// Runs one sequence to its end; one that did not complete throws the
+// Failure that says how it ended, with advice where the PD may be left in
+// its boot loader.
+void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
+                 const CommonOptions& common, Console& console, ConsoleView& view);
 
 // Reads the range into `store` with the read sequence.
-int ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
-              const CommonOptions& common, Console& console, ConsoleView& view, JsonSummary& summary);
+void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
+               const CommonOptions& common, Console& console, ConsoleView& view);
 
 } // namespace vyk::cli
