@@ -66,7 +66,7 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
 int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary);
 
 // A flash on a low battery (below LowestBatteryPercent, off the charger):
-// ExitOnBattery unless allowed, and said either way.
-int CheckPower(const Power& power, bool allowBattery, Console& console, JsonSummary& summary);
+// refused (Failure with ExitOnBattery) unless allowed, and said either way.
+void CheckPower(const Power& power, bool allowBattery, Console& console);
 
 } // namespace vyk::cli

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "cli/PortBackend.h"
 #include "hw/EcLockNames.h"
 
 #ifdef _WIN32

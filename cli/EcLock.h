@@ -1,16 +1,10 @@
 #pragma once
 #include <memory>
-#include <stdexcept>
 #include <string>
 
-namespace vyk::cli {
+#include "cli/Failure.h"
 
-// Another program drives the EC (or holds the simulator folder); nothing
-// was touched. The message names the holder's lock.
-class EcInUse : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace vyk::cli {
 
 // The right to drive the EC through the real ports, one holder on the whole
 // machine for as long as the object lives: on Linux a lock on a file in the

@@ -6,7 +6,9 @@
 
 #include "cli/Commands.h"
 #include "cli/ConsoleView.h"
+#include "cli/Failure.h"
 #include "hw/EcRam.h"
+#include "pd/HexText.h"
 #include "pd/Mailbox.h"
 #include "pd/PortSelection.h"
 
@@ -20,9 +22,24 @@ using Clock = std::chrono::steady_clock;
 Clock::duration ToDuration(double seconds);
 std::string SecondsText(double seconds);
 
-// Tells the error and puts it in the summary; returns `code`.
-int Fail(Console& console, JsonSummary& summary, int code, const std::string& message);
-int Interrupted(Console& console, JsonSummary& summary, const std::string& message);
+// Tells a failure, its advice after it, and puts both in the summary;
+// returns its exit code.
+int Tell(Console& console, JsonSummary& summary, const Failure& failure);
+// Runs `step`; ExitOk, or the exit code of the failure it threw, told.
+template <class Step>
+int Told(Console& console, JsonSummary& summary, Step&& step)
+{
+    try {
+        step();
+        return ExitOk;
+    } catch (const Failure& failure) {
+        return Tell(console, summary, failure);
+    }
+}
+// A safe stop: the failure of a run stopped by a signal.
+Failure Interruption(const std::string& message);
+
+inline std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
 
 // One front end's worth of state, as the window holds it.
 struct Session {
@@ -52,24 +69,28 @@ struct Session {
     pd::PortSelection ports;
 };
 
-// Takes the EC's lock and opens the ports, then checks the power (for a
-// flash) and that an EC answers. A refusal leaves everything untouched.
-int Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
+// The steps below throw Failure; a refusal leaves everything untouched.
+
+// Takes the EC's lock and opens the ports.
+void Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend);
+// The last checks before the first EC command: the power (for a flash),
+// then one read that shows an EC is there.
+void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console);
+// Open, then Ready.
+void Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
             OpenBackend& backend);
 
 // What --dry-run checks in place of Connect: the lock (taken and given
 // back) and the power, touching no port; tells the plan.
-int DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
+void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
                 JsonSummary& summary, const std::string& plan);
 
 // The eight version bytes of each port, as the monitor shows them; their
-// labels are told as results when `show` is set. `json` gets an array.
-struct VersionsRead {
-    int code = ExitOk;
-    std::string error;   // why it failed; empty on success
-    std::string json;
-};
-VersionsRead ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
-                            const CommonOptions& common, bool show, Console& console);
+// labels are told as results when `show` is set. Returns a JSON array.
+std::string ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
+                           const CommonOptions& common, bool show, Console& console);
+// The versions into the summary under `key`.
+void RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
+                    bool show, Console& console, JsonSummary& summary, const char* key);
 
 } // namespace vyk::cli

@@ -1,5 +1,7 @@
 #include "cli/LinuxPortIo.h"
 
+#include "cli/Failure.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -26,23 +28,22 @@ bool LinuxPortIo::Supported()
     return VYK_HAVE_PORT_INSTRUCTIONS;
 }
 
-std::unique_ptr<LinuxPortIo> LinuxPortIo::Open(std::string& error)
+std::unique_ptr<LinuxPortIo> LinuxPortIo::Open()
 {
 #if VYK_HAVE_PORT_INSTRUCTIONS
     if (ioperm(FirstPort, PortCount, 1) != 0) {
         const int code = errno;
-        error = "no access to I/O ports 0x4E/0x4F: ioperm refused: ";
+        std::string error = "no access to I/O ports 0x4E/0x4F: ioperm refused: ";
         error += std::strerror(code);
         if (code == EPERM)
             error += " (run as root, or with CAP_SYS_RAWIO; a locked-down kernel refuses even root)";
         else if (code == ENOSYS)
             error += " (this kernel or sandbox gives no port permissions; a virtual machine or container may hide them)";
-        return nullptr;
+        throw NoPortAccess(error);
     }
     return std::unique_ptr<LinuxPortIo>(new LinuxPortIo());
 #else
-    error = "no access to I/O ports: this build has no port instructions (x86 Linux only); use --sim DIR";
-    return nullptr;
+    throw NoPortAccess("no access to I/O ports: this build has no port instructions (x86 Linux only); use --sim DIR");
 #endif
 }
 

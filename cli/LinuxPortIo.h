@@ -14,9 +14,9 @@ public:
     static constexpr uint16_t FirstPort = 0x4E;
     static constexpr int PortCount = 2;
 
-    // Asks the kernel for the two ports. nullptr and a clear message when
-    // it refuses (not root, a lockdown kernel, not an x86 machine).
-    static std::unique_ptr<LinuxPortIo> Open(std::string& error);
+    // Asks the kernel for the two ports. Throws NoPortAccess, with a clear
+    // message, when it refuses (not root, a lockdown kernel, not an x86 machine).
+    static std::unique_ptr<LinuxPortIo> Open();
     ~LinuxPortIo() override;
 
     void OutPortByte(uint16_t port, uint16_t data) override;

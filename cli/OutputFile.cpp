@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/ExitCodes.h"
+#include "cli/Failure.h"
 #include "cli/Interrupt.h"
 
 #ifdef _WIN32
@@ -211,6 +212,8 @@ bool LiesInside(const fs::path& path, const fs::path& folder)
     return true;
 }
 
+} // namespace
+
 const char* KindOf(fs::file_type type)
 {
     switch (type) {
@@ -223,86 +226,102 @@ const char* KindOf(fs::file_type type)
     }
 }
 
-} // namespace
-
 OutputFile::~OutputFile() { Discard(); }
 
-OutputFile::Problem OutputFile::Prepare(const std::string& path, const Rules& rules)
-{
-    keepExisting_ = rules.keepExisting;
-    const std::string noun = std::string(rules.noun) + " ";
-    if (path == "-") {
-        if (IsTerminal(1))
-            return {ExitUsage, "-o -: standard output is a terminal; redirect it to a file or a pipe"};
-        toStdout_ = true;
-        target_ = "standard output";
-        return {};
-    }
-    if (path.empty())
-        return {ExitUsage, "the output file name is empty"};
+namespace {
 
-    // Follow links to the file they name: writing goes there, the link stays.
+// The file a link names, followed link by link: writing goes there, the link stays.
+fs::path FollowLinks(const std::string& path, const std::string& noun)
+{
     fs::path target = path;
     std::error_code ec;
     for (int hops = 0;; ++hops) {
         const fs::file_status link = fs::symlink_status(target, ec);
         if (!fs::is_symlink(link))
-            break;
+            return target;
         if (hops == 40)
-            return {ExitFile, noun + path + ": too many symbolic links"};
+            throw Failure(ExitFile, noun + path + ": too many symbolic links");
         const fs::path next = fs::read_symlink(target, ec);
         if (ec)
-            return {ExitFile, noun + path + ": cannot read the link " + target.string() + ": " + ec.message()};
+            throw Failure(ExitFile, noun + path + ": cannot read the link " + target.string() + ": " + ec.message());
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
+}
+
+} // namespace
+
+void OutputFile::Prepare(const std::string& path, const Rules& rules)
+{
+    keepExisting_ = rules.keepExisting;
+    const std::string noun = std::string(rules.noun) + " ";
+    if (path == "-") {
+        if (IsTerminal(1))
+            throw Failure(ExitUsage, "-o -: standard output is a terminal; redirect it to a file or a pipe");
+        toStdout_ = true;
+        target_ = "standard output";
+        return;
+    }
+    if (path.empty())
+        throw Failure(ExitUsage, "the output file name is empty");
+
+    const fs::path target = FollowLinks(path, noun);
     const std::string shown = target.string() == path ? path : path + " (the link's target " + target.string() + ")";
+    std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
     if (fs::exists(status) && !fs::is_regular_file(status))
-        return {ExitFile, noun + shown + " is " + KindOf(status.type()) + "; give a regular file"};
+        throw Failure(ExitFile, noun + shown + " is " + KindOf(status.type()) + "; give a regular file");
     if (target.filename().empty() || IsDeviceName(target))
-        return {ExitFile, noun + shown + " names a folder or a device; give a regular file"};
+        throw Failure(ExitFile, noun + shown + " names a folder or a device; give a regular file");
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec))
-        return {ExitFile, noun + "folder " + folder.string() + " does not exist"};
+        throw Failure(ExitFile, noun + "folder " + folder.string() + " does not exist");
     if (!rules.refusedFolder.empty() && LiesInside(target, rules.refusedFolder))
-        return {ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
-                              ", whose files are the notebook itself; write it elsewhere"};
+        throw Failure(ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
+                                    ", whose files are the notebook itself; write it elsewhere");
     if (fs::exists(fs::symlink_status(path, ec)) && rules.keepExisting)
-        return {ExitFile, noun + shown + " exists, and it is never replaced", true};
+        throw NameTaken(noun + shown + " exists, and it is never replaced");
     if (fs::exists(status) && !WritableInPlace(target))
-        return {ExitFile, noun + shown + ": " + Why() +
-                              ": it is not writable for you, so it is not replaced (as cp would not replace it); "
-                              "make it writable or give another name"};
+        throw Failure(ExitFile, noun + shown + ": " + Why() +
+                                    ": it is not writable for you, so it is not replaced (as cp would not replace it); "
+                                    "make it writable or give another name");
 #ifndef _WIN32
     struct stat st {};
     if (fs::exists(status) && ::stat(target.c_str(), &st) == 0)
         keepMode_ = static_cast<int>(st.st_mode & 07777);
 #endif
     RemoveLeftovers(folder, target.filename().string());
-
     // Made now, so that a folder we cannot write is found before the EC is.
-    const auto cannotWrite = [&](int error, const std::string& name) -> Problem {
+    MakeTemporary(target, folder, noun + shown, rules.namedTemporary);
+}
+
+void OutputFile::MakeTemporary(const fs::path& target, const fs::path& folder, const std::string& shown,
+                               bool named)
+{
+    const auto cannotWrite = [&](int error, const std::string& name) {
+        std::error_code ec;
         if (error == EACCES || error == EPERM || error == EROFS)
-            return {ExitFile, noun + shown + ": cannot write in its folder " + fs::absolute(folder, ec).string() +
-                                  ": " + Why(error)};
-        return {ExitFile, noun + shown + ": cannot create a temporary file beside it (" + name + "): " + Why(error)};
+            return Failure(ExitFile, shown + ": cannot write in its folder " + fs::absolute(folder, ec).string() +
+                                         ": " + Why(error));
+        return Failure(ExitFile, shown + ": cannot create a temporary file beside it (" + name + "): " + Why(error));
     };
 #ifndef _WIN32
-    if (!rules.namedTemporary) {
+    if (!named) {
         fd_ = OpenNameless(folder);
         if (fd_ >= 0 && ::access(FdPath(fd_).c_str(), F_OK) == 0 && LockFile(fd_)) {
             nameless_ = true;
             target_ = target.string();
-            return {};
+            return;
         }
         const int error = errno;
         if (fd_ < 0 && (error == EACCES || error == EPERM || error == EROFS))
-            return cannotWrite(error, folder.string());
+            throw cannotWrite(error, folder.string());
         // The file system has no nameless files (or /proc is missing): a named one.
         if (fd_ >= 0)
             CloseFile(fd_);
         fd_ = -1;
     }
+#else
+    (void)named;
 #endif
     const std::string base = TemporaryBase(target.string());
     for (int attempt = 0; fd_ < 0; ++attempt) {
@@ -312,7 +331,7 @@ OutputFile::Problem OutputFile::Prepare(const std::string& path, const Rules& ru
             const int error = errno;
             const std::string name = temporary_;
             temporary_.clear();
-            return cannotWrite(error, name);
+            throw cannotWrite(error, name);
         }
     }
 #ifndef _WIN32
@@ -320,7 +339,6 @@ OutputFile::Problem OutputFile::Prepare(const std::string& path, const Rules& ru
 #endif
     SetTemporaryFile(temporary_);
     target_ = target.string();
-    return {};
 }
 
 std::string OutputFile::TemporaryText() const
@@ -328,7 +346,7 @@ std::string OutputFile::TemporaryText() const
     return nameless_ ? "the temporary file for " + target_ : temporary_;
 }
 
-OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
+void OutputFile::Commit(const uint8_t* data, size_t size)
 {
     if (toStdout_) {
 #ifdef _WIN32
@@ -337,8 +355,8 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
         std::fflush(stdout);
         const bool ok = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
         if (!ok)
-            return {ExitFile, "standard output: write failed: " + Why()};
-        return {};
+            throw Failure(ExitFile, "standard output: write failed: " + Why());
+        return;
     }
     size_t done = 0;
     while (done < size) {
@@ -347,7 +365,7 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
             const std::string why = Why();
             const std::string name = TemporaryText();
             Discard();
-            return {ExitFile, "cannot write " + name + ": " + why};
+            throw Failure(ExitFile, "cannot write " + name + ": " + why);
         }
         done += static_cast<size_t>(n);
     }
@@ -367,32 +385,30 @@ OutputFile::Problem OutputFile::Commit(const uint8_t* data, size_t size)
     if (!synced || !closed) {
         const std::string name = TemporaryText();
         Discard();
-        return {ExitFile, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy)};
+        throw Failure(ExitFile, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy));
     }
-    if (const Problem problem = Name(); problem.code)
-        return problem;
+    Name();
     temporary_.clear();
     SetTemporaryFile({});
     if (fd_ >= 0)
         CloseFile(fd_);
     fd_ = -1;
     nameless_ = false;
-    return {};
 }
 
 // Gives the whole file the target's name; on failure it is removed.
-OutputFile::Problem OutputFile::Name()
+void OutputFile::Name()
 {
     const std::string meanwhile = target_ + " was made by someone else meanwhile; it is left as it is";
 #ifndef _WIN32
     if (nameless_ && keepExisting_) {
         if (LinkNameless(fd_, target_))
-            return {};
+            return;
         const int error = errno;
         Discard();
         if (error == EEXIST)
-            return {ExitFile, meanwhile};
-        return {ExitFile, "cannot give the file the name " + target_ + ": " + Why(error)};
+            throw Failure(ExitFile, meanwhile);
+        throw Failure(ExitFile, "cannot give the file the name " + target_ + ": " + Why(error));
     }
     if (nameless_) {
         // Linking never replaces a file: a name of our own first, then the
@@ -407,7 +423,7 @@ OutputFile::Problem OutputFile::Name()
             } else if (errno != EEXIST || attempt == 9) {
                 const std::string why = Why();
                 Discard();
-                return {ExitFile, "cannot give the file the name " + name + ": " + why};
+                throw Failure(ExitFile, "cannot give the file the name " + name + ": " + why);
             }
         }
     }
@@ -419,8 +435,8 @@ OutputFile::Problem OutputFile::Name()
             const std::string name = temporary_;
             Discard();
             if (existed)
-                return {ExitFile, meanwhile};
-            return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + why};
+                throw Failure(ExitFile, meanwhile);
+            throw Failure(ExitFile, "cannot rename " + name + " to " + target_ + ": " + why);
         }
     } else {
         std::error_code ec;
@@ -428,10 +444,9 @@ OutputFile::Problem OutputFile::Name()
         if (ec) {
             const std::string name = temporary_;
             Discard();
-            return {ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message()};
+            throw Failure(ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message());
         }
     }
-    return {};
 }
 
 void OutputFile::Discard()

@@ -1,7 +1,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+
+#include "cli/Failure.h"
 
 namespace vyk::cli {
 
@@ -35,13 +38,10 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    struct Problem {
-        int code = 0;   // an ExitCode; 0: none
-        std::string message;
-        bool exists = false;   // refused because the name is taken (Rules::keepExisting)
-    };
-    Problem Prepare(const std::string& path, const Rules& rules);
-    Problem Commit(const uint8_t* data, size_t size);
+    // Both throw Failure, naming the file and the system's reason; Prepare
+    // throws NameTaken for a file that exists under Rules::keepExisting.
+    void Prepare(const std::string& path, const Rules& rules);
+    void Commit(const uint8_t* data, size_t size);
     // Removes the temporary file.
     void Discard();
 
@@ -50,7 +50,9 @@ public:
     const std::string& Target() const { return target_; }
 
 private:
-    Problem Name();
+    void MakeTemporary(const std::filesystem::path& target, const std::filesystem::path& folder,
+                       const std::string& shown, bool named);
+    void Name();
     std::string TemporaryText() const;
 
     std::string target_;
@@ -61,5 +63,9 @@ private:
     int keepMode_ = -1;   // the replaced file's permissions, kept; -1: none
     bool keepExisting_ = false;
 };
+
+// What messages call a file of this type that is not a regular one: "a
+// folder", "a FIFO", "a device", "a socket".
+const char* KindOf(std::filesystem::file_type type);
 
 } // namespace vyk::cli

@@ -67,17 +67,14 @@ OpenBackend OpenPorts(const BackendChoice& choice)
     // Held before the ports are opened: a second program is refused before
     // it has touched anything.
     out.lock = EcLock::Take();
-    std::string error;
 #ifdef _WIN32
     std::string path;
-    out.owned = WinPortLibrary::Open(choice.portLibrary, error, path);
+    out.owned = WinPortLibrary::Open(choice.portLibrary, path);
     out.description = "ports 0x4E/0x4F through " + path;
 #else
-    out.owned = LinuxPortIo::Open(error);
+    out.owned = LinuxPortIo::Open();
     out.description = "ports 0x4E/0x4F (ioperm)";
 #endif
-    if (!out.owned)
-        throw NoPortAccess(error);
     out.io = out.owned.get();
     return out;
 }

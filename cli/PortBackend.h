@@ -1,9 +1,9 @@
 #pragma once
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "cli/EcLock.h"
+#include "cli/Failure.h"
 #include "cli/MachineInfo.h"
 #include "hw/PortIo.h"
 
@@ -17,12 +17,6 @@ struct BackendChoice {
     std::string simDir;        // the simulated notebook's folder; empty: real ports (an empty --sim is refused before)
     std::string portLibrary;   // Windows: the port library's path; empty: the usual places
     PortIo* openPorts = nullptr;   // ports opened by the caller (benchmarks); wins over the rest
-};
-
-// The ports cannot be reached; the message says why and what to do.
-class NoPortAccess : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 struct OpenBackend {

@@ -8,31 +8,32 @@
 
 namespace vyk::cli {
 
-int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary)
+namespace {
+
+void Reset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary)
 {
-    summary.Set("command", "reset");
-    summary.Set("port", options.port);
     const std::string port = "port " + std::to_string(options.port);
-    if (common.dryRun)
-        return DryRunPorts(common, false, false, console, summary, "would send CmdResetPd to " + port);
+    if (common.dryRun) {
+        DryRunPorts(common, false, false, console, summary, "would send CmdResetPd to " + port);
+        return;
+    }
 
     OpenBackend backend;
-    if (const int code = Connect(common, false, false, console, summary, backend); code != ExitOk)
-        return code;
+    Connect(common, false, false, console, summary, backend);
     Session session(*backend.io, options.port);
     const auto bound = ToDuration(common.timeoutSeconds);
     const auto busy = [&](const char* before) {
-        return Fail(console, summary, ExitEcBusy,
-                    "reset: " + port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " " + before);
+        return Failure(ExitEcBusy,
+                       "reset: " + port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " " + before);
     };
     if (!session.mailbox.WaitIdle(bound))
-        return busy("before the port selection; nothing sent");
+        throw busy("before the port selection; nothing sent");
     pd::SendSelectionIfDue(session.mailbox, session.ports, options.port == 1);
     if (!session.mailbox.WaitIdle(bound))
-        return busy("after the port selection; no reset sent");
+        throw busy("after the port selection; no reset sent");
     session.mailbox.IssueCommand(pd::CmdResetPd);
     if (!session.mailbox.WaitIdle(bound))
-        return busy("after CmdResetPd went out; it may not have been carried out");
+        throw busy("after CmdResetPd went out; it may not have been carried out");
     summary.Set("resetSent", true);
     console.Note("reset: CmdResetPd sent to " + port + ", and the EC reports it done: the PD restarts with the "
                  "firmware it holds");
@@ -40,11 +41,16 @@ int RunReset(const CommonOptions& common, const ResetOptions& options, Console& 
 
     // What the port shows now, as a check that it answers.
     ConsoleView view(console, DefaultStartText, DefaultEndText, options.port);
-    const VersionsRead after = ReadVersionsOf(session, view, {options.port}, common, true, console);
-    if (after.code != ExitOk)
-        return Fail(console, summary, after.code, after.error);
-    summary.SetRaw("versionsAfter", after.json);
-    return ExitOk;
+    summary.SetRaw("versionsAfter", ReadVersionsOf(session, view, {options.port}, common, true, console));
+}
+
+} // namespace
+
+int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary)
+{
+    summary.Set("command", "reset");
+    summary.Set("port", options.port);
+    return Told(console, summary, [&] { Reset(common, options, console, summary); });
 }
 
 } // namespace vyk::cli

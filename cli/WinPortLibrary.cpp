@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "cli/DriverStartText.h"
+#include "cli/Failure.h"
 #include "windows/PortLibraryBinding.h"
 
 namespace vyk::cli {
@@ -99,36 +100,29 @@ WinPortLibrary::~WinPortLibrary()
     // The driver handle belongs to the library; it closes at process end.
 }
 
-std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicitPath, std::string& error,
-                                                     std::string& loadedPath)
+std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicitPath, std::string& loadedPath)
 {
     const std::string path = FindLibrary(explicitPath);
     if (path.empty()) {
-        error = "no port library: none of";
+        std::string error = "no port library: none of";
         for (const auto& c : Candidates(explicitPath))
             error += " " + c;
-        error += " exists (start VYK_UU once in that folder to write io.dll, or pass --port-library PATH)";
-        return nullptr;
+        throw NoPortAccess(error + " exists (start VYK_UU once in that folder to write io.dll, or pass --port-library PATH)");
     }
     // Full path and no search: a library of the same name elsewhere must never be picked up.
     unsigned long loadError = 0;
     void* library = windows::LoadByFullPath(fs::path(path).wstring(), loadError);
-    if (!library) {
-        error = "port library " + path + " does not load (Windows error " + std::to_string(loadError) + ")";
-        return nullptr;
-    }
+    if (!library)
+        throw NoPortAccess("port library " + path + " does not load (Windows error " + std::to_string(loadError) + ")");
     void* out = windows::EntryPoint(library, "OutPortByte");
     void* in = windows::EntryPoint(library, "InPortByte");
     void* isOpen = windows::EntryPoint(library, "IsPortDriverOpen");
-    if (!out || !in || !isOpen) {
-        error = "port library " + path + " lacks OutPortByte, InPortByte or IsPortDriverOpen";
-        return nullptr;
-    }
+    if (!out || !in || !isOpen)
+        throw NoPortAccess("port library " + path + " lacks OutPortByte, InPortByte or IsPortDriverOpen");
     if (windows::CallWithoutArguments(isOpen) == 0) {
         const std::string reason = DriverNotOpenReason(library);
-        error = "port library " + path + " loaded but its driver is not open: " +
-                (reason.empty() ? "run as administrator; the driver must be installed and signed" : reason);
-        return nullptr;
+        throw NoPortAccess("port library " + path + " loaded but its driver is not open: " +
+                           (reason.empty() ? "run as administrator; the driver must be installed and signed" : reason));
     }
     loadedPath = path;
     return std::unique_ptr<WinPortLibrary>(new WinPortLibrary(std::make_unique<Impl>(out, in)));

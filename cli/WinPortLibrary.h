@@ -18,10 +18,9 @@ public:
     // The first candidate that exists, or empty.
     static std::string FindLibrary(const std::string& explicitPath);
 
-    // nullptr and a clear message when no library loads, an entry point is
-    // missing or its driver is not open.
-    static std::unique_ptr<WinPortLibrary> Open(const std::string& explicitPath, std::string& error,
-                                                std::string& loadedPath);
+    // Throws NoPortAccess, with a clear message, when no library loads, an
+    // entry point is missing or its driver is not open.
+    static std::unique_ptr<WinPortLibrary> Open(const std::string& explicitPath, std::string& loadedPath);
     ~WinPortLibrary() override;
 
     void OutPortByte(uint16_t port, uint16_t data) override;

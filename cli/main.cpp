@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -109,14 +110,25 @@ int Finish(Console& console, int code)
     return code;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    InstallInterruptHandlers();
-    const bool json = WantsJson(argc, argv);
-
+// Everything the command line sets, and the parser that sets it.
+struct CommandLine {
     CLI::App app{"vykuu: read and write the firmware of the notebook's USB-C PD controllers through the EC"};
+    CommonOptions common;
+    bool quiet = false, json = false, noProgress = false, noVerify = false;
+    CLI::Option* sim = nullptr;
+    VersionOptions versionOptions;
+    ReadOptions readOptions;
+    FlashOptions flashOptions;
+    ResetOptions resetOptions;
+    std::string helpTopic;
+    CLI::App *version = nullptr, *read = nullptr, *flash = nullptr, *reset = nullptr, *help = nullptr;
+
+    std::vector<CLI::App*> Commands() const { return {version, read, flash, reset}; }
+};
+
+void AddGlobalOptions(CommandLine& line)
+{
+    CLI::App& app = line.app;
     app.name("vykuu");
     // Before the commands are added: they take their formatter from here.
     app.formatter(std::make_shared<HelpFormatter>());
@@ -130,15 +142,13 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("vykuu ") + vyk::ProjectVersion);
 
-    CommonOptions common;
-    bool quiet = false, jsonFlag = false, noProgress = false;
-    auto* sim = app.add_option("--sim", common.backend.simDir,
-                               "use the simulated notebook in this folder instead of real ports");
+    line.sim = app.add_option("--sim", line.common.backend.simDir,
+                              "use the simulated notebook in this folder instead of real ports");
 #ifdef _WIN32
-    app.add_option("--port-library", common.backend.portLibrary,
+    app.add_option("--port-library", line.common.backend.portLibrary,
                    "the port library to load (default: io.dll or vykport32.dll beside vykuu.exe or in the current folder)");
 #endif
-    app.add_option("--timeout", common.timeoutSeconds, "seconds the EC may stay busy before giving up (default 5, at most 3600)")
+    app.add_option("--timeout", line.common.timeoutSeconds, "seconds the EC may stay busy before giving up (default 5, at most 3600)")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
                 double value = 0;
@@ -147,28 +157,29 @@ int main(int argc, char** argv)
                 return {};
             },
             "SECONDS"));
-    app.add_flag("--dry-run", common.dryRun, "check arguments, files, range, the EC's lock and the battery; touch no port");
-    app.add_flag("-q,--quiet", quiet, "no log lines");
-    app.add_flag("--json", jsonFlag, "a JSON summary on stdout, on every exit (log lines go to stderr)");
-    app.add_flag("--no-progress", noProgress, "no progress bar even on a terminal");
+    app.add_flag("--dry-run", line.common.dryRun, "check arguments, files, range, the EC's lock and the battery; touch no port");
+    app.add_flag("-q,--quiet", line.quiet, "no log lines");
+    app.add_flag("--json", line.json, "a JSON summary on stdout, on every exit (log lines go to stderr)");
+    app.add_flag("--no-progress", line.noProgress, "no progress bar even on a terminal");
+}
 
-    VersionOptions versionOptions;
-    auto* version = app.add_subcommand("version", "show the eight firmware version bytes of a port (both by default)");
-    version->add_option("--port", versionOptions.port, "PD port, 1 or 2")->check(CLI::IsMember({1, 2}));
+void AddCommands(CommandLine& line)
+{
+    CLI::App& app = line.app;
+    line.version = app.add_subcommand("version", "show the eight firmware version bytes of a port (both by default)");
+    line.version->add_option("--port", line.versionOptions.port, "PD port, 1 or 2")->check(CLI::IsMember({1, 2}));
 
-    ReadOptions readOptions;
-    auto* read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
-    AddRangeOptions(read, readOptions.range);
-    read->add_option("-o,--output", readOptions.outputPath,
+    auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
+    AddRangeOptions(read, line.readOptions.range);
+    read->add_option("-o,--output", line.readOptions.outputPath,
                      "file to write (a link is followed; devices, FIFOs and folders are refused); - for stdout")
         ->required();
 
-    FlashOptions flashOptions;
-    bool noVerify = false;
-    auto* flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
+    FlashOptions& flashOptions = line.flashOptions;
+    auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
     AddRangeOptions(flash, flashOptions.range);
     flash->add_option("image", flashOptions.imagePath, "raw image file, indexed by flash address from 0")->required();
-    flash->add_flag("--no-verify", noVerify, "skip the read-back");
+    flash->add_flag("--no-verify", line.noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
                     "flash an image that ends before the range's end (the rest goes out as 0xFF); an image with "
                     "no byte in the range is refused all the same");
@@ -181,19 +192,17 @@ int main(int argc, char** argv)
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
 
-    ResetOptions resetOptions;
-    auto* reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
-                                              "(CmdResetPd), as after an interrupted flash");
-    reset->add_option("--port", resetOptions.port, "PD port, 1 or 2")->required()->check(CLI::IsMember({1, 2}));
+    line.reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
+                                             "(CmdResetPd), as after an interrupted flash");
+    line.reset->add_option("--port", line.resetOptions.port, "PD port, 1 or 2")->required()->check(CLI::IsMember({1, 2}));
 
-    std::string helpTopic;
-    auto* help = app.add_subcommand("help", "show this help, or a command's (vykuu help flash)");
-    help->add_option("command", helpTopic, "version, read, flash or reset");
+    line.help = app.add_subcommand("help", "show this help, or a command's (vykuu help flash)");
+    line.help->add_option("command", line.helpTopic, "version, read, flash or reset");
 
-    const auto commands = {version, read, flash, reset};
+    const auto commands = line.Commands();
     for (auto* command : commands)
         command->fallthrough();
-    app.failure_message([&](const CLI::App*, const CLI::Error& e) {
+    app.failure_message([commands](const CLI::App*, const CLI::Error& e) {
         std::string topic;
         for (auto* command : commands)
             if (command->parsed())
@@ -201,16 +210,22 @@ int main(int argc, char** argv)
         return "vykuu: " + std::string(e.what()) + "\nvykuu help" + topic + " shows the options" +
                (topic.empty() ? std::string(" and commands") : std::string()) + ".\n";
     });
+}
 
+// Parses the arguments; an exit code when the run ends here (a usage
+// error, --help, --version), else -1.
+int Parse(CommandLine& line, int argc, char** argv, bool json)
+{
+    CLI::App& app = line.app;
     try {
         // "--sim=" would take the next argument as its folder.
         for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
             if (std::strcmp(argv[i], "--sim=") == 0)
                 throw CLI::ValidationError("--sim", "--sim needs a folder; an empty one is refused");
         app.parse(argc, argv);
-        if (sim->count() > 0 && common.backend.simDir.empty())
+        if (line.sim->count() > 0 && line.common.backend.simDir.empty())
             throw CLI::ValidationError("--sim", "--sim needs a folder; an empty one would mean the real ports");
-        if (*read && readOptions.outputPath == "-" && jsonFlag)
+        if (*line.read && line.readOptions.outputPath == "-" && line.json)
             throw CLI::ValidationError("-o", "-o - and --json both want standard output");
     } catch (const CLI::ParseError& e) {
         // A word where the command belongs that names none.
@@ -231,58 +246,79 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         return exitCode;
     }
-    flashOptions.verify = !noVerify;
+    line.flashOptions.verify = !line.noVerify;
+    return -1;
+}
 
-    if (*help) {
-        // The text --help shows, of the tool or of one command.
-        std::string text;
-        if (helpTopic.empty()) {
-            text = app.get_formatter()->make_help(&app, "vykuu", CLI::AppFormatMode::Normal);
-        } else {
-            CLI::App* topic = nullptr;
-            for (auto* command : commands)
-                if (command->get_name() == helpTopic)
-                    topic = command;
-            if (!topic) {
-                std::fprintf(stderr, "vykuu: help: no command \"%s\" (%s)\n", helpTopic.c_str(), CommandNames);
-                if (json)
-                    PrintJson(ExitUsage, "help: no command \"" + helpTopic + "\"");
-                return ExitUsage;
-            }
-            text = topic->help("vykuu");
+// vykuu help [COMMAND]: the text --help shows, of the tool or of one command.
+int ShowHelp(CommandLine& line, bool json)
+{
+    std::string text;
+    if (line.helpTopic.empty()) {
+        text = line.app.get_formatter()->make_help(&line.app, "vykuu", CLI::AppFormatMode::Normal);
+    } else {
+        CLI::App* topic = nullptr;
+        for (auto* command : line.Commands())
+            if (command->get_name() == line.helpTopic)
+                topic = command;
+        if (!topic) {
+            std::fprintf(stderr, "vykuu: help: no command \"%s\" (%s)\n", line.helpTopic.c_str(), CommandNames);
+            if (json)
+                PrintJson(ExitUsage, "help: no command \"" + line.helpTopic + "\"");
+            return ExitUsage;
         }
-        std::fputs(text.c_str(), stdout);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFile;
+        text = topic->help("vykuu");
     }
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFile;
+}
 
-    ConsoleOptions consoleOptions;
-    consoleOptions.quiet = quiet;
-    consoleOptions.json = jsonFlag;
-    consoleOptions.progress = !noProgress && !jsonFlag && StdStreamsAreTerminals();
-    consoleOptions.logToStderr = *read && readOptions.outputPath == "-";
-    Console console(consoleOptions);
-    JsonSummary summary = NewRecord();
-    int code = ExitInternal;
+// Runs the command parsed; what escapes it is told as an error.
+int RunCommand(const CommandLine& line, Console& console, JsonSummary& summary)
+{
     try {
-        if (*version)
-            code = RunVersion(common, versionOptions, console, summary);
-        else if (*read)
-            code = RunRead(common, readOptions, console, summary);
-        else if (*reset)
-            code = RunReset(common, resetOptions, console, summary);
-        else
-            code = RunFlash(common, flashOptions, console, summary);
+        if (*line.version)
+            return RunVersion(line.common, line.versionOptions, console, summary);
+        if (*line.read)
+            return RunRead(line.common, line.readOptions, console, summary);
+        if (*line.reset)
+            return RunReset(line.common, line.resetOptions, console, summary);
+        return RunFlash(line.common, line.flashOptions, console, summary);
     } catch (const vyk::PortFailure& e) {
         // The simulated notebook's folder failed under the run.
         console.Error(std::string("port access lost: ") + e.what());
         summary.Set("error", std::string("port access lost: ") + e.what());
-        code = ExitNoPortAccess;
+        return ExitNoPortAccess;
     } catch (const std::exception& e) {
         console.Error(std::string("internal error: ") + e.what());
         summary.Set("error", std::string("internal error: ") + e.what());
-        code = ExitInternal;
+        return ExitInternal;
     }
-    if (jsonFlag)
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    InstallInterruptHandlers();
+    const bool json = WantsJson(argc, argv);
+    CommandLine line;
+    AddGlobalOptions(line);
+    AddCommands(line);
+    if (const int code = Parse(line, argc, argv, json); code >= 0)
+        return code;
+    if (*line.help)
+        return ShowHelp(line, json);
+
+    ConsoleOptions consoleOptions;
+    consoleOptions.quiet = line.quiet;
+    consoleOptions.json = line.json;
+    consoleOptions.progress = !line.noProgress && !line.json && StdStreamsAreTerminals();
+    consoleOptions.logToStderr = *line.read && line.readOptions.outputPath == "-";
+    Console console(consoleOptions);
+    JsonSummary summary = NewRecord();
+    const int code = RunCommand(line, console, summary);
+    if (line.json)
         PrintRecord(summary, code);
     return Finish(console, code);
 }

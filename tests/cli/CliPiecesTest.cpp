@@ -90,11 +90,11 @@ TEST(CliOutputFile, SyncedBeforeItsNameWithItsPermissionsAndNothingBeside)
             rules.keepExisting = keepExisting;
             rules.namedTemporary = named;
             OutputFile file;
-            ASSERT_EQ(file.Prepare(target.string(), rules).code, 0);
+            ASSERT_NO_THROW(file.Prepare(target.string(), rules));
             EXPECT_EQ(Entries(dir).size(), (keepExisting ? 0u : 1u) + (named ? 1u : 0u)) << "the temporary file";
             synced.clear();
             watchedName = target.string();
-            ASSERT_EQ(commit(file).code, 0);
+            ASSERT_NO_THROW(commit(file));
             watchedName.clear();
             struct stat st {};
             ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -106,18 +106,24 @@ TEST(CliOutputFile, SyncedBeforeItsNameWithItsPermissionsAndNothingBeside)
 
             // Made by someone else between the check and the rename.
             OutputFile late;
-            ASSERT_EQ(late.Prepare((dir / "late.bin").string(), rules).code, 0);
+            ASSERT_NO_THROW(late.Prepare((dir / "late.bin").string(), rules));
             std::ofstream(dir / "late.bin") << "theirs";
-            const OutputFile::Problem problem = commit(late);
-            EXPECT_EQ(problem.code, keepExisting ? 3 : 0) << problem.message;
+            int code = 0;
+            std::string message;
+            try {
+                commit(late);
+            } catch (const Failure& failure) {
+                code = failure.Code();
+                message = failure.Message();
+            }
+            EXPECT_EQ(code, keepExisting ? 3 : 0) << message;
             EXPECT_EQ(Text(dir / "late.bin"), keepExisting ? "theirs" : data);
             if (keepExisting) {
-                EXPECT_NE(problem.message.find("was made by someone else meanwhile; it is left as it is"),
-                          std::string::npos);
+                EXPECT_NE(message.find("was made by someone else meanwhile; it is left as it is"), std::string::npos);
             }
             {
                 OutputFile gone;   // prepared, never committed
-                ASSERT_EQ(gone.Prepare((dir / "gone.bin").string(), rules).code, 0);
+                ASSERT_NO_THROW(gone.Prepare((dir / "gone.bin").string(), rules));
             }
             EXPECT_EQ(Entries(dir), (std::set<std::string>{"out.bin", "late.bin"}));
         }
@@ -153,8 +159,8 @@ TEST(CliOutputFile, RemovesOnlyTheLeftoversOfEndedRuns)
         OutputFile::Rules rules;
         rules.namedTemporary = named;
         OutputFile file;
-        ASSERT_EQ(file.Prepare((dir / "out.bin").string(), rules).code, 0);
-        ASSERT_EQ(file.Commit(reinterpret_cast<const uint8_t*>("x"), 1).code, 0);
+        ASSERT_NO_THROW(file.Prepare((dir / "out.bin").string(), rules));
+        ASSERT_NO_THROW(file.Commit(reinterpret_cast<const uint8_t*>("x"), 1));
         std::set<std::string> expected = kept;
         expected.insert("out.bin");
         EXPECT_EQ(Entries(dir), expected);
@@ -420,8 +426,13 @@ TEST(CliPower, LowBatteryRefusesAFlash)
         {{false, false, 5}, false, ExitOk},
     };
     for (const auto& c : cases) {
-        JsonSummary summary;
-        EXPECT_EQ(CheckPower(c.power, c.allow, console, summary), c.code)
+        int code = ExitOk;
+        try {
+            CheckPower(c.power, c.allow, console);
+        } catch (const Failure& failure) {
+            code = failure.Code();
+        }
+        EXPECT_EQ(code, c.code)
             << c.power.haveBattery << c.power.onAc << " " << c.power.percent << "% allow " << c.allow;
     }
     std::fclose(sink);

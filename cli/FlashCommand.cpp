@@ -1,0 +1,221 @@
+// vykuu flash: the backup, the write and the verify of one range, each a
+// sequence run of its own on one session.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "cli/Interrupt.h"
+#include "cli/RunRecord.h"
+#include "cli/SequenceDriver.h"
+#include "pd/FlashWriteSequence.h"
+
+namespace vyk::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Where a backup goes when the name given is taken: the first free
+// "NAME-2.EXT", "NAME-3.EXT", ...
+std::string FreeName(const std::string& path)
+{
+    const fs::path p = path;
+    for (int n = 2; n < 1000; ++n) {
+        fs::path candidate = p.parent_path() / (p.stem().string() + "-" + std::to_string(n) + p.extension().string());
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec)))
+            return candidate.string();
+    }
+    return {};
+}
+
+// The backup's checks, and its temporary file made, before the EC is reached.
+void PrepareBackup(const CommonOptions& common, const FlashOptions& options, OutputFile& backupFile,
+                   JsonSummary& summary)
+{
+    std::error_code ec;
+    if (options.backupPath == "-")
+        throw Failure(ExitUsage, "--backup needs a file; standard output carries the log");
+    if (fs::equivalent(options.backupPath, options.imagePath, ec))
+        throw Failure(ExitUsage, "--backup " + options.backupPath + " is the image file itself; give another file");
+    try {
+        backupFile.Prepare(options.backupPath, OutputRules(common, "backup", true));
+    } catch (NameTaken& taken) {
+        const std::string free = FreeName(options.backupPath);
+        throw taken.Then(": a backup is written once, so that a second run cannot overwrite the firmware it saved; "
+                         "give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
+                         ", or none to flash without a backup");
+    }
+    summary.Set("backup", AbsolutePath(backupFile.Target()));
+}
+
+// The image file into the buffer, where its first byte belongs.
+void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& image, ConsoleView& view,
+               JsonSummary& summary)
+{
+    if (!pd::LoadImageFile(image, options.imagePath, view))
+        throw Failure(ExitFile, "image file " + options.imagePath + " could not be loaded (see the log)");
+    RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(), static_cast<size_t>(image.ImageLength));
+    if (imageAt != 0) {
+        // Buffer index is flash address: the file moves to where it belongs.
+        uint8_t* buffer = image.ImageBuffer.data();
+        std::memmove(buffer + imageAt, buffer, static_cast<size_t>(image.ImageLength));
+        std::fill(buffer, buffer + imageAt, uint8_t{0xFF});
+    }
+}
+
+// The range into the backup file; nothing is written to the flash when it fails.
+void BackUp(Session& session, const CommonOptions& common, const Range& range, OutputFile& backupFile, PdLeft& left,
+            Console& console, ConsoleView& view, JsonSummary& summary)
+{
+    auto saved = std::make_unique<pd::ImageStore>();
+    const Phase backup{"backup", false, "; nothing written to the flash", &left};
+    ReadRange(session, *saved, backup, range, common, console, view);
+    const auto size = static_cast<size_t>(saved->ImageLength);
+    try {
+        backupFile.Commit(saved->ImageBuffer.data(), size);
+    } catch (Failure& failure) {
+        throw failure.Within("backup").Then("; nothing written to the flash");
+    }
+    RecordFile(summary, "backup", backupFile.Target(), saved->ImageBuffer.data(), size);
+    left.backupPath = backupFile.Target();
+    if (StopRequest())
+        throw Interruption("interrupted after the backup; nothing written to the flash");
+}
+
+// The range read back and compared with the image.
+void Verify(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+            const pd::ImageStore& image, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
+{
+    auto back = std::make_unique<pd::ImageStore>();
+    const Phase verify{"verify", false, "; the flash was written and validated but is not verified", &left};
+    ReadRange(session, *back, verify, range, common, console, view);
+    const size_t length = size_t{range.Blocks()} * 256;
+    const uint8_t* wrote = image.ImageBuffer.data() + range.FirstAddress();
+    const uint8_t* got = back->ImageBuffer.data();
+    size_t differing = 0, first = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (wrote[i] != got[i] && differing++ == 0)
+            first = i;
+    }
+    summary.Set("verified", differing == 0);
+    if (differing != 0) {
+        const uint32_t address = range.FirstAddress() + static_cast<uint32_t>(first);
+        summary.Set("firstMismatch", pd::HexDigits(address, 6));
+        summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
+        throw Failure(ExitVerify, "flash address " + Hex(address, 6) + " holds " + Hex(got[first], 2) +
+                                      ", the image has " + Hex(wrote[first], 2) + " (" + std::to_string(differing) +
+                                      " byte" + (differing == 1 ? "" : "s") + " differ)")
+            .Within("verify")
+            .Advise(MismatchAdvice(left, options.imagePath));
+    }
+    const int port = options.range.port;
+    console.Note("verified: " + BlocksText(range, port) + " match the image, all " + std::to_string(length) +
+                 " bytes read back");
+    console.SetAchieved("the flash of " + BlocksText(range, port) + " completed and verified");
+}
+
+// What follows the Session of a flash: the backup, the write, the verify.
+void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+                    pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, Console& console, ConsoleView& view,
+                    JsonSummary& summary)
+{
+    const int port = options.range.port;
+    if (console.Json()) {
+        // A production line keeps what was on both ports before and after.
+        RecordVersions(session, view, {1, 2}, common, false, console, summary, "versionsBefore");
+        view.SetPort(port);
+        session.ForceSelection(port);
+    }
+    if (!options.backupPath.empty())
+        BackUp(session, common, range, backupFile, left, console, view, summary);
+
+    left.stage = PdLeft::Stage::Writing;
+    pd::FlashWriteSequence write(session.mailbox, image, session.ports, view, ToDuration(common.timeoutSeconds));
+    std::string afterStop = "; flash again to complete";
+    if (!left.backupPath.empty())
+        afterStop += ". " + RetryAdvice(left);
+    const Phase writing{"flash write", true, afterStop, &left};
+    try {
+        RunSequence(session, write, writing, range, common, console, view);
+    } catch (const Failure&) {
+        summary.Set("blocksWritten", write.BlocksDone());
+        throw;
+    }
+    summary.Set("blocksWritten", write.BlocksDone());
+
+    left.stage = PdLeft::Stage::Written;
+    if (!options.verify) {
+        console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
+                     "(--no-verify)");
+        console.SetAchieved("the flash of " + BlocksText(range, port) + " completed; it was not verified (--no-verify)");
+        return;
+    }
+    if (StopRequest())
+        throw Interruption("interrupted after the flash was written and validated; not verified");
+    Verify(session, common, options, range, image, left, console, view, summary);
+}
+
+// The checks before the EC, then the EC; the exit code, the failure told.
+int Flash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary)
+{
+    Range range;
+    CheckRange(options.range, summary, range);
+    summary.Set("image", AbsolutePath(options.imagePath));
+    summary.Set("verify", options.verify);
+    uint32_t imageAt = 0;
+    CheckImageAt(options, summary, imageAt);
+    CheckImage(options, range, imageAt, console, summary);
+    OutputFile backupFile;
+    if (!options.backupPath.empty())
+        PrepareBackup(common, options, backupFile, summary);
+
+    // The lock first: a second program is refused before it reads anything.
+    OpenBackend backend;
+    if (!common.dryRun)
+        Open(common, console, summary, backend);
+    ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
+    auto image = std::make_unique<pd::ImageStore>();
+    LoadImage(options, imageAt, *image, view, summary);
+    if (common.dryRun) {
+        DryRunPorts(common, true, options.allowBattery, console, summary,
+                    std::string(options.backupPath.empty() ? "" : "would back the range up into " +
+                                                                      options.backupPath + ", then ") +
+                        "would flash " + BlocksText(range, options.range.port) +
+                        (options.verify ? " and verify them" : ""));
+        return ExitOk;
+    }
+
+    Ready(backend, true, options.allowBattery, console);
+    Session session(*backend.io, options.range.port);
+    PdLeft left;
+    left.port = options.range.port;
+    left.tool = ToolText(common);
+    left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
+    const int code = Told(console, summary, [&] {
+        FlashOnSession(session, common, options, range, *image, backupFile, left, console, view, summary);
+    });
+    // What both ports show now, on every end where the EC still answers.
+    if (console.Json() && code != ExitEcBusy) {
+        try {
+            summary.SetRaw("versionsAfter", ReadVersionsOf(session, view, {1, 2}, common, false, console));
+        } catch (const Failure&) {
+        }
+    }
+    return code;
+}
+
+} // namespace
+
+int RunFlash(const CommonOptions& common, const FlashOptions& options, Console& console, JsonSummary& summary)
+{
+    summary.Set("command", "flash");
+    int code = ExitOk;
+    if (const int refused = Told(console, summary, [&] { code = Flash(common, options, console, summary); }))
+        return refused;
+    return code;
+}
+
+} // namespace vyk::cli
