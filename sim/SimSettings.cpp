@@ -168,7 +168,7 @@ constexpr const char* ModeNames[] = {"normal", "init", "boot", "flashing"};
 constexpr const char* FileHeader = "Simulated notebook: settings and the EC state that outlives a run.\n"
                                    "One \"key = value\" per line; '#' starts a comment.\n";
 
-using Kind = SettingSpec::Kind;
+using Kind = SettingRow::Kind;
 
 // A member of SimSettingsFile as the table's getter and setter.
 #define VYK_FIELD(member)                                                   \
@@ -180,7 +180,7 @@ using Kind = SettingSpec::Kind;
 
 constexpr const char* VersionAccepts = "eight hexadecimal bytes, e.g. 10 11 12 13 14 15 16 17";
 
-constexpr SettingSpec Specs[] = {
+constexpr SettingRow Rows[] = {
     {"port1_version", Kind::Version, 0, 0, VersionAccepts,
      "Version bytes the EC shows at 0xD220 (port 1) and 0xD240 (port 2), hexadecimal.", VYK_VERSION(0)},
     {"port2_version", Kind::Version, 0, 0, VersionAccepts, "", VYK_VERSION(1)},
@@ -222,17 +222,17 @@ constexpr SettingSpec Specs[] = {
 #undef VYK_FIELD
 #undef VYK_VERSION
 
-const SettingSpec* FindSpec(std::string_view key)
+const SettingRow* FindRow(std::string_view key)
 {
-    for (const SettingSpec& spec : Specs)
-        if (key == spec.name)
-            return &spec;
+    for (const SettingRow& row : Rows)
+        if (key == row.name)
+            return &row;
     return nullptr;
 }
 
-bool ParseValue(const SettingSpec& spec, std::string_view value, uint64_t& n)
+bool ParseValue(const SettingRow& row, std::string_view value, uint64_t& n)
 {
-    switch (spec.kind) {
+    switch (row.kind) {
     case Kind::Version: {
         std::array<uint8_t, 8> v{};
         if (!ParseVersion(value, v))
@@ -241,7 +241,7 @@ bool ParseValue(const SettingSpec& spec, std::string_view value, uint64_t& n)
         return true;
     }
     case Kind::Number:
-        return ParseUnsigned(value, spec.max, n) && n >= spec.min;
+        return ParseUnsigned(value, row.max, n) && n >= row.min;
     case Kind::Flag:
         return ParseBool(value, n);
     case Kind::FlashAddress:
@@ -274,12 +274,12 @@ std::string CommentLines(std::string_view text)
 
 } // namespace
 
-std::span<const SettingSpec> SettingSpecs() { return Specs; }
+std::span<const SettingRow> SettingRows() { return Rows; }
 
-std::string FormatSettingValue(const SettingSpec& spec, const SimSettingsFile& file)
+std::string FormatSettingValue(const SettingRow& row, const SimSettingsFile& file)
 {
-    const uint64_t n = spec.get(file);
-    switch (spec.kind) {
+    const uint64_t n = row.get(file);
+    switch (row.kind) {
     case Kind::Version:
         return Hex8(UnpackVersion(n));
     case Kind::Number:
@@ -297,16 +297,16 @@ std::string FormatSettingValue(const SettingSpec& spec, const SimSettingsFile& f
     return "";
 }
 
-std::vector<std::string> SettingChoices(const SettingSpec& spec)
+std::vector<std::string> SettingChoices(const SettingRow& row)
 {
-    switch (spec.kind) {
+    switch (row.kind) {
     case Kind::Flag:
         return {"yes", "no"};
     case Kind::Mode:
         return {std::begin(ModeNames), std::end(ModeNames)};
     case Kind::Number: {
         std::vector<std::string> r;
-        for (uint64_t n = spec.min; spec.max - spec.min <= 2 && n <= spec.max; ++n)
+        for (uint64_t n = row.min; row.max - row.min <= 2 && n <= row.max; ++n)
             r.push_back(std::to_string(n));
         return r;
     }
@@ -326,17 +326,17 @@ const char* EcModeName(EcMode mode)
 void ApplySettingValue(SimSettingsFile& file, std::string_view key, std::string_view value,
                        const std::string& where)
 {
-    const SettingSpec* spec = FindSpec(key);
-    if (!spec) {
+    const SettingRow* row = FindRow(key);
+    if (!row) {
         std::string known;
-        for (const SettingSpec& s : Specs)
+        for (const SettingRow& s : Rows)
             known += (known.empty() ? "" : ", ") + std::string(s.name);
         throw std::runtime_error(where + ": unknown key \"" + std::string(key) + "\" (known: " + known + ")");
     }
     uint64_t n = 0;
-    if (!ParseValue(*spec, value, n))
-        Bad(where, key, value, spec->accepts);
-    spec->set(file, n);
+    if (!ParseValue(*row, value, n))
+        Bad(where, key, value, row->accepts);
+    row->set(file, n);
 }
 
 namespace {
@@ -345,8 +345,8 @@ namespace {
 std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettingsFile& file)
 {
     std::vector<std::pair<std::string, std::string>> r;
-    for (const SettingSpec& spec : Specs)
-        r.emplace_back(spec.name, FormatSettingValue(spec, file));
+    for (const SettingRow& row : Rows)
+        r.emplace_back(row.name, FormatSettingValue(row, file));
     return r;
 }
 
@@ -355,10 +355,10 @@ std::vector<std::pair<std::string, std::string>> SettingValues(const SimSettings
 std::string FormatSettingsText(const SimSettingsFile& file)
 {
     std::string t = CommentLines(FileHeader) + "\n";
-    for (const SettingSpec& spec : Specs) {
-        if (*spec.comment)
-            t += (&spec == Specs ? "" : "\n") + CommentLines(spec.comment);
-        t += std::string(spec.name) + " = " + FormatSettingValue(spec, file) + "\n";
+    for (const SettingRow& row : Rows) {
+        if (*row.comment)
+            t += (&row == Rows ? "" : "\n") + CommentLines(row.comment);
+        t += std::string(row.name) + " = " + FormatSettingValue(row, file) + "\n";
     }
     return t;
 }

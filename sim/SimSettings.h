@@ -21,7 +21,7 @@ struct SimSettingsFile {
 // named: the file, its comments, vyksimctl's help and the shell completion
 // are all made from it. Each value is carried as a number (the eight version
 // bytes too, first byte highest; a mode as its index).
-struct SettingSpec {
+struct SettingRow {
     enum class Kind {
         Version,        // eight hexadecimal bytes
         Number,         // min..max, decimal or 0x hexadecimal
@@ -39,14 +39,14 @@ struct SettingSpec {
 };
 
 // Every key, in the order a fresh file has them.
-std::span<const SettingSpec> SettingSpecs();
+std::span<const SettingRow> SettingRows();
 
 // The key's value as settings.txt writes it.
-std::string FormatSettingValue(const SettingSpec& spec, const SimSettingsFile& file);
+std::string FormatSettingValue(const SettingRow& row, const SimSettingsFile& file);
 
 // The few values a key takes, for completion: a flag's, a mode's, a number's
 // of at most three values; none for the others.
-std::vector<std::string> SettingChoices(const SettingSpec& spec);
+std::vector<std::string> SettingChoices(const SettingRow& row);
 
 // The commented key = value text of settings.txt.
 std::string FormatSettingsText(const SimSettingsFile& file);

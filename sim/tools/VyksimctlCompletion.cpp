@@ -18,8 +18,8 @@ namespace {
 std::string Keys()
 {
     std::string r;
-    for (const auto& spec : vyk::sim::SettingSpecs())
-        r += (r.empty() ? "" : " ") + std::string(spec.name) + "=";
+    for (const auto& row : vyk::sim::SettingRows())
+        r += (r.empty() ? "" : " ") + std::string(row.name) + "=";
     return r;
 }
 
@@ -27,9 +27,9 @@ std::string Keys()
 std::string ValueArms()
 {
     std::vector<std::pair<std::string, std::string>> arms;   // words, keys
-    for (const auto& spec : vyk::sim::SettingSpecs()) {
+    for (const auto& row : vyk::sim::SettingRows()) {
         std::string words;
-        for (const std::string& w : vyk::sim::SettingChoices(spec))
+        for (const std::string& w : vyk::sim::SettingChoices(row))
             words += (words.empty() ? "" : " ") + w;
         if (words.empty())
             continue;
@@ -37,9 +37,9 @@ std::string ValueArms()
         while (arm != arms.end() && arm->first != words)
             ++arm;
         if (arm == arms.end())
-            arms.emplace_back(words, spec.name);
+            arms.emplace_back(words, row.name);
         else
-            arm->second += std::string(" | ") + spec.name;
+            arm->second += std::string(" | ") + row.name;
     }
     std::string r;
     for (const auto& [words, keys] : arms)

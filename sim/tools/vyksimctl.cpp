@@ -57,11 +57,11 @@ std::string SettingKeys()
 {
     std::string r = "Keys, each with a fresh notebook's value:\n";
     const vyk::sim::SimSettingsFile fresh;
-    for (const auto& spec : vyk::sim::SettingSpecs()) {
-        r += "  " + std::string(spec.name) + " = " + vyk::sim::FormatSettingValue(spec, fresh) + "\n";
+    for (const auto& row : vyk::sim::SettingRows()) {
+        r += "  " + std::string(row.name) + " = " + vyk::sim::FormatSettingValue(row, fresh) + "\n";
         // What it takes, wrapped to 79 columns below it.
         std::string line = "     ";
-        std::string_view words = spec.accepts;
+        std::string_view words = row.accepts;
         while (!words.empty()) {
             const size_t blank = words.find(' ');
             const std::string_view word = words.substr(0, blank);

@@ -584,8 +584,8 @@ TEST(SimSettingsTable, TheReadmeNamesEveryKeyAndNoOther)
     ASSERT_NE(from, std::string::npos) << "the README describes no settings.txt";
     const std::string item = readme.substr(from, readme.find("\n\n", from) - from);
     std::set<std::string> keys;
-    for (const auto& spec : vyk::sim::SettingSpecs())
-        keys.insert(spec.name);
+    for (const auto& row : vyk::sim::SettingRows())
+        keys.insert(row.name);
     // A key is a name in backquotes: one of the table's, or any other with an underscore.
     std::set<std::string> named;
     const std::regex quoted("`([a-z][a-z0-9_]*)`");
