@@ -29,6 +29,10 @@ for p in "${lean_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || lean_missing+=("$p")
 done
 
+# A mirror caught mid-sync fails an index; the lists already here still
+# name the packages, and an install that truly needs a new list fails itself.
+update() { $sudo apt-get update -qq || echo "setup: apt-get update failed; going on with the package lists as they are" >&2; }
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
@@ -38,14 +42,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
+  update
   updated=1
   $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   echo "setup: done"
 fi
 if [ ${#lean_missing[@]} -gt 0 ]; then
   echo "setup: installing ${lean_missing[*]}"
-  [ "$updated" -eq 1 ] || $sudo apt-get update -qq
+  [ "$updated" -eq 1 ] || update
   updated=1
   $sudo apt-get install -y -qq --no-install-recommends "${lean_missing[@]}" >/dev/null
   echo "setup: done"
@@ -56,7 +60,7 @@ fi
 # build/kernel/boot.
 kernel_dir=build/kernel
 if ! ls "$kernel_dir"/boot/vmlinuz-* >/dev/null 2>&1; then
-  [ "$updated" -eq 1 ] || $sudo apt-get update -qq
+  [ "$updated" -eq 1 ] || update
   image=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
   echo "setup: fetching $image into $kernel_dir"
   rm -rf "$kernel_dir"
