@@ -35,6 +35,20 @@ update() { $sudo apt-get update -qq || echo "setup: apt-get update failed; going
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# While a mirror syncs, one suite's index can lag the other's for days: the
+# i386 halves of Multi-Arch: same libraries then come from the main suite and
+# the amd64 halves are wanted at the security suite's newer versions, which
+# apt cannot pair. Preferring the release's main suite pairs them; any other
+# failure fails this second try too, with apt's own message.
+install() {
+  $sudo apt-get install -y -qq "$@" >/dev/null && return 0
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  echo "setup: the install failed; trying once more with the $codename main suite preferred (a mirror may be mid-sync)" >&2
+  $sudo apt-get install -y -qq -t "$codename" "$@" >/dev/null
+}
 export DEBIAN_FRONTEND=noninteractive
 updated=0
 if [ ${#missing[@]} -gt 0 ]; then
@@ -44,14 +58,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   update
   updated=1
-  $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  install "${missing[@]}"
   echo "setup: done"
 fi
 if [ ${#lean_missing[@]} -gt 0 ]; then
   echo "setup: installing ${lean_missing[*]}"
   [ "$updated" -eq 1 ] || update
   updated=1
-  $sudo apt-get install -y -qq --no-install-recommends "${lean_missing[@]}" >/dev/null
+  install --no-install-recommends "${lean_missing[@]}"
   echo "setup: done"
 fi
 
