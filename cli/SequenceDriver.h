@@ -1,13 +1,22 @@
 #pragma once
 #include <string>
 
-#include "cli/Advice.h"
 #include "cli/Checks.h"
 #include "cli/EcSession.h"
+#include "pd/Advice.h"
 #include "pd/FirmwareSequence.h"
 #include "pd/ImageBuffer.h"
 
 namespace vyk::cli {
+
+// The advice is the core's, shared with the window.
+using pd::BootLoaderAdvice;
+using pd::HardStopAdvice;
+using pd::MismatchAdvice;
+using pd::PdLeft;
+using pd::ResetCommandText;
+using pd::RetryAdvice;
+using pd::ShellWord;
 
 // Runs the pd/ sequences back to back, with no timer between ticks, and
 // turns how they end into a Failure that says what the user is told.

@@ -1,6 +1,6 @@
-#include "cli/Advice.h"
+#include "pd/Advice.h"
 
-namespace vyk::cli {
+namespace vyk::pd {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::string HardStopAdvice(const PdLeft& pd)
     return text + " send it back to its firmware with: " + ResetCommandText(pd) + "\n";
 }
 
-} // namespace vyk::cli
+} // namespace vyk::pd

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vyk::cli {
+namespace vyk::pd {
 
 // Where a run stands with a PD when it ends early, for the advice it leaves:
 // the state the PD may be in and the command that puts it right.
@@ -41,4 +41,4 @@ std::string RetryAdvice(const PdLeft& pd);
 // Said by a second interrupt as it ends the process at once: a whole line.
 std::string HardStopAdvice(const PdLeft& pd);
 
-} // namespace vyk::cli
+} // namespace vyk::pd
