@@ -1,18 +1,22 @@
-// vykport32.dll: byte access to the Super I/O ports 0x4E/0x4F for the
-// program. On the NT family the work goes to the vykport kernel driver,
-// which the library installs, starts and opens by itself while it loads;
-// on 95/98/Me it executes the port instructions itself. The word,
-// doubleword and physical-memory exports are kept for callers that bind
-// them, but refuse: the driver serves none of them. Messages go to the
-// debugger output only.
+// vykport32.dll: the program's byte access to the Super I/O ports
+// 0x4E/0x4F, narrowed to what the program does with them: single bytes of
+// the PD mailbox in EC RAM. The byte exports follow the caller's EC-access
+// sequence and send each EC RAM access as one request to the vykport kernel
+// driver, which the library installs, starts and opens by itself while it
+// loads; on 95/98/Me the library executes the port instructions itself.
+// Traffic off that path is refused, as are the word, doubleword and
+// physical-memory exports, kept for callers that bind them. Messages go to
+// the debugger output only.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 #define VYK_PORT_API extern "C"
+#include "portlib/EcAccessRecogniser.h"
 #include "portlib/VykPort32.h"
 #include "portlib/VykPortRequests.h"
+#include "portlib/driver/RequestDecoder.h"
 
 namespace {
 
@@ -107,6 +111,15 @@ inline uint8_t DirectIn(uint16_t port)
     return value;
 }
 
+// The same EC RAM sequence the driver runs, on the processor's own
+// instructions. No lock: 95/98/Me run it from the caller's one thread.
+const VykKernel DirectPorts = {
+    nullptr, [](void*, uint16_t port) { return DirectIn(port); },
+    [](void*, uint16_t port, uint8_t value) { DirectOut(port, value); }, nullptr, nullptr};
+
+// Where the caller's EC-access sequence stands.
+vyk::portlib::EcAccessRecogniser Path;
+
 // One device-control request; the buffer carries the input and receives
 // the output. A closed device fails like the system would, without a call.
 bool Request(DWORD code, void* buffer, DWORD inLength, DWORD outLength)
@@ -119,10 +132,10 @@ bool Request(DWORD code, void* buffer, DWORD inLength, DWORD outLength)
     return DeviceIoControl(Device, code, buffer, inLength, buffer, outLength, &returned, nullptr) != FALSE;
 }
 
-void PutPort16(uint8_t* b, uint16_t port)
+void PutAddress(uint8_t* b, uint16_t address)
 {
-    b[0] = static_cast<uint8_t>(port);
-    b[1] = static_cast<uint8_t>(port >> 8);
+    b[0] = static_cast<uint8_t>(address);
+    b[1] = static_cast<uint8_t>(address >> 8);
 }
 
 // Exports the driver no longer serves: they say so and return their failure
@@ -131,8 +144,89 @@ void Refuse(const char* name)
 {
     char message[160];
     std::snprintf(message, sizeof message,
-                  "%s refused: this library reaches only single bytes of the ports 0x4E/0x4F\n", name);
+                  "%s refused: this library reaches only the PD mailbox in EC RAM, through the ports 0x4E/0x4F\n",
+                  name);
     Emit(message);
+}
+
+// Port traffic that is not sent: one line naming the call and why.
+void RefuseTraffic(const char* call, const vyk::portlib::EcStep& step)
+{
+    char message[200];
+    if (step.why == vyk::portlib::Refusal::AddressNotServed)
+        std::snprintf(message, sizeof message, "%s refused: EC RAM address 0x%04X is outside the PD mailbox\n", call,
+                      step.address);
+    else
+        std::snprintf(message, sizeof message,
+                      "%s refused: not on the EC RAM access path of the ports 0x4E/0x4F\n", call);
+    Emit(message);
+}
+
+bool EcReadRequest(uint16_t address, uint8_t& value)
+{
+    static_assert(VYK_EC_READ_OUT <= VYK_EC_READ_IN, "the buffer takes the input and the output");
+    uint8_t b[VYK_EC_READ_IN];
+    PutAddress(b, address);
+    if (!Request(VYK_IOCTL_EC_READ, b, VYK_EC_READ_IN, VYK_EC_READ_OUT))
+        return false;
+    value = b[0];
+    return true;
+}
+
+void EcWriteRequest(uint16_t address, uint8_t value)
+{
+    uint8_t b[VYK_EC_WRITE_IN];
+    PutAddress(b, address);
+    b[2] = value;
+    Request(VYK_IOCTL_EC_WRITE, b, VYK_EC_WRITE_IN, VYK_EC_WRITE_OUT);
+}
+
+// A byte written to a port, by the export named.
+void PortWrite(const char* name, uint16_t port, uint8_t value)
+{
+    if (Mode != AccessDirect && Mode != AccessDriver)
+        return;
+    const vyk::portlib::EcStep step = Path.Out(port, value);
+    switch (step.kind) {
+    case vyk::portlib::EcStepKind::Write:
+        if (Mode == AccessDirect)
+            VykEcRamWrite(&DirectPorts, step.address, step.value);
+        else
+            EcWriteRequest(step.address, step.value);
+        break;
+    case vyk::portlib::EcStepKind::Refused: {
+        char call[48];
+        std::snprintf(call, sizeof call, "%s(0x%04X, 0x%02X)", name, port, value);
+        RefuseTraffic(call, step);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// A byte read from a port, by the export named; 0 for whatever is not read.
+// A failed request is reported only when the export says so.
+uint8_t PortRead(const char* name, uint16_t port, bool reportFailure)
+{
+    if (Mode != AccessDirect && Mode != AccessDriver)
+        return 0;
+    const vyk::portlib::EcStep step = Path.In(port);
+    if (step.kind != vyk::portlib::EcStepKind::Read) {
+        char call[40];
+        std::snprintf(call, sizeof call, "%s(0x%04X)", name, port);
+        RefuseTraffic(call, step);
+        return 0;
+    }
+    if (Mode == AccessDirect)
+        return VykEcRamRead(&DirectPorts, step.address);
+    uint8_t value = 0;
+    if (!EcReadRequest(step.address, value) && reportFailure) {
+        char message[32];
+        std::snprintf(message, sizeof message, "Error %d\n", static_cast<int>(GetLastError()));
+        Emit(message);
+    }
+    return value;
 }
 
 // The Windows error of the last refused service start, 0 when none. 577:
@@ -195,13 +289,21 @@ void WriteDriverFile(const void* image, DWORD size)
         DWORD written = 0;
         const bool wrote = WriteFile(file, image, size, &written, nullptr);
         const DWORD error = wrote ? 0 : GetLastError();
+        // The close may be where the last bytes reach the disk (a full or
+        // removed volume, a redirector); a close that fails leaves the file
+        // as uncertain as a short write.
+        const bool closed = CloseHandle(file) != FALSE;
+        const DWORD closeError = closed ? 0 : GetLastError();
         // A driver file written short would be loaded as a broken image at
         // this and every later system start: none is left behind.
-        if (!CloseHandle(file) || !wrote || written != size) {
+        if (!closed || !wrote || written != size) {
             DeleteFileA(DriverPath);
-            char reason[32] = "";
+            char reason[64] = "";
             if (error)
                 std::snprintf(reason, sizeof reason, ", error %lu", static_cast<unsigned long>(error));
+            else if (!closed)
+                std::snprintf(reason, sizeof reason, ", closing failed with error %lu",
+                              static_cast<unsigned long>(closeError));
             char message[MAX_PATH + 96];
             std::snprintf(message, sizeof message, "Unable to write %s: %lu of %lu bytes written%s\n", DriverPath,
                           static_cast<unsigned long>(written), static_cast<unsigned long>(size), reason);
@@ -341,48 +443,14 @@ int32_t VYK_PORT_CALL IsPortDriverOpen()
 
 void VYK_PORT_CALL OutPortByte(uint16_t port, uint16_t value)
 {
-    if (Mode == AccessDirect) {
-        DirectOut(port, static_cast<uint8_t>(value));
-    } else if (Mode == AccessDriver) {
-        uint8_t b[VYK_WRITE_BYTE_MIN_IN];
-        PutPort16(b, port);
-        b[2] = static_cast<uint8_t>(value);
-        Request(VYK_IOCTL_WRITE_BYTE, b, VYK_WRITE_BYTE_MIN_IN, VYK_WRITE_BYTE_MIN_OUT);
-    }
+    PortWrite("OutPortByte", port, static_cast<uint8_t>(value));
 }
 
-uint16_t VYK_PORT_CALL InPortByte(uint16_t port)
-{
-    if (Mode == AccessDirect)
-        return DirectIn(port);
-    if (Mode != AccessDriver)
-        return 0;
-    static_assert(VYK_READ_BYTE_MIN_OUT <= VYK_READ_BYTE_MIN_IN, "the buffer takes the input and the output");
-    uint8_t b[VYK_READ_BYTE_MIN_IN];
-    PutPort16(b, port);
-    if (!Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_BYTE_MIN_IN, VYK_READ_BYTE_MIN_OUT)) {
-        char message[32];
-        std::snprintf(message, sizeof message, "Error %d\n", static_cast<int>(GetLastError()));
-        Emit(message);
-        // The buffer still holds the port number: never pass that off as data.
-        return 0;
-    }
-    return b[0];
-}
+uint16_t VYK_PORT_CALL InPortByte(uint16_t port) { return PortRead("InPortByte", port, true); }
 
-uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port)
-{
-    if (Mode == AccessDirect)
-        return DirectIn(port);
-    if (Mode != AccessDriver)
-        return 0;
-    static_assert(VYK_READ_UCHAR_OUT <= VYK_READ_UCHAR_IN, "the buffer takes the input and the output");
-    uint8_t b[VYK_READ_UCHAR_IN] = {};
-    PutPort16(b, port);
-    return Request(VYK_IOCTL_READ_BYTE, b, VYK_READ_UCHAR_IN, VYK_READ_UCHAR_OUT) ? b[0] : 0;
-}
+uint8_t VYK_PORT_CALL ReadPortUchar(uint16_t port) { return PortRead("ReadPortUchar", port, false); }
 
-void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { OutPortByte(port, value); }
+void VYK_PORT_CALL WritePortUchar(uint16_t port, uint8_t value) { PortWrite("WritePortUchar", port, value); }
 
 uint16_t VYK_PORT_CALL ReadPortUshort(uint16_t)
 {

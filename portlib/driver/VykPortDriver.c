@@ -1,8 +1,9 @@
 /* The vykport kernel driver: a device whose device-control requests read
- * and write single bytes of the Super I/O ports 0x4E/0x4F, and nothing
- * else. The request table itself is RequestDecoder.c; this file is the
- * kernel's side of it. It imports no routine for other widths or for
- * memory, so no request can reach one. */
+ * and write single bytes of the PD mailbox's EC RAM, each as one sequence of
+ * Super I/O port operations on 0x4E/0x4F, and nothing else. The request
+ * table itself is RequestDecoder.c; this file is the kernel's side of it.
+ * It imports no routine for other widths or for memory, so no request can
+ * reach one. */
 #include <ntifs.h>
 #include <ntddk.h>
 
@@ -30,7 +31,24 @@ static void KWriteByte(void* c, uint16_t port, uint8_t v)
     WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)port, v);
 }
 
-static const VykKernel Kernel = {NULL, KReadByte, KWriteByte};
+/* One EC RAM sequence at a time across every handle and processor: the
+ * Super I/O index register is shared state. Zero is a released lock. */
+static KSPIN_LOCK SequenceLock;
+
+static uintptr_t KLock(void* c)
+{
+    (void)c;
+    KIRQL previous;
+    KeAcquireSpinLock(&SequenceLock, &previous);
+    return previous;
+}
+static void KUnlock(void* c, uintptr_t previous)
+{
+    (void)c;
+    KeReleaseSpinLock(&SequenceLock, (KIRQL)previous);
+}
+
+static const VykKernel Kernel = {NULL, KReadByte, KWriteByte, KLock, KUnlock};
 
 /* ---- dispatch ---- */
 
@@ -63,8 +81,8 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
 
 /* ---- start and unload ---- */
 
-/* The device writes the Super I/O pair, through which the EC's RAM and the
- * PD controllers' flash are reached: only SYSTEM and the Administrators may
+/* The device writes the PD mailbox in EC RAM, through which the PD
+ * controllers' flash is reached: only SYSTEM and the Administrators may
  * open it (D:P(A;;GA;;;SY)(A;;GA;;;BA)). The DACL is protected, so no
  * inheritable entry of a parent object is ever merged into it. */
 static NTSTATUS RestrictToAdministrators(PDEVICE_OBJECT device)

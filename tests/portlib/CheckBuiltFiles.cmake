@@ -1,8 +1,8 @@
 # cmake -DOBJDUMP=<objdump> -DFILES=<kind:path:machine;...> -P CheckBuiltFiles.cmake
 # kind "driver": native subsystem, the machine's PE format, imports from
-# ntoskrnl.exe and HAL.dll only the routines below (byte port access and
-# setting up its device: nothing that reaches memory, sections or other
-# port widths), exports nothing but its entry point. kind "library":
+# ntoskrnl.exe and HAL.dll only the routines below (byte port access, the
+# spin lock around an EC RAM sequence and setting up its device: nothing
+# that reaches memory, sections or other port widths), exports nothing but its entry point. kind "library":
 # exports the fourteen names. Read from the headers of both kinds: what
 # memory integrity demands where it applies (no section both writable and
 # executable, NX compatible); of drivers also page-aligned sections, base
@@ -14,6 +14,7 @@ set(exports IsPortDriverOpen OutPortByte InPortByte Is64BitWindows ReadPortUchar
     UnmapPhysicalMemory ReadPhysicalUlong WritePhysicalUlong)
 set(driver_imports
     READ_PORT_UCHAR WRITE_PORT_UCHAR
+    KfAcquireSpinLock KfReleaseSpinLock KeAcquireSpinLockRaiseToDpc KeReleaseSpinLock
     IoCreateDevice IoCreateSymbolicLink IoDeleteDevice IoDeleteSymbolicLink IofCompleteRequest
     ObOpenObjectByPointer RtlAddAccessAllowedAce RtlCreateAcl RtlCreateSecurityDescriptor
     RtlInitUnicodeString RtlInitializeSid RtlSetDaclSecurityDescriptor RtlSubAuthoritySid

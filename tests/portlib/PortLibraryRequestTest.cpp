@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -71,7 +72,7 @@ struct World {
     // writeLimit bytes per write (writeError: the write fails), and the
     // service is registered; it never starts.
     bool admin = false;
-    DWORD writeLimit = 0, writeError = 0, fileBytes = 0;
+    DWORD writeLimit = 0, writeError = 0, closeError = 0, fileBytes = 0;
     std::string servicePath;
     std::vector<std::string> deletes;
 
@@ -133,8 +134,13 @@ BOOL WINAPI StandInCloseHandle(HANDLE h)
         ++W.deviceCloses;
         return TRUE;
     }
-    if (h == FakeFile)
+    if (h == FakeFile) {
+        if (W.closeError) {
+            SetLastError(W.closeError);
+            return FALSE;
+        }
         return TRUE;
+    }
     return CloseHandle(h);
 }
 
@@ -371,48 +377,89 @@ int Run(const std::string& dll)
     Check(isOpen() == 1, "IsPortDriverOpen gives 1");
     Check(W.calls.empty(), "IsPortDriverOpen sends no request");
 
-    struct OutCase {
-        uint16_t port, value;
-        std::vector<uint8_t> in;
+    // The traffic of one EC RAM access as the program writes it, through
+    // the byte exports given.
+    const auto ecAccess = [&](bool isWrite, uint16_t address, uint16_t value, bool uchar) -> unsigned {
+        const auto out = [&](uint16_t port, uint16_t v) {
+            if (uchar)
+                writePortUchar(port, static_cast<uint8_t>(v));
+            else
+                outPortByte(port, v);
+        };
+        out(0x4E, 0x2E), out(0x4F, 0x11), out(0x4E, 0x2F), out(0x4F, address >> 8);
+        out(0x4E, 0x2E), out(0x4F, 0x10), out(0x4E, 0x2F), out(0x4F, address & 0xFF);
+        out(0x4E, 0x2E), out(0x4F, 0x12), out(0x4E, 0x2F);
+        if (isWrite) {
+            out(0x4F, value);
+            return 0;
+        }
+        return uchar ? readPortUchar(0x4F) : inPortByte(0x4F);
     };
-    for (const OutCase& c : {OutCase{0x4E, 0x2E, {0x4E, 0x00, 0x2E}}, OutCase{0x4F, 0x12F, {0x4F, 0x00, 0x2F}},
-                             OutCase{0xA1B2, 0xFFC3, {0xB2, 0xA1, 0xC3}}}) {
+
+    // One request per EC byte, byte for byte, whichever byte exports carry
+    // the traffic; a value above 255 gives its low 8 bits.
+    struct EcCase {
+        const char* what;
+        bool isWrite, uchar;
+        uint16_t address, value;
+        DWORD code;
+        std::vector<uint8_t> in;
+        DWORD outLength;
+    };
+    const EcCase ecCases[] = {
+        {"EcRamWrite(0xD213, 0xA6)", true, false, 0xD213, 0xA6, VYK_IOCTL_EC_WRITE, {0x13, 0xD2, 0xA6}, 0},
+        {"EcRamRead(0xD220)", false, false, 0xD220, 0, VYK_IOCTL_EC_READ, {0x20, 0xD2}, 1},
+        {"EcRamWrite(0x1060, 0x180)", true, false, 0x1060, 0x180, VYK_IOCTL_EC_WRITE, {0x60, 0x10, 0x80}, 0},
+        {"EcRamWrite(0xCCFF, 0x5A) through WritePortUchar", true, true, 0xCCFF, 0x5A, VYK_IOCTL_EC_WRITE,
+         {0xFF, 0xCC, 0x5A}, 0},
+        {"EcRamRead(0xD247) through ReadPortUchar", false, true, 0xD247, 0, VYK_IOCTL_EC_READ, {0x47, 0xD2}, 1},
+    };
+    for (const EcCase& c : ecCases) {
         W.Clear();
-        outPortByte(c.port, c.value);
-        char what[40];
-        std::snprintf(what, sizeof what, "OutPortByte(0x%04X, 0x%04X)", c.port, c.value);
-        ExpectCall(VYK_IOCTL_WRITE_BYTE, c.in, 0, what);
+        W.answer = {0xA5, 0x77, 0x66};
+        const unsigned result = ecAccess(c.isWrite, c.address, c.value, c.uchar);
+        ExpectCall(c.code, c.in, c.outLength, c.what);
+        if (!c.isWrite)
+            Check(result == 0xA5, std::string(c.what) + " gives the byte read, upper bits 0: " + std::to_string(result));
+        Check(W.debug.empty(), std::string(c.what) + " reports nothing");
     }
-    W.Clear();
-    writePortUchar(0x4E, 0x11);
-    ExpectCall(VYK_IOCTL_WRITE_BYTE, {0x4E, 0x00, 0x11}, 0, "WritePortUchar");
 
-    W.Clear();
-    W.answer = {0xA5, 0x77, 0x66};
-    const uint16_t in = inPortByte(0x4F);
-    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x00}, 1, "InPortByte(0x4F)");
-    Check(in == 0x00A5, "InPortByte gives the byte read, upper bits 0: " + std::to_string(in));
-    Check(W.debug.empty(), "a read that succeeds reports nothing");
-    W.Clear();
-    W.answer = {0x01};
-    inPortByte(0x034F);
-    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x03}, 1, "InPortByte(0x034F)");
+    // Traffic off the EC-access path, or to EC RAM outside the mailbox:
+    // nothing is sent, one line says what was refused, reads give 0.
+    const std::string offPath = " refused: not on the EC RAM access path of the ports 0x4E/0x4F\n";
+    struct RefusedCase {
+        const char* what;
+        std::function<unsigned()> traffic;
+        std::vector<std::string> debug;
+    };
+    const RefusedCase refused[] = {
+        {"a byte to port 0x80", [&] { outPortByte(0x80, 0x12); return 0u; }, {"OutPortByte(0x0080, 0x12)" + offPath}},
+        {"the logical-device select", [&] { writePortUchar(0x4E, 0x07); writePortUchar(0x4F, 0x05); return 0u; },
+         {"WritePortUchar(0x004E, 0x07)" + offPath, "WritePortUchar(0x004F, 0x05)" + offPath}},
+        {"a read of the index port", [&] { return unsigned(inPortByte(0x4E)); }, {"InPortByte(0x004E)" + offPath}},
+        {"a read of port 0x014F", [&] { return unsigned(readPortUchar(0x14F)); }, {"ReadPortUchar(0x014F)" + offPath}},
+        {"EcRamWrite(0x2000, 0x55)", [&] { return ecAccess(true, 0x2000, 0x55, false); },
+         {"OutPortByte(0x004F, 0x55) refused: EC RAM address 0x2000 is outside the PD mailbox\n"}},
+        {"EcRamRead(0xD248)", [&] { return ecAccess(false, 0xD248, 0, false); },
+         {"InPortByte(0x004F) refused: EC RAM address 0xD248 is outside the PD mailbox\n"}},
+    };
+    for (const RefusedCase& c : refused) {
+        W.Clear();
+        W.answer = {0xA5};
+        Check(c.traffic() == 0, std::string(c.what) + ": gives 0");
+        Check(W.calls.empty(), std::string(c.what) + ": no request");
+        ExpectDebug(c.debug, c.what);
+    }
 
-    W.Clear();
-    W.answer = {0x5A, 0x77, 0x66};
-    const uint8_t uchar = readPortUchar(0x4F);
-    ExpectCall(VYK_IOCTL_READ_BYTE, {0x4F, 0x00, 0x00}, 3, "ReadPortUchar(0x4F)");
-    Check(uchar == 0x5A, "ReadPortUchar gives the byte read");
-
-    // A request that fails: InPortByte says so and gives 0, never the port
-    // number still in its buffer; ReadPortUchar gives 0 silently.
+    // A request that fails: InPortByte says so and gives 0, never the
+    // address still in its buffer; ReadPortUchar gives 0 silently.
     W.Clear();
     W.failWith = ERROR_GEN_FAILURE;
-    Check(inPortByte(0x4F) == 0, "a failed InPortByte gives 0");
+    Check(ecAccess(false, 0xD213, 0, false) == 0, "a failed InPortByte gives 0");
     ExpectDebug({"Error 31\n"}, "a failed InPortByte");
     W.Clear();
     W.failWith = ERROR_GEN_FAILURE;
-    Check(readPortUchar(0x4F) == 0, "a failed ReadPortUchar gives 0");
+    Check(ecAccess(false, 0xD213, 0, true) == 0, "a failed ReadPortUchar gives 0");
     Check(W.debug.empty(), "a failed ReadPortUchar reports nothing");
 
     W.Clear();
@@ -432,9 +479,9 @@ int Run(const std::string& dll)
                 "no rights");
     W.Clear();
     Check(isOpen() == 0, "IsPortDriverOpen gives 0");
-    outPortByte(0x4E, 0x2E);
-    Check(inPortByte(0x4F) == 0, "InPortByte gives 0");
-    Check(readPortUchar(0x4F) == 0, "ReadPortUchar gives 0");
+    ecAccess(true, 0xD213, 0xA1, false);
+    Check(ecAccess(false, 0xD213, 0, false) == 0, "InPortByte gives 0");
+    Check(ecAccess(false, 0xD213, 0, true) == 0, "ReadPortUchar gives 0");
     Check(W.calls.empty(), "no request reaches a device that is not open");
     ExpectDebug({"Error 6\n"}, "InPortByte on a closed device");
     W.Clear();
@@ -452,15 +499,19 @@ int Run(const std::string& dll)
     const std::string unableToOpen = std::string("Unable to open ") + name + " driver. Error code 1.\n";
     struct WriteCase {
         const char* what;
-        DWORD limit, error;
+        DWORD limit, error, closeError;
     };
-    for (const WriteCase& c : {WriteCase{"written whole", size, 0}, WriteCase{"written short", 1000, 0},
-                               WriteCase{"write failing", 0, ERROR_DISK_FULL}}) {
-        const bool whole = c.limit == size;
+    // A close that fails after a whole write (the last bytes may never have
+    // reached the disk) leaves no file either.
+    for (const WriteCase& c :
+         {WriteCase{"written whole", size, 0, 0}, WriteCase{"written short", 1000, 0, 0},
+          WriteCase{"write failing", 0, ERROR_DISK_FULL, 0}, WriteCase{"close failing", size, 0, ERROR_DISK_FULL}}) {
+        const bool whole = c.limit == size && !c.closeError;
         W.Clear();
         W.admin = true;
         W.writeLimit = c.limit;
         W.writeError = c.error;
+        W.closeError = c.closeError;
         lib.Attach();
         const std::string what = std::string("driver file ") + c.what;
         Check(W.fileBytes == (c.error ? 0 : c.limit), what + ": " + std::to_string(W.fileBytes) + " bytes");
@@ -472,11 +523,14 @@ int Run(const std::string& dll)
         if (!whole)
             lines.push_back("Unable to write " + driverFile + ": " + std::to_string(c.error ? 0 : c.limit) + " of " +
                             std::to_string(size) + " bytes written" +
-                            (c.error ? ", error " + std::to_string(c.error) : "") + "\n");
+                            (c.error ? ", error " + std::to_string(c.error) : "") +
+                            (c.closeError ? ", closing failed with error " + std::to_string(c.closeError) : "") +
+                            "\n");
         lines.push_back(unableToOpen);
         ExpectDebug(lines, what);
         lib.Detach();
     }
+    W.closeError = 0;
     return Failures ? 1 : 0;
 }
 

@@ -3,10 +3,11 @@
 // in a child process under this program's debug loop), the driver file and
 // service it installs, that Wine's driver host then runs the driver that
 // fits (vykportx64 in the 64-bit host when the library runs under WOW64)
-// and the byte exports reach its ports, that the exports the driver no
-// longer serves send it no request, that a 95/98 compatibility mode does
-// not make it execute port instructions, its results when no driver opens,
-// and the requests the hosted driver serves and refuses.
+// and EC RAM accesses through the byte exports reach its ports, that the
+// exports the driver no longer serves send it no request, that a 95/98
+// compatibility mode does not make it execute port instructions, its
+// results when no driver opens, and the requests the hosted driver serves
+// and refuses (the retired byte requests among them).
 //
 // In a 64-bit prefix the driver's own port instructions would end Wine's
 // host: a 64-bit stand-in (HostedPortStandIn.cpp) carries them out, and
@@ -159,6 +160,19 @@ public:
             expected_.push_back(model_.In(port, &value));
         return value;
     }
+    // The twelve port operations the driver makes for one EC RAM access.
+    void EcWrite(uint16_t address, uint8_t value)
+    {
+        SelectEcData(address);
+        Out(0x4E, 0x2F);
+        Out(0x4F, value);
+    }
+    uint8_t EcRead(uint16_t address)
+    {
+        SelectEcData(address);
+        Out(0x4E, 0x2F);
+        return In(0x4F);
+    }
     bool WaitAttached() const { return !live_ || WaitForSingleObject(attached_, 30000) == WAIT_OBJECT_0; }
 
     // Ends the stand-in: every port access the driver made, and no other,
@@ -179,6 +193,15 @@ public:
     }
 
 private:
+    void SelectEcData(uint16_t address)
+    {
+        const uint8_t traffic[] = {0x2E, 0x11, 0x2F, uint8_t(address >> 8), 0x2E, 0x10, 0x2F, uint8_t(address), 0x2E, 0x12};
+        for (size_t i = 0; i < sizeof traffic; i += 2) {
+            Out(0x4E, traffic[i]);
+            Out(0x4F, traffic[i + 1]);
+        }
+    }
+
     bool Start(const std::string& exe)
     {
         char dir[MAX_PATH];
@@ -325,6 +348,12 @@ void Redirect(const char* module, const char* name, const void* standIn)
 
 int DeviceCalls = 0;
 
+// What the child writes and reads: a mailbox register, and one byte of the
+// mailbox's version area it only reads.
+constexpr uint16_t ChildAddress = 0xD213;
+constexpr uint8_t ChildValue = 0xA6;
+constexpr uint16_t ChildOtherAddress = 0xD220;
+
 BOOL WINAPI CountedDeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)
 {
     ++DeviceCalls;
@@ -353,9 +382,27 @@ DWORD ReportedPlatform()
 #pragma GCC diagnostic pop
 #endif
 
-// In the child: load, call the byte exports, then every export the driver
-// no longer serves with the device-control routine counted (none may send a
-// request), and one byte write to see the count works; report, unload.
+// The traffic of one EC RAM access as the program writes it, through a
+// library's byte write export; a read ends with the read export given.
+template <typename Out, typename In> unsigned EcAccess(Out out, In in, uint16_t address, int value)
+{
+    const uint8_t traffic[] = {0x2E, 0x11, 0x2F, uint8_t(address >> 8), 0x2E, 0x10, 0x2F, uint8_t(address), 0x2E, 0x12};
+    for (size_t i = 0; i < sizeof traffic; i += 2) {
+        out(0x4E, traffic[i]);
+        out(0x4F, traffic[i + 1]);
+    }
+    out(0x4E, 0x2F);
+    if (value >= 0) {
+        out(0x4F, static_cast<uint8_t>(value));
+        return 0;
+    }
+    return in(0x4F);
+}
+
+// In the child: load, write and read EC RAM through the byte exports, then
+// call every export the driver no longer serves with the device-control
+// routine counted (none may send a request), and one EC RAM write to see the
+// count works; report, unload.
 int Child(const std::string& dll, bool unsigned_)
 {
     if (unsigned_)
@@ -371,9 +418,14 @@ int Child(const std::string& dll, bool unsigned_)
         WaitForSingleObject(standIn, 30000);
         CloseHandle(standIn);
     }
-    Bind<void(__stdcall*)(uint16_t, uint16_t)>(h, "OutPortByte")(0x4E, 0x12E);
-    const uint16_t in = Bind<uint16_t(__stdcall*)(uint16_t)>(h, "InPortByte")(0x4F);
-    const uint8_t readUchar = Bind<uint8_t(__stdcall*)(uint16_t)>(h, "ReadPortUchar")(0x4F);
+    const auto outPortByte = Bind<void(__stdcall*)(uint16_t, uint16_t)>(h, "OutPortByte");
+    const auto inPortByte = Bind<uint16_t(__stdcall*)(uint16_t)>(h, "InPortByte");
+    const auto writePortUchar = Bind<void(__stdcall*)(uint16_t, uint8_t)>(h, "WritePortUchar");
+    const auto readPortUchar = Bind<uint8_t(__stdcall*)(uint16_t)>(h, "ReadPortUchar");
+    // A value above 255 writes its low 8 bits.
+    EcAccess(outPortByte, inPortByte, ChildAddress, 0x100 | ChildValue);
+    const unsigned in = EcAccess(outPortByte, inPortByte, ChildAddress, -1);
+    const unsigned readUchar = EcAccess(writePortUchar, readPortUchar, ChildOtherAddress, -1);
     const int32_t is64 = Bind<int32_t(__stdcall*)()>(h, "Is64BitWindows")();
 
     Redirect("kernel32.dll", "DeviceIoControl", reinterpret_cast<const void*>(&CountedDeviceIoControl));
@@ -397,7 +449,7 @@ int Child(const std::string& dll, bool unsigned_)
     if (Bind<int32_t(__stdcall*)(uint32_t, uint32_t)>(h, "WritePhysicalUlong")(0xF0000, 1) != 0)
         refusedResults |= 32;
     const int narrowRequests = DeviceCalls;
-    Bind<void(__stdcall*)(uint16_t, uint16_t)>(h, "WritePortUchar")(0x4E, 0x2E);
+    EcAccess(writePortUchar, readPortUchar, ChildAddress, 0x2E);
     const int byteRequests = DeviceCalls - narrowRequests;
 
     char report[256];
@@ -417,7 +469,8 @@ std::vector<std::string> RefusalLines()
     std::vector<std::string> lines;
     for (const char* name : {"ReadPortUshort", "WritePortUshort", "ReadPortUlong", "WritePortUlong",
                              "MapPhysicalMemory", "UnmapPhysicalMemory", "ReadPhysicalUlong", "WritePhysicalUlong"})
-        lines.push_back(std::string(name) + " refused: this library reaches only single bytes of the ports 0x4E/0x4F\n");
+        lines.push_back(std::string(name) +
+                        " refused: this library reaches only the PD mailbox in EC RAM, through the ports 0x4E/0x4F\n");
     return lines;
 }
 
@@ -440,9 +493,9 @@ std::string ClosedReport(DWORD platform = VER_PLATFORM_WIN32_NT) { return Report
 // child's order (the last byte write goes to the counting stand-in only).
 std::string OpenReport(Ports& ports, DWORD platform = VER_PLATFORM_WIN32_NT)
 {
-    ports.Out(0x4E, 0x2E);
-    const unsigned in = ports.In(0x4F);
-    return Report(true, in, ports.In(0x4F), platform);
+    ports.EcWrite(ChildAddress, ChildValue);
+    const unsigned in = ports.EcRead(ChildAddress);
+    return Report(true, in, ports.EcRead(ChildOtherAddress), platform);
 }
 
 std::vector<std::string> OpenedOutput(const char* name)
@@ -595,24 +648,27 @@ HANDLE OpenDevice(const char* name)
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// A byte write and a byte read, served as <ports> say.
-void CheckServed(HANDLE device, Ports& ports, uint16_t port, uint8_t value, const std::string& what)
+// An EC RAM write and a read of the same byte, served as <ports> say.
+void CheckServed(HANDLE device, Ports& ports, uint16_t address, uint8_t value, const std::string& what)
 {
     DWORD returned = 0;
-    uint8_t b[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), value};
-    const bool written = Ioctl(device, VYK_IOCTL_WRITE_BYTE, b, 3, 0, &returned) && returned == 0;
-    Check(written, what + ": write-byte " + Hex(value) + " to " + Hex(port) + " served");
-    ports.Out(port, value);
-    b[0] = VYK_SIO_DATA_PORT, b[1] = 0;
-    const uint8_t want = ports.In(VYK_SIO_DATA_PORT);
-    const bool read = Ioctl(device, VYK_IOCTL_READ_BYTE, b, 2, 1, &returned) && returned == 1;
-    Check(read && b[0] == want, what + ": read-byte of 0x4F gives 1 byte, " + Hex(b[0]) + " (the port's " + Hex(want) + ")");
+    uint8_t b[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), value};
+    const bool written = Ioctl(device, VYK_IOCTL_EC_WRITE, b, 3, 0, &returned) && returned == 0;
+    Check(written, what + ": EC write of " + Hex(value) + " to " + Hex(address) + " served");
+    ports.EcWrite(address, value);
+    b[0] = static_cast<uint8_t>(address), b[1] = static_cast<uint8_t>(address >> 8);
+    const uint8_t want = ports.EcRead(address);
+    const bool read = Ioctl(device, VYK_IOCTL_EC_READ, b, 2, 1, &returned) && returned == 1;
+    Check(read && b[0] == want, what + ": EC read of " + Hex(address) + " gives 1 byte, " + Hex(b[0]) + " (the EC's " +
+                                    Hex(want) + ")");
 }
 
 // Requests straight to the device that Wine's driver host serves from the
-// driver: byte requests of 0x4E/0x4F are served, every other port and every
-// word, doubleword, map and unmap request is refused with access denied
-// and returns nothing. The device opens again after a close.
+// driver: EC RAM requests for the mailbox are served; one cut short is an
+// invalid parameter; every other EC address, the retired byte, word,
+// doubleword, map and unmap requests are refused with access denied and
+// return nothing; a handle opened without read and write access gets no EC
+// request through. The device opens again after a close.
 void CheckDeviceRequests(const char* name, Ports& ports)
 {
     HANDLE device = OpenDevice(name);
@@ -620,28 +676,35 @@ void CheckDeviceRequests(const char* name, Ports& ports)
     if (device == INVALID_HANDLE_VALUE)
         return;
     DWORD returned = 0;
-    uint8_t b[32] = {0x4E, 0x00};
-    Check(Ioctl(device, VYK_IOCTL_WRITE_BYTE, b, 2, 0, &returned) && returned == 0,
-          "short write-byte request succeeds and returns nothing");
-    CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x2E, "index");
-    CheckServed(device, ports, VYK_SIO_DATA_PORT, 0x5A, "data");
-    Check(Ioctl(device, VYK_IOCTL_READ_BYTE, b, 1, 1, &returned) && returned == 0,
-          "short read-byte request succeeds and returns nothing");
-    Check(!Ioctl(device, VYK_CTL_CODE(0x809u), b, 4, 4, &returned) && GetLastError() == ERROR_GEN_FAILURE,
+    uint8_t b[32] = {0x13, 0xD2};
+    Check(!Ioctl(device, VYK_IOCTL_EC_WRITE, b, 2, 0, &returned) && GetLastError() == ERROR_INVALID_PARAMETER &&
+              returned == 0,
+          "EC write without its value is an invalid parameter");
+    CheckServed(device, ports, 0xD213, 0xA6, "mailbox command");
+    CheckServed(device, ports, 0xCCFF, 0x5A, "transfer window");
+    CheckServed(device, ports, 0x1060, 0x80, "EC set-up register");
+    Check(!Ioctl(device, VYK_IOCTL_EC_READ, b, 1, 1, &returned) && GetLastError() == ERROR_INVALID_PARAMETER &&
+              returned == 0,
+          "EC read without a whole address is an invalid parameter");
+    Check(!Ioctl(device, VYK_CTL_CODE(0x80Bu), b, 4, 4, &returned) && GetLastError() == ERROR_GEN_FAILURE,
           "unknown code is unsuccessful");
-    for (unsigned port : {0x00u, 0x4Du, 0x50u, 0x80u, 0xB2u, 0xCF8u, 0xCF9u, 0xCFCu, 0x14Eu, 0xFFFFu}) {
-        uint8_t w[3] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0x06};
-        Check(Refused(device, VYK_IOCTL_WRITE_BYTE, w, 3, 0), "write-byte to " + Hex(port) + " refused");
-        uint8_t r[2] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8)};
-        Check(Refused(device, VYK_IOCTL_READ_BYTE, r, 2, 1) && r[0] == static_cast<uint8_t>(port),
-              "read-byte of " + Hex(port) + " refused, buffer untouched");
+    for (unsigned address : {0x0000u, 0x105Fu, 0x1061u, 0xCBFFu, 0xCD00u, 0xD211u, 0xD248u, 0xF000u, 0xFFFFu}) {
+        uint8_t w[3] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), 0x06};
+        Check(Refused(device, VYK_IOCTL_EC_WRITE, w, 3, 0), "EC write to " + Hex(address) + " refused");
+        uint8_t r[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
+        Check(Refused(device, VYK_IOCTL_EC_READ, r, 2, 1) && r[0] == static_cast<uint8_t>(address),
+              "EC read of " + Hex(address) + " refused, buffer untouched");
     }
-    struct Wide {
+    struct Retired {
         DWORD code;
         std::vector<uint8_t> input;
         DWORD out;
         const char* what;
-    } wide[] = {
+    } retired[] = {
+        {VYK_IOCTL_WRITE_BYTE, {0x4E, 0x00, 0x2E}, 0, "write-byte to 0x4E"},
+        {VYK_IOCTL_WRITE_BYTE, {0x4F, 0x00, 0x07}, 0, "write-byte to 0x4F"},
+        {VYK_IOCTL_READ_BYTE, {0x4F, 0x00}, 1, "read-byte of 0x4F"},
+        {VYK_IOCTL_READ_BYTE, {0xF9, 0x0C}, 1, "read-byte of 0xCF9"},
         {VYK_IOCTL_READ_WORD, {0x4E, 0x00}, 2, "read-word of 0x4E"},
         {VYK_IOCTL_WRITE_WORD, {0x4E, 0x00, 0x2E, 0x00, 0x00}, 0, "write-word to 0x4E"},
         {VYK_IOCTL_READ_DWORD, {0xFC, 0x0C, 0x00, 0x00}, 4, "read-doubleword of 0xCFC"},
@@ -652,7 +715,7 @@ void CheckDeviceRequests(const char* name, Ports& ports)
         {VYK_IOCTL_UNMAP_MEMORY, {0x84, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, 0, "unmap of a view"},
         {VYK_IOCTL_UNMAP_MEMORY, {}, 0, "unmap without input"},
     };
-    for (auto& r : wide) {
+    for (auto& r : retired) {
         std::vector<uint8_t> buffer = r.input;
         buffer.resize(std::max<size_t>(buffer.size(), r.out) + 1, 0xEE);
         const auto before = buffer;
@@ -661,10 +724,24 @@ void CheckDeviceRequests(const char* name, Ports& ports)
     }
     CloseHandle(device);
 
+    // The EC requests demand read and write access of the handle.
+    for (DWORD access : {DWORD(GENERIC_READ), DWORD(GENERIC_WRITE)}) {
+        HANDLE partial = CreateFileA((std::string("\\\\.\\") + name).c_str(), access, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        Check(partial != INVALID_HANDLE_VALUE, "open the device for " + Hex(access) + " only");
+        if (partial == INVALID_HANDLE_VALUE)
+            continue;
+        uint8_t w[3] = {0x13, 0xD2, 0xA1};
+        Check(Refused(partial, VYK_IOCTL_EC_WRITE, w, 3, 0), "EC write through a handle for " + Hex(access) + " refused");
+        uint8_t r[2] = {0x13, 0xD2};
+        Check(Refused(partial, VYK_IOCTL_EC_READ, r, 2, 1), "EC read through a handle for " + Hex(access) + " refused");
+        CloseHandle(partial);
+    }
+
     device = OpenDevice(name);
     Check(device != INVALID_HANDLE_VALUE, "the device opens again after a close");
     if (device != INVALID_HANDLE_VALUE) {
-        CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x20, "opened again");
+        CheckServed(device, ports, 0xD212, 0x01, "opened again");
         CloseHandle(device);
     }
 }
@@ -693,7 +770,7 @@ int Hosted(const std::string& dll, const std::string& standInExe)
     Check(Control(name, true), "start the driver's service again");
     Check(ports.WaitAttached(), "the stand-in is attached to the driver's host");
     if (HANDLE device = OpenDevice(name); device != INVALID_HANDLE_VALUE) {
-        CheckServed(device, ports, VYK_SIO_INDEX_PORT, 0x07, "started again");
+        CheckServed(device, ports, 0xD218, 0xA7, "started again");
         CloseHandle(device);
     } else {
         Check(false, "the device is back with the driver's start");
