@@ -87,6 +87,68 @@ TEST(RunningOperation, ACloseStopsTheSequenceSafelyFirst)
     }
 }
 
+// A port that fails once, at the first access after it is armed, before
+// that access reaches the notebook; every other access goes through.
+struct FailsOnce final : PortIo {
+    explicit FailsOnce(PortIo& io) : io(io) {}
+    void OutPortByte(uint16_t port, uint16_t data) override
+    {
+        Check();
+        io.OutPortByte(port, data);
+    }
+    uint16_t InPortByte(uint16_t port) override
+    {
+        Check();
+        return io.InPortByte(port);
+    }
+    void Check()
+    {
+        if (armed) {
+            armed = false;
+            throw PortFailure("the port failed");
+        }
+    }
+    PortIo& io;
+    bool armed = false;
+};
+
+// A safe stop that fails during a close still lets the EC know we go,
+// and the failure is not swallowed: before the last block and after it.
+TEST(RunningOperation, ACloseWhoseStopFailsStillTellsTheEcWeGo)
+{
+    struct Case {
+        const char* name;
+        bool write;
+        std::function<bool(TForm1&)> reached;
+    };
+    const Case cases[] = {
+        {"write in its command series", true, [](TForm1& f) { return f.FlashWrite().FlashState() == 4; }},
+        {"read between blocks", false,
+         [](TForm1& f) { return f.FlashRead().ReadState() == 7 && f.FlashRead().BlocksDone() == 10; }},
+        {"write after its block tick", true, [](TForm1& f) { return f.FlashWrite().FlashState() == 7; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FormHarness h;
+        FailsOnce port(h.notebook);
+        h.platform.io = &port;
+        TForm1& form = h.Start();
+        h.tk.Tick(IdTimer1);
+        if (c.write)
+            form.EnableFlashGo();
+        ASSERT_TRUE(h.tk.Click(c.write ? IdButton2 : IdButton3));
+        TickUntil(h, c.write ? IdTimer2 : IdTimer3, [&] { return c.reached(form); });
+        h.notebook.ClearRecords();
+        port.armed = true;
+        EXPECT_THROW(h.tk.Close(), PortFailure);
+        EXPECT_FALSE(port.armed) << "the stop never reached the port";
+        const auto writes = h.EcWrites();
+        ASSERT_FALSE(writes.empty()) << "the EC was not told";
+        EXPECT_EQ(writes.back().address, pd::HostActive);
+        EXPECT_EQ(writes.back().value, 0);
+    }
+}
+
 // Ghosting is off from the start; the system stays awake from a sequence's
 // start to its end, on every way it ends, and a read raises the timer
 // resolution for as long. The session may not end while one runs; its

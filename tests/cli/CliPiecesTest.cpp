@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -18,6 +19,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/DriverStartText.h"
+#include "cli/Interrupt.h"
 #include "cli/JsonSummary.h"
 #include "cli/MachineInfo.h"
 #include "cli/OutputFile.h"
@@ -166,6 +168,101 @@ TEST(CliOutputFile, RemovesOnlyTheLeftoversOfEndedRuns)
         EXPECT_EQ(Entries(dir), expected);
     }
     ::close(held);
+    fs::remove_all(dir);
+}
+
+// A symbolic link is judged by what it reaches: a dangling link is a name
+// taken for a file that is never replaced (not a way to write elsewhere);
+// a replaced target keeps its own permissions, not the link's; the
+// notebook's folder is refused when a linked folder leads into it, on
+// either side.
+TEST(CliOutputFile, SymbolicLinksAreJudgedByWhatTheyReach)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vyk-links-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "real");
+    fs::create_directories(dir / "nb");
+    std::ofstream(dir / "real" / "kept.bin") << "old";
+    ASSERT_EQ(::chmod((dir / "real" / "kept.bin").c_str(), 0640), 0);
+    fs::create_symlink("real/kept.bin", dir / "to-kept");
+    fs::create_symlink("real/nothing.bin", dir / "dangling");
+    fs::create_directory_symlink("nb", dir / "alias");
+    struct Case {
+        const char* name;
+        fs::path path;
+        bool keepExisting;
+        fs::path refusedFolder;
+        int code;   // 0: written
+    };
+    const Case cases[] = {
+        {"a dangling link as a file never replaced", dir / "dangling", true, {}, 3},
+        {"a link to a file that is replaced", dir / "to-kept", false, {}, 0},
+        {"into the notebook through a linked folder", dir / "alias" / "x.bin", false, dir / "nb", 3},
+        {"the notebook named through a linked folder", dir / "nb" / "y.bin", false, dir / "alias", 3},
+    };
+    const std::string data = "new";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OutputFile::Rules rules;
+        rules.keepExisting = c.keepExisting;
+        rules.refusedFolder = c.refusedFolder.string();
+        OutputFile file;
+        int code = 0;
+        try {
+            file.Prepare(c.path.string(), rules);
+            file.Commit(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        } catch (const Failure& failure) {
+            code = failure.Code();
+        }
+        EXPECT_EQ(code, c.code);
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    EXPECT_TRUE(fs::is_symlink(dir / "to-kept"));
+    EXPECT_EQ(Entries(dir / "real"), std::set<std::string>{"kept.bin"}) << "written through the dangling link";
+    EXPECT_EQ(Text(dir / "real" / "kept.bin"), data);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "real" / "kept.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(fs::is_empty(dir / "nb")) << "written into the notebook's folder";
+    fs::remove_all(dir);
+}
+
+// The second signal ends the process at once and takes the temporary file
+// with it, where that file has a name (a file system without nameless
+// files, or Windows): each signal, in a process of its own.
+TEST(CliInterrupt, ASecondSignalLeavesNoNamedTemporaryFile)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vyk-signalled-" + std::to_string(::getpid()));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDERR_FILENO);
+            InstallInterruptHandlers();
+            OutputFile::Rules rules;
+            rules.namedTemporary = true;
+            OutputFile file;
+            try {
+                file.Prepare((dir / "out.bin").string(), rules);
+            } catch (...) {
+                ::_exit(2);
+            }
+            if (Entries(dir).size() != 1)
+                ::_exit(3);   // no named temporary file to lose
+            ::raise(signal);
+            ::raise(signal);
+            ::_exit(4);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit code " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(Entries(dir), std::set<std::string>{});
+    }
     fs::remove_all(dir);
 }
 

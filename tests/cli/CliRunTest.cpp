@@ -1298,3 +1298,130 @@ TEST_F(CliRun, AStopAroundTheBackupKeepsIt)
     EXPECT_EQ(ReadBytes(File("late.bin")), Slice(old, 0xC000, 0x1FF00));
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
 }
+
+// An image that ends before the range's end is refused without
+// --allow-short at the very boundary: one byte short as much as a block;
+// one that ends there, or the option, lets it through.
+TEST_F(CliRun, AnImageEvenOneByteShortIsRefused)
+{
+    const auto image = RandomImage(0x1FF00, 39);
+    const std::string range = "flash --port 1 --start 01FC00 --end 01FF00 ";
+    const struct {
+        size_t missing;
+        bool allowShort;
+        int code;
+    } cases[] = {{1, false, 3}, {255, false, 3}, {256, false, 3}, {0, false, 0}, {1, true, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.missing) + (c.allowShort ? " short, allowed" : " short"));
+        const auto file = Slice(image, 0, image.size() - c.missing);
+        WriteBytes(File("image.bin"), file);
+        const auto before = Flash(1);
+        const ToolRun r = Vykuu(range + (c.allowShort ? "--allow-short " : "") + Quote(File("image.bin").string()));
+        EXPECT_EQ(r.code, c.code) << r.err;
+        auto expected = before;
+        if (c.code == 0) {
+            std::fill(expected.begin() + 0x1FC00, expected.begin() + 0x1FF00, uint8_t{0xFF});
+            std::copy(file.begin() + 0x1FC00, file.end(), expected.begin() + 0x1FC00);
+        }
+        EXPECT_EQ(Flash(1), expected);
+    }
+}
+
+namespace {
+// A word as a shell takes it back, apostrophes included.
+std::string ShellQuoted(const std::string& s)
+{
+    std::string out = "'";
+    for (const char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+} // namespace
+
+// The commands the advice names paste into a shell as they stand, when the
+// notebook's folder and the backup's name hold blanks and apostrophes: the
+// reset sends the stranded PD back to its firmware, the restore flashes the
+// backup back where it came from.
+TEST_F(CliRun, TheAdvicesCommandsPasteIntoAShell)
+{
+    const fs::path nb = dir_ / "Tom's note book";
+    fs::create_directories(nb);
+    const auto settle = [&](int stuckAfter) {
+        auto sim = SimNotebook::OpenFolder(nb);
+        sim->GetSettings().faults.stuckBusyAfterBlocks = stuckAfter;
+        sim->SaveSettings();
+    };
+    settle(319 + 5);   // the backup, then 5 blocks of the write
+    const auto flash = [&] {
+        const auto sim = SimNotebook::OpenFolder(nb);
+        const auto span = sim->Flash(1);
+        return std::vector<uint8_t>(span.begin(), span.end());
+    };
+    const auto old = flash();
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 40));
+    const fs::path backup = dir_ / "the old one's.bin";
+    ToolRun r = Vykuu("--sim " + ShellQuoted(nb.string()) + " --timeout 0.2 flash --port 1 --backup " +
+                          ShellQuoted(backup.string()) + " " + Quote(File("image.bin").string()),
+                      false);
+    ASSERT_EQ(r.code, 5) << r.err;
+    ASSERT_NE(flash(), old) << "nothing was written before the EC stuck";
+    // The reset's command up to its port; the restore's to the end of its line.
+    const std::string tool = "vykuu --sim ", resetTail = " reset --port 1";
+    const size_t reset = r.err.find(tool), resetEnd = r.err.find(resetTail, reset);
+    const size_t restore = r.err.rfind(tool), restoreEnd = r.err.find('\n', restore);
+    ASSERT_NE(resetEnd, std::string::npos) << r.err;
+    ASSERT_NE(r.err.find(" flash --port 1 --image-at ", restore), std::string::npos) << r.err;
+    settle(0);
+
+    const std::string path = fs::path(VYKUU_PATH).parent_path().string();
+    for (const std::string& command : {r.err.substr(reset, resetEnd + resetTail.size() - reset),
+                                       r.err.substr(restore, restoreEnd - restore)}) {
+        SCOPED_TRACE(command);
+        const fs::path said = dir_ / "pasted.txt";
+        const int status = std::system(("cd " + ShellQuoted(dir_.string()) + " && export PATH=" +
+                                        ShellQuoted(path) + ":\"$PATH\" && " + command + " >" +
+                                        Quote(said.string()) + " 2>&1 </dev/null")
+                                           .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(said);
+        EXPECT_NE(ReadText(nb / "settings.txt").find("mode = normal"), std::string::npos);
+    }
+    EXPECT_EQ(flash(), old) << "the backup did not go back";
+}
+
+// The record's imageSha256 is the file's hash, wherever --image-at places
+// it; its times are the real time of the run, in UTC whatever the zone.
+TEST_F(CliRun, TheRecordHoldsTheFilesHashAndTheTimeOfTheRun)
+{
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 41));
+    WriteBytes(File("saved.bin"), RandomImage(0x1FF00 - 0xC000, 42));
+    const auto sha = [&](const fs::path& file) {
+        const fs::path out = dir_ / "sha.txt";
+        EXPECT_EQ(std::system(("sha256sum " + Quote(file.string()) + " >" + Quote(out.string())).c_str()), 0);
+        return ReadText(out).substr(0, 64);
+    };
+    static const std::regex stamp(R"re("(started|ended)": "(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})Z")re");
+    using namespace std::chrono;
+    for (const auto& [file, args] : std::vector<std::pair<fs::path, std::string>>{
+             {File("image.bin"), ""}, {File("saved.bin"), "--image-at 00C000 "}}) {
+        SCOPED_TRACE(file.string());
+        const auto before = floor<milliseconds>(system_clock::now());
+        // Local time half an hour off from any whole hour of UTC.
+        const ToolRun r = Vykuu("--json --dry-run flash --port 1 " + args + Quote(file.string()), true, "TZ=XYZ-5:30");
+        const auto after = system_clock::now();
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("\"imageSha256\": \"" + sha(file) + "\""), std::string::npos) << r.out;
+        std::vector<system_clock::time_point> times;
+        for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), stamp); it != std::sregex_iterator(); ++it) {
+            const auto& m = *it;
+            const year_month_day date{year{std::stoi(m[2])}, month{unsigned(std::stoi(m[3]))},
+                                      day{unsigned(std::stoi(m[4]))}};
+            ASSERT_TRUE(date.ok()) << m[0];
+            times.push_back(sys_days{date} + hours{std::stoi(m[5])} + minutes{std::stoi(m[6])} +
+                            seconds{std::stoi(m[7])} + milliseconds{std::stoi(m[8])});
+        }
+        ASSERT_EQ(times.size(), 2u) << r.out;
+        EXPECT_LE(before, times[0]) << r.out;
+        EXPECT_LE(times[0], times[1]) << r.out;
+        EXPECT_LE(times[1], after) << r.out;
+    }
+}

@@ -409,4 +409,32 @@ TEST_F(Sequences, AStopRequestEndsSafelyWhereverItComes)
     }
 }
 
+// A stop asked for once the validate has gone out (its line written, the
+// EC busy with it) cuts nothing: the reset still follows the validate, and
+// the sequence completes; the stop is the only reason it ended early.
+TEST_F(Sequences, AStopAfterTheValidateStillSendsTheReset)
+{
+    for (const bool write : {true, false}) {
+        SCOPED_TRACE(write ? "write" : "read");
+        Front f;
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view));
+        std::atomic<bool> stop{false};
+        f.write.SetStopRequest(&stop);
+        f.read.SetStopRequest(&stop);
+        const std::string validating = write ? "Flash Done." : "Read Done.";
+        f.view.onLine = [&](const std::string& line) { stop = stop || line == validating; };
+        f.sim.ClearRecords();
+        write ? f.RunWrite() : f.RunRead();
+        const FirmwareSequence& run = write ? static_cast<const FirmwareSequence&>(f.write) : f.read;
+        ASSERT_TRUE(stop.load()) << "the sequence never validated";
+        EXPECT_EQ(run.Outcome(), SequenceOutcome::Completed);
+        const Bytes& sent = f.sim.Commands();
+        ASSERT_GE(sent.size(), 2u);
+        EXPECT_EQ(Bytes(sent.end() - 2, sent.end()), (Bytes{CmdValidate, CmdResetPd}));
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), CmdResetPd), 1);
+        EXPECT_EQ(f.sim.Mode(), vyk::sim::EcMode::Normal);
+        EXPECT_EQ(f.view.log.back(), Stamp + (write ? "Cypess PD FW Update Completed!" : "Read Cypess PD FW Completed!"));
+    }
+}
+
 } // namespace
