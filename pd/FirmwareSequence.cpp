@@ -53,8 +53,8 @@ void FirmwareSequence::Tick()
 {
     if (!Running())
         return;
-    // Honoured before this tick reaches the EC.
-    if (StopRequested()) {
+    // Honoured before this tick reaches the EC, once no block is in flight.
+    if (StopRequested() && !BlockInFlight()) {
         StopNow();
         return;
     }

@@ -101,6 +101,10 @@ protected:
     virtual void OnCompleted() {}
     // Any other end: what was gathered so far is dropped.
     virtual void OnStoppedShort() {}
+    // A block the EC was asked for and that is not yet taken: a stop waits
+    // for it (bounded, as every wait), so that it means "after the block in
+    // flight" whenever the request comes.
+    virtual bool BlockInFlight() const { return false; }
 
     // Splits the start address into the block counter; the end block
     // comes from the end address.

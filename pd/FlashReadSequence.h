@@ -22,6 +22,7 @@ private:
     void TransferStep() override;
     void OnCompleted() override;
     void OnStoppedShort() override;
+    bool BlockInFlight() const override { return State() == SequenceState::FinishBlock; }
     void FetchBlock();
 
     std::vector<uint8_t> data_;   // the blocks fetched so far, in order

@@ -412,6 +412,38 @@ TEST_F(Sequences, AStopRequestEndsSafelyWhereverItComes)
 // A stop asked for once the validate has gone out (its line written, the
 // EC busy with it) cuts nothing: the reset still follows the validate, and
 // the sequence completes; the stop is the only reason it ended early.
+// A read asked to stop while the EC holds a block it was asked for takes
+// that block first: the stop means "after the block in flight" whenever it
+// comes, so the last block in flight leaves a whole read.
+TEST_F(Sequences, AReadStopTakesTheBlockInFlight)
+{
+    for (const uint32_t inFlight : {3u, 319u}) {
+        SCOPED_TRACE(inFlight);
+        Front f;
+        f.sim.WriteFlash(1, 0, Pattern(0x40000, 9));
+        std::atomic<bool> stop{false};
+        f.read.SetStopRequest(&stop);
+        f.read.Start();
+        for (int ticks = 0; f.read.Running() && ticks < 5000; ++ticks) {
+            if (f.read.State() == vyk::pd::SequenceState::FinishBlock && f.read.BlocksDone() + 1 == inFlight)
+                stop = true;
+            f.read.Tick();
+        }
+        ASSERT_TRUE(stop.load());
+        EXPECT_EQ(f.read.BlocksDone(), inFlight);
+        if (inFlight == 319) {
+            EXPECT_EQ(f.read.Outcome(), SequenceOutcome::Completed);
+            EXPECT_EQ(f.Image(0, 81664), f.Flash(1, 0xC000, 0x1FF00));
+        } else {
+            EXPECT_EQ(f.read.Outcome(), SequenceOutcome::Stopped);
+            EXPECT_NE(std::find(f.view.log.begin(), f.view.log.end(),
+                                "Read FW: stopped on request after 3 of 319 blocks, no data kept, no validate sent, "
+                                "PD reset sent"),
+                      f.view.log.end());
+        }
+    }
+}
+
 TEST_F(Sequences, AStopAfterTheValidateStillSendsTheReset)
 {
     for (const bool write : {true, false}) {
