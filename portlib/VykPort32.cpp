@@ -363,6 +363,41 @@ void ReportOpened(const char* name)
     Emit(" driver\n");
 }
 
+// A driver that an earlier build of this library installed opens under the
+// same name and stays registered for automatic start, but answers every EC
+// RAM request as an unknown code: writes would vanish and reads give 0,
+// which the mailbox takes for "idle", so a flash would seem to pass having
+// written nothing. Ours answers an EC RAM read that carries no address with
+// invalid parameter and touches no port; any other answer leaves the device
+// closed.
+bool ServesEcRequests()
+{
+    uint8_t b[VYK_EC_READ_IN] = {};
+    DWORD returned = 0;
+    const bool refused = !DeviceIoControl(Device, VYK_IOCTL_EC_READ, b, 0, b, VYK_EC_READ_OUT, &returned, nullptr);
+    return refused && GetLastError() == ERROR_INVALID_PARAMETER;
+}
+
+// Keeps the device just opened only when it is the driver this library
+// needs, and says which it was.
+void AcceptDevice(const char* name)
+{
+    if (!DeviceOpen())
+        return;
+    if (ServesEcRequests()) {
+        ReportOpened(name);
+        return;
+    }
+    CloseHandle(Device);
+    Device = INVALID_HANDLE_VALUE;
+    char message[MAX_PATH];
+    std::snprintf(message, sizeof message,
+                  "The running %s driver does not serve EC RAM requests (an older version): stop and delete its "
+                  "service (sc stop %s, sc delete %s) so that this library installs its own\n",
+                  name, name, name);
+    Emit(message);
+}
+
 void OpenDriver()
 {
     const char* name = Wow64 ? VYK_DRIVER_NAME_64 : VYK_DRIVER_NAME_32;
@@ -373,7 +408,7 @@ void OpenDriver()
     std::snprintf(devicePath, sizeof devicePath, "\\\\.\\%s", name);
     Device = OpenDevice(devicePath);
     if (DeviceOpen()) {
-        ReportOpened(name);
+        AcceptDevice(name);
         return;
     }
     if (StartDriverService(name) != 0) {
@@ -392,8 +427,7 @@ void OpenDriver()
         }
     }
     Device = OpenDevice(devicePath);
-    if (DeviceOpen())
-        ReportOpened(name);
+    AcceptDevice(name);
 }
 
 void CloseDriver()

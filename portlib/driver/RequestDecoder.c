@@ -89,7 +89,8 @@ VykStatus VykDecodeRequest(const VykKernel* k, const VykRequest* q, uint32_t* in
 
     /* The lengths first: they say whether the buffer holds an address at all
      * and whether it holds all the request needs. A request cut short is
-     * refused, never passed off as done. */
+     * refused, never passed off as done. The library tells this driver from
+     * an older one by that answer to a read without an address. */
     const uint32_t minIn = read ? VYK_EC_READ_IN : VYK_EC_WRITE_IN;
     const uint32_t minOut = read ? VYK_EC_READ_OUT : VYK_EC_WRITE_OUT;
     if (q->inputLength >= VYK_EC_ADDRESS_SIZE && !VykEcAddressServed(Get16(b)))

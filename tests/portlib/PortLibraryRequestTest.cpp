@@ -61,6 +61,8 @@ struct World {
     // failure with this error code.
     std::vector<uint8_t> answer;
     DWORD failWith = 0;
+    // A driver an earlier build installed: it knows no EC RAM request.
+    bool olderDriver = false;
 
     std::vector<OpenCall> opens;
     std::vector<DeviceCall> calls;
@@ -116,8 +118,16 @@ BOOL WINAPI StandInDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD i
     W.calls.push_back(c);
     if (returned)
         *returned = 0;
-    if (W.failWith) {
-        SetLastError(W.failWith);
+    // As the drivers answer: ours refuses an EC RAM request cut short, the
+    // older one every code it does not know.
+    const bool ec = code == VYK_IOCTL_EC_READ || code == VYK_IOCTL_EC_WRITE;
+    const DWORD minIn = code == VYK_IOCTL_EC_READ ? VYK_EC_READ_IN : VYK_EC_WRITE_IN;
+    const DWORD minOut = code == VYK_IOCTL_EC_READ ? VYK_EC_READ_OUT : VYK_EC_WRITE_OUT;
+    const DWORD error = W.olderDriver && ec                              ? ERROR_GEN_FAILURE
+                        : ec && (inLength < minIn || outLength < minOut) ? ERROR_INVALID_PARAMETER
+                                                                         : W.failWith;
+    if (error) {
+        SetLastError(error);
         return FALSE;
     }
     const DWORD n = static_cast<DWORD>(W.answer.size()) < outLength ? static_cast<DWORD>(W.answer.size()) : outLength;
@@ -371,6 +381,8 @@ int Run(const std::string& dll)
         Check(!o.security && !o.templateFile, "no security attributes, no template");
     }
     Check(W.serviceCalls == 0, "a device that opens needs no service");
+    // It is asked once, touching no port, whether it serves EC RAM requests.
+    ExpectCall(VYK_IOCTL_EC_READ, {}, VYK_EC_READ_OUT, "the driver's check at load");
     ExpectDebug({"Attempting to open port driver...\n", "Successfully opened ", name, " driver\n"}, "open");
 
     W.Clear();
@@ -466,6 +478,31 @@ int Run(const std::string& dll)
     lib.Detach();
     Check(W.deviceCloses == 1, "the unload closes the device once");
     ExpectDebug({"Closing port driver...\n"}, "unload");
+
+    // ---- an older driver still running, left by an earlier build ----
+    // Every EC RAM request would fail: writes vanish, reads give 0 and the
+    // mailbox looks idle. The device is closed again and the program told
+    // there is no port access, never left to flash into nothing.
+    W.Clear();
+    W.olderDriver = true;
+    Check(lib.Attach() != FALSE, "the load succeeds beside an older driver");
+    Check(W.opens.size() == 1 && W.serviceCalls == 0, "an older driver: nothing installed or started over it");
+    Check(W.deviceCloses == 1, "an older driver: its device is closed again");
+    ExpectDebug({"Attempting to open port driver...\n",
+                 std::string("The running ") + name +
+                     " driver does not serve EC RAM requests (an older version): stop and delete its service (sc stop " +
+                     name + ", sc delete " + name + ") so that this library installs its own\n"},
+                "an older driver");
+    W.Clear();
+    W.olderDriver = true;
+    Check(isOpen() == 0, "an older driver: IsPortDriverOpen gives 0");
+    ecAccess(true, 0xD213, 0xA1, false);
+    Check(ecAccess(false, 0xD213, 0, true) == 0, "an older driver: ReadPortUchar gives 0");
+    Check(W.calls.empty(), "an older driver: no request is sent to it");
+    W.Clear();
+    lib.Detach();
+    Check(W.deviceCloses == 0 && W.debug.empty(), "an older driver: the unload closes nothing");
+    W.olderDriver = false;
 
     // ---- no administrator rights, nothing installed ----
     W.Clear();
