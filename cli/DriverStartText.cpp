@@ -16,6 +16,10 @@ std::string DriverStartProblem(const std::string& driverName, uint32_t windowsEr
     case 1060: // ERROR_SERVICE_DOES_NOT_EXIST
         return "the driver " + driverName + " is not installed" + code +
                ": run vykuu once as administrator so the port library installs it";
+    case 1056: // ERROR_SERVICE_ALREADY_RUNNING, and still not open to us
+        return "the driver " + driverName + " runs but the port library did not take it" + code +
+               ": it may be an older version that serves no EC RAM request; as administrator, stop and delete it "
+               "(sc stop " + driverName + ", sc delete " + driverName + ") so that the library installs its own";
     case 1058: // ERROR_SERVICE_DISABLED
         return "the driver " + driverName + "'s service is disabled" + code;
     default:

@@ -45,7 +45,8 @@ std::string DriverNotOpenReason(void* library)
         error = GetLastError();
     }
     CloseServiceHandle(manager);
-    if (error == 0 || error == ERROR_SERVICE_ALREADY_RUNNING)
+    // Started just now: the library may open it at its next load.
+    if (error == 0)
         return {};
     return DriverStartProblem(name, error);
 }

@@ -352,6 +352,7 @@ TEST(CliDriverStart, NamesTheSignatureRefusalAndTheCommonCauses)
     EXPECT_EQ(signature.find("administrator"), std::string::npos);
     EXPECT_NE(DriverStartProblem("vykport32", 5).find("run vykuu as administrator"), std::string::npos);
     EXPECT_NE(DriverStartProblem("vykport32", 1060).find("is not installed"), std::string::npos);
+    EXPECT_NE(DriverStartProblem("vykport32", 1056).find("sc stop vykport32, sc delete vykport32"), std::string::npos);
     EXPECT_EQ(DriverStartProblem("vykport32", 31), "the driver vykport32 does not start (Windows error 31)");
 }
 
