@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/ControlIds.h"
+#include "pd/AddressField.h"
 
 namespace vyk::app {
 
@@ -77,6 +78,11 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
     // timeout; its ghost window could then be closed, ending the process.
     tk_.DisableGhosting();
     BuildLayout();
+    // The read-back gives the controls back when it ends.
+    flashWrite_.KeepControlsOnCompletion(true);
+    flashWrite_.AdviseWhenStranded(pd::PdLeft::Stage::Writing);
+    flashRead_.AdviseWhenStranded(pd::PdLeft::Stage::BeforeWrite);
+    verify_.AdviseWhenStranded(pd::PdLeft::Stage::Written);
     FormCreate();
 }
 
@@ -173,17 +179,38 @@ void TForm1::RichEdit1Change()
 
 void TForm1::Button2Click()
 {
-    flashWrite_.Start();
+    if (!flashWrite_.Start())
+        return;
+    verifyDue_ = true;
+    // Said before the PD is touched: a short image is padded, never silently.
+    const std::string padding = pd::ImagePaddingLine(*image_, pd::ReadAddressField(tk_.GetText(IdEdit1)),
+                                                     pd::ReadAddressField(tk_.GetText(IdEdit2)));
+    if (!padding.empty())
+        AddLogLine(padding);
 }
 
 void TForm1::Timer2Timer()
 {
     flashWrite_.Tick();
+    if (verifyDue_ && !flashWrite_.Running()) {
+        verifyDue_ = false;
+        if (flashWrite_.Outcome() == pd::SequenceOutcome::Completed)
+            StartVerify();
+    }
+}
+
+void TForm1::StartVerify()
+{
+    // The flash completed: whatever the read-back finds, a new flash or a
+    // save is offered when it ends.
+    flashGoOn_ = saveOn_ = true;
+    verify_.StartOnRange(flashWrite_.StartBlock() << 8, flashWrite_.EndBlock() << 8);
 }
 
 void TForm1::Timer3Timer()
 {
     flashRead_.Tick();
+    verify_.Tick();
 }
 
 void TForm1::Button3Click()
@@ -219,7 +246,11 @@ void TForm1::Closing()
     // loader: stop it as an interrupt stops vykuu, then tell the EC we go.
     try {
         flashWrite_.StopNow();
+        if (verifyDue_ && flashWrite_.Outcome() == pd::SequenceOutcome::Completed)
+            AddLogLine("Verify: not read back, the window closed; the flash is not verified");
+        verifyDue_ = false;
         flashRead_.StopNow();
+        verify_.StopNow();
     } catch (...) {
         FormClose();
         throw;
@@ -261,7 +292,7 @@ void TForm1::OnClose()
 
 bool TForm1::OnQueryEndSession()
 {
-    if (!flashWrite_.Running() && !flashRead_.Running())
+    if (!SequenceBusy())
         return true;
     if (!blockReasonSet_) {
         tk_.SetShutdownBlockReason(ShutdownBlockReason);

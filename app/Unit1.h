@@ -14,6 +14,7 @@
 #include "pd/SequenceView.h"
 
 #include "pd/FlashReadSequence.h"
+#include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/ImageBuffer.h"
 #include "pd/PortSelection.h"
@@ -78,6 +79,10 @@ public:
     pd::ImageStore& Image() { return *image_; }
     const pd::FlashWriteSequence& FlashWrite() const { return flashWrite_; }
     const pd::FlashReadSequence& FlashRead() const { return flashRead_; }
+    // The read-back that follows every completed "Flash Go".
+    const pd::VerifySequence& Verify() const { return verify_; }
+    // Any of the three sequences runs.
+    bool SequenceBusy() const { return flashWrite_.Running() || flashRead_.Running() || verify_.Running(); }
 
     const FileDialogSpec OpenDialog1;
     const FileDialogSpec SaveDialog1;
@@ -114,7 +119,12 @@ private:
     pd::PortSelection ports_;
     pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this, busyBound_};
     pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this, busyBound_};
+    std::unique_ptr<pd::ImageStore> readBack_ = std::make_unique<pd::ImageStore>();
+    pd::VerifySequence verify_{mailbox_, *readBack_, *image_, ports_, *this, busyBound_};
     pd::VersionMonitor monitor_{mailbox_, ports_, *this};
+    // A "Flash Go" runs; its read-back starts once it completes.
+    bool verifyDue_ = false;
+    void StartVerify();
     // Whether "Flash Go" and "Save Bin File" were on before the running
     // sequence switched them off; both are off when the window opens.
     bool flashGoOn_ = false;

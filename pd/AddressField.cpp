@@ -32,26 +32,53 @@ uint32_t ReadAddressField(std::string_view fieldText)
     return ParseHexText(messageText, 6);
 }
 
+namespace {
+
+constexpr const char* Hint = "give 1 to 6 uppercase hexadecimal digits, like 00C000";
+
+// Why a typed address would be misread, said after the quoted text
+// (": leave out the 0x, ..."), or empty when it reads as typed.
+std::string Misreading(const std::string& text)
+{
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ": leave out the 0x, the address is always hexadecimal";
+    if (text.size() > 6)
+        return " has more than six digits";
+    for (const char c : text) {
+        if (c >= 'a' && c <= 'f')
+            return ": lowercase digits end the number where the window reads it";
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return " is not hexadecimal";
+    }
+    return {};
+}
+
+} // namespace
+
 std::string AddressTextProblem(std::string_view typed)
 {
     const std::string text(typed);
     // Quoted, so that a blank or an empty part shows.
     const std::string shown = "address \"" + text + "\"";
-    const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
+    const std::string hint = std::string("; ") + Hint;
     if (text.empty())
         return "address is empty" + hint;
-    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return shown + ": leave out the 0x, the address is always hexadecimal" + hint;
-    if (text.size() > 6)
-        return shown + " has more than six digits" + hint;
-    for (const char c : text) {
-        if (c >= 'a' && c <= 'f')
-            return shown + ": lowercase digits end the number where the window reads it (it would read 0x" +
-                   HexDigits(ReadAddressField(text), 6) + ")" + hint;
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return shown + " is not hexadecimal" + hint;
-    }
-    return {};
+    std::string why = Misreading(text);
+    if (why.empty())
+        return {};
+    if (why.find("lowercase") != std::string::npos)
+        why += " (it would read 0x" + HexDigits(ReadAddressField(text), 6) + ")";
+    return shown + why + hint;
+}
+
+std::string AddressFieldRefusal(std::string_view fieldName, std::string_view typed)
+{
+    const std::string text(typed);
+    if (AddressTextProblem(text).empty())
+        return {};
+    const std::string why = text.empty() ? " is empty" : Misreading(text);
+    return std::string(fieldName) + " \"" + text + "\"" + why + "; the window would read it as 0x" +
+           HexDigits(ReadAddressField(text), 6) + "; " + Hint;
 }
 
 } // namespace vyk::pd
