@@ -1,7 +1,10 @@
 #include "app/Unit1.h"
 
 #include "app/ControlIds.h"
+#include "hw/ProjectVersion.h"
 #include "pd/AddressField.h"
+#include "pd/HexText.h"
+#include "platform/Sha256.h"
 
 namespace vyk::app {
 
@@ -74,6 +77,14 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
       portLibraryImage_(portLibraryImage), clock_(std::move(clock)), busyBound_(busyBound)
 {
     tk_.Bind(this);
+    // Beside the program, or where that folder cannot be written (under
+    // Program Files), in the user's own.
+    const std::string appData = tk_.LocalAppDataFolder();
+    record_ = std::make_unique<pd::LogRecord>(
+        static_cast<pd::RecordFiles&>(*this),
+        std::vector<std::string>{tk_.ProgramFolder() + "\\VYK_UU.log",
+                                 appData.empty() ? std::string() : appData + "\\VYK_UU\\VYK_UU.log"},
+        clock_);
     // A flash's block tick may hold the window past the system's hang
     // timeout; its ghost window could then be closed, ending the process.
     tk_.DisableGhosting();
@@ -88,6 +99,7 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
 
 TForm1::~TForm1()
 {
+    tk_.CloseRecord();
     tk_.Bind(nullptr);
 }
 
@@ -150,6 +162,8 @@ void TForm1::FormCreate()
     tk_.ClearLines(IdRichEdit1);
     tk_.SetFontCharset(IdRichEdit1, 134);   // GB2312_CHARSET
     ec_.EcRamWrite(pd::EcInitRegister, pd::EcInitValue);
+    RecordOnly(std::string("VYK_UU ") + ProjectVersion + " started, port access " +
+               (PortReady() ? "ready" : "not ready") + " (" + portStatus_ + ")");
 }
 
 void TForm1::InitPortAccess()
@@ -168,7 +182,9 @@ void TForm1::Button1Click()
     std::string path;
     if (!tk_.RunFileDialog(OpenDialog1, path))
         return;
-    pd::LoadImageFile(*image_, path, *this);
+    if (pd::LoadImageFile(*image_, path, *this))
+        RecordOnly("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
+                   platform::Sha256Hex(image_->ImageBuffer.data(), static_cast<size_t>(image_->ImageLength)));
 }
 
 void TForm1::RichEdit1Change()
@@ -182,6 +198,7 @@ void TForm1::Button2Click()
     if (!flashWrite_.Start())
         return;
     verifyDue_ = true;
+    RecordStart("Flash Go", pd::AddressField::FlashStart, pd::AddressField::FlashEnd);
     // Said before the PD is touched: a short image is padded, never silently.
     const std::string padding = pd::ImagePaddingLine(*image_, pd::ReadAddressField(tk_.GetText(IdEdit1)),
                                                      pd::ReadAddressField(tk_.GetText(IdEdit2)));
@@ -215,7 +232,32 @@ void TForm1::Timer3Timer()
 
 void TForm1::Button3Click()
 {
-    flashRead_.Start();
+    if (flashRead_.Start())
+        RecordStart("Read FW", pd::AddressField::ReadStart, pd::AddressField::ReadEnd);
+}
+
+void TForm1::RecordStart(const char* what, pd::AddressField start, pd::AddressField end)
+{
+    const platform::Machine m = tk_.ReadMachine();
+    const auto shown = [](const std::string& text) { return text.empty() ? std::string("(not given)") : text; };
+    const uint32_t from = pd::ReadAddressField(AddressFieldText(start));
+    const uint32_t to = pd::ReadAddressField(AddressFieldText(end));
+    RecordOnly(std::string(what) + " on port " + (Port1Wanted() ? "1" : "2") + ", range 0x" + pd::HexDigits(from, 6) +
+               " to 0x" + pd::HexDigits(to, 6) + "; VYK_UU " + ProjectVersion + "; notebook maker " +
+               shown(m.vendor) + ", model " + shown(m.product) + ", serial " + shown(m.serial));
+}
+
+void TForm1::Record(std::string_view text)
+{
+    // The record stops nothing: its failure is told once, in the log alone.
+    const std::string failed = record_->Write(text);
+    if (!failed.empty())
+        tk_.AppendLine(IdRichEdit1, failed);
+}
+
+void TForm1::RecordOnly(std::string_view text)
+{
+    Record(text);
 }
 
 void TForm1::Button4Click()
@@ -323,6 +365,7 @@ void TForm1::ShowPanelText(int panel, std::string_view text)
 void TForm1::AddLogLine(std::string_view text)
 {
     tk_.AppendLine(IdRichEdit1, text);
+    Record(text);
 }
 
 void TForm1::AddStampedLogLine(std::string_view text)

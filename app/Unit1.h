@@ -17,6 +17,7 @@
 #include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/ImageBuffer.h"
+#include "pd/LogRecord.h"
 #include "pd/PortSelection.h"
 #include "pd/VersionMonitor.h"
 
@@ -29,7 +30,7 @@ inline constexpr int StatusPanelEdges[StatusPanelCount] = {64, 128, 178, 218, 25
 // The main window: every control, the three timers, the log and the status
 // bar. The toolkit is reached only through `Toolkit`; the hardware only
 // through the port library the platform binds.
-class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport {
+class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport, private pd::RecordFiles {
 public:
     // Builds the layout, then runs FormCreate, as the toolkit does for a form.
     // `busyBound` bounds the sequences' in-tick waits on the EC.
@@ -71,6 +72,9 @@ public:
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 
+    // The record of this run: the file it goes to (empty while none).
+    const pd::LogRecord& Record() const { return *record_; }
+
     bool PortReady() const { return ec_.PortReady(); }
     const PortAccess& PortAccessState() const { return portAccess_; }
     const char* DateText() const { return dateText_; }
@@ -100,6 +104,18 @@ private:
     bool OnQueryEndSession() override;
     void OnEndSession(bool ending) override;
 
+    // What the record holds beyond the log: written to the record only.
+    void RecordOnly(std::string_view text);
+    void Record(std::string_view text);
+    // At each start: the port, the range, the program and the notebook.
+    void RecordStart(const char* what, pd::AddressField start, pd::AddressField end);
+
+    // RecordFiles, through the toolkit.
+    bool OpenRecord(const std::string& path, uint64_t& size) override { return tk_.OpenRecord(path, size); }
+    bool AppendRecord(std::string_view text) override { return tk_.AppendRecord(text); }
+    void CloseRecord() override { tk_.CloseRecord(); }
+    bool ReplaceFile(const std::string& from, const std::string& to) override { return tk_.ReplaceFile(from, to); }
+
     // PortAccessReport
     // (RefreshClock above serves the report too.)
     void ShowPanelText(int panel, std::string_view text) override;
@@ -113,6 +129,7 @@ private:
     char dateText_[9] = {};
     char timeText_[9] = {};
 
+    std::unique_ptr<pd::LogRecord> record_;
     EcRam ec_;
     pd::Mailbox mailbox_{ec_};
     std::unique_ptr<pd::ImageStore> image_ = std::make_unique<pd::ImageStore>();
