@@ -68,7 +68,17 @@ void FlashReadSequence::FetchBlock()
     const size_t at = data_.size();
     data_.resize(at + DataWindowSize);
     mailbox_.FetchBlock(data_.data() + at);
-    state_ = AdvanceToEnd() ? SequenceState::Validate : SequenceState::SendBlock;
+    if (AdvanceToEnd()) {
+        state_ = SequenceState::Validate;
+        return;
+    }
+    if (!blockLines_) {
+        // The read-back asks for the next block at once: the EC reads it
+        // while the window waits for the next tick, one block per tick.
+        mailbox_.RequestBlockRead(static_cast<uint16_t>(NextBlock()));
+        return;
+    }
+    state_ = SequenceState::SendBlock;
 }
 
 void FlashReadSequence::OnCompleted()

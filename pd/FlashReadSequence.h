@@ -18,7 +18,8 @@ public:
     int ReadState() const { return static_cast<int>(State()); }
 
 protected:
-    // `blockLines`: a "ReadAddr = 0x" line per block.
+    // `blockLines`: a "ReadAddr = 0x" line per block, one block per two
+    // ticks; without, the next block is requested as one is fetched.
     FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, SequenceView& view,
                       std::chrono::steady_clock::duration busyBound, Texts texts, RangeTexts rangeTexts,
                       bool blockLines);
