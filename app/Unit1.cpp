@@ -162,7 +162,7 @@ void TForm1::FormCreate()
     tk_.ClearLines(IdRichEdit1);
     tk_.SetFontCharset(IdRichEdit1, 134);   // GB2312_CHARSET
     ec_.EcRamWrite(pd::EcInitRegister, pd::EcInitValue);
-    RecordOnly(std::string("VYK_UU ") + ProjectVersion + " started, port access " +
+    Record(std::string("VYK_UU ") + ProjectVersion + " started, port access " +
                (PortReady() ? "ready" : "not ready") + " (" + portStatus_ + ")");
 }
 
@@ -183,7 +183,7 @@ void TForm1::Button1Click()
     if (!tk_.RunFileDialog(OpenDialog1, path))
         return;
     if (pd::LoadImageFile(*image_, path, *this))
-        RecordOnly("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
+        Record("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
                    platform::Sha256Hex(image_->ImageBuffer.data(), static_cast<size_t>(image_->ImageLength)));
 }
 
@@ -242,7 +242,7 @@ void TForm1::RecordStart(const char* what, pd::AddressField start, pd::AddressFi
     const auto shown = [](const std::string& text) { return text.empty() ? std::string("(not given)") : text; };
     const uint32_t from = pd::ReadAddressField(AddressFieldText(start));
     const uint32_t to = pd::ReadAddressField(AddressFieldText(end));
-    RecordOnly(std::string(what) + " on port " + (Port1Wanted() ? "1" : "2") + ", range 0x" + pd::HexDigits(from, 6) +
+    Record(std::string(what) + " on port " + (Port1Wanted() ? "1" : "2") + ", range 0x" + pd::HexDigits(from, 6) +
                " to 0x" + pd::HexDigits(to, 6) + "; VYK_UU " + ProjectVersion + "; notebook maker " +
                shown(m.vendor) + ", model " + shown(m.product) + ", serial " + shown(m.serial));
 }
@@ -255,10 +255,6 @@ void TForm1::Record(std::string_view text)
         tk_.AppendLine(IdRichEdit1, failed);
 }
 
-void TForm1::RecordOnly(std::string_view text)
-{
-    Record(text);
-}
 
 void TForm1::Button4Click()
 {

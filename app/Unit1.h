@@ -104,8 +104,7 @@ private:
     bool OnQueryEndSession() override;
     void OnEndSession(bool ending) override;
 
-    // What the record holds beyond the log: written to the record only.
-    void RecordOnly(std::string_view text);
+    // Into the record only: every log line, and what the window does not show.
     void Record(std::string_view text);
     // At each start: the port, the range, the program and the notebook.
     void RecordStart(const char* what, pd::AddressField start, pd::AddressField end);

@@ -36,21 +36,37 @@ namespace {
 
 constexpr const char* Hint = "give 1 to 6 uppercase hexadecimal digits, like 00C000";
 
-// Why a typed address would be misread, said after the quoted text
-// (": leave out the 0x, ..."), or empty when it reads as typed.
-std::string Misreading(const std::string& text)
+enum class Misread { None, Empty, Prefix, TooLong, Lowercase, NotHex };
+
+Misread Classify(const std::string& text)
 {
+    if (text.empty())
+        return Misread::Empty;
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return ": leave out the 0x, the address is always hexadecimal";
+        return Misread::Prefix;
     if (text.size() > 6)
-        return " has more than six digits";
+        return Misread::TooLong;
     for (const char c : text) {
         if (c >= 'a' && c <= 'f')
-            return ": lowercase digits end the number where the window reads it";
+            return Misread::Lowercase;
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return " is not hexadecimal";
+            return Misread::NotHex;
     }
-    return {};
+    return Misread::None;
+}
+
+// Said after the quoted text.
+const char* Why(Misread m)
+{
+    switch (m) {
+    case Misread::Empty: return " is empty";
+    case Misread::Prefix: return ": leave out the 0x, the address is always hexadecimal";
+    case Misread::TooLong: return " has more than six digits";
+    case Misread::Lowercase: return ": lowercase digits end the number where the window reads it";
+    case Misread::NotHex: return " is not hexadecimal";
+    case Misread::None: break;
+    }
+    return "";
 }
 
 } // namespace
@@ -58,26 +74,26 @@ std::string Misreading(const std::string& text)
 std::string AddressTextProblem(std::string_view typed)
 {
     const std::string text(typed);
-    // Quoted, so that a blank or an empty part shows.
-    const std::string shown = "address \"" + text + "\"";
+    const Misread m = Classify(text);
     const std::string hint = std::string("; ") + Hint;
-    if (text.empty())
-        return "address is empty" + hint;
-    std::string why = Misreading(text);
-    if (why.empty())
+    if (m == Misread::None)
         return {};
-    if (why.find("lowercase") != std::string::npos)
-        why += " (it would read 0x" + HexDigits(ReadAddressField(text), 6) + ")";
-    return shown + why + hint;
+    if (m == Misread::Empty)
+        return "address is empty" + hint;
+    // Quoted, so that a blank or an empty part shows.
+    std::string line = "address \"" + text + "\"" + Why(m);
+    if (m == Misread::Lowercase)
+        line += " (it would read 0x" + HexDigits(ReadAddressField(text), 6) + ")";
+    return line + hint;
 }
 
 std::string AddressFieldRefusal(std::string_view fieldName, std::string_view typed)
 {
     const std::string text(typed);
-    if (AddressTextProblem(text).empty())
+    const Misread m = Classify(text);
+    if (m == Misread::None)
         return {};
-    const std::string why = text.empty() ? " is empty" : Misreading(text);
-    return std::string(fieldName) + " \"" + text + "\"" + why + "; the window would read it as 0x" +
+    return std::string(fieldName) + " \"" + text + "\"" + Why(m) + "; the window would read it as 0x" +
            HexDigits(ReadAddressField(text), 6) + "; " + Hint;
 }
 
