@@ -1,5 +1,7 @@
 #include "app/MemoryToolkit.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -199,6 +201,35 @@ void MemoryToolkit::EndSession(bool ending)
 {
     if (events_)
         events_->OnEndSession(ending);
+}
+
+bool MemoryToolkit::OpenRecord(const std::string& path, uint64_t& size)
+{
+    if (std::find(unwritable.begin(), unwritable.end(), path) != unwritable.end())
+        return false;
+    openRecord_ = path;
+    size = files[path].size();
+    return true;
+}
+
+bool MemoryToolkit::AppendRecord(std::string_view text)
+{
+    if (openRecord_.empty() || appendsLeft == 0)
+        return false;
+    if (appendsLeft > 0)
+        --appendsLeft;
+    files[openRecord_] += text;
+    return true;
+}
+
+bool MemoryToolkit::ReplaceFile(const std::string& from, const std::string& to)
+{
+    const auto it = files.find(from);
+    if (it == files.end())
+        return false;
+    files[to] = it->second;
+    files.erase(from);
+    return true;
 }
 
 } // namespace vyk::app

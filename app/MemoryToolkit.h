@@ -59,6 +59,25 @@ public:
         systemCalls_.push_back(reason.empty() ? "block reason off" : "block reason " + std::string(reason));
     }
 
+    bool OpenRecord(const std::string& path, uint64_t& size) override;
+    bool AppendRecord(std::string_view text) override;
+    void CloseRecord() override { openRecord_.clear(); }
+    bool ReplaceFile(const std::string& from, const std::string& to) override;
+    std::string ProgramFolder() override { return programFolder; }
+    std::string LocalAppDataFolder() override { return localAppData; }
+    platform::Machine ReadMachine() override { return machine; }
+
+    // The platform as a test sets it: files by path (the record's), paths
+    // that cannot be opened, how many appends succeed before the disk is
+    // full (-1: all), the folders and the notebook's SMBIOS.
+    std::map<std::string, std::string> files;
+    std::vector<std::string> unwritable;
+    int appendsLeft = -1;
+    std::string programFolder = "C:\\VYK_UU";
+    std::string localAppData = "C:\\Users\\tech\\AppData\\Local";
+    platform::Machine machine{"VYK", "NB-15", "SN0001"};
+    const std::string& OpenRecordPath() const { return openRecord_; }
+
     // Driving, as a user. A click on a disabled control does nothing and
     // returns false; so does a tick of a disabled timer.
     bool Click(int id);
@@ -124,6 +143,7 @@ private:
     std::vector<std::pair<int, bool>> enableChanges_;
     std::vector<std::pair<int, std::string>> lookChanges_;
     std::vector<std::string> systemCalls_;
+    std::string openRecord_;
 };
 
 } // namespace vyk::app

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Smbios.h"
+
 namespace vyk::app {
 
 // The thin layer between TForm1 and the windowing toolkit. Two faces: the
@@ -114,6 +116,20 @@ public:
     virtual void SetFineTimerResolution(bool on) = 0;
     // Shown by the system when the session is to end; empty removes it.
     virtual void SetShutdownBlockReason(std::string_view reason) = 0;
+
+    // The window's record file (pd/LogRecord): opened for appending, its
+    // folder made when missing, with its size; each text handed to the
+    // system at once; renamed over an old one.
+    virtual bool OpenRecord(const std::string& path, uint64_t& size) = 0;
+    virtual bool AppendRecord(std::string_view text) = 0;
+    virtual void CloseRecord() = 0;
+    virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+    // The running program's folder, and %LOCALAPPDATA% (empty when unset),
+    // without a trailing separator.
+    virtual std::string ProgramFolder() = 0;
+    virtual std::string LocalAppDataFolder() = 0;
+    // Who the notebook says it is in its SMBIOS tables; empty where it does not.
+    virtual platform::Machine ReadMachine() = 0;
 };
 
 } // namespace vyk::app

@@ -1,6 +1,10 @@
 #include "app/Unit1.h"
 
 #include "app/ControlIds.h"
+#include "hw/ProjectVersion.h"
+#include "pd/AddressField.h"
+#include "pd/HexText.h"
+#include "platform/Sha256.h"
 
 namespace vyk::app {
 
@@ -73,15 +77,29 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
       portLibraryImage_(portLibraryImage), clock_(std::move(clock)), busyBound_(busyBound)
 {
     tk_.Bind(this);
+    // Beside the program, or where that folder cannot be written (under
+    // Program Files), in the user's own.
+    const std::string appData = tk_.LocalAppDataFolder();
+    record_ = std::make_unique<pd::LogRecord>(
+        static_cast<pd::RecordFiles&>(*this),
+        std::vector<std::string>{tk_.ProgramFolder() + "\\VYK_UU.log",
+                                 appData.empty() ? std::string() : appData + "\\VYK_UU\\VYK_UU.log"},
+        clock_);
     // A flash's block tick may hold the window past the system's hang
     // timeout; its ghost window could then be closed, ending the process.
     tk_.DisableGhosting();
     BuildLayout();
+    // The read-back gives the controls back when it ends.
+    flashWrite_.KeepControlsOnCompletion(true);
+    flashWrite_.AdviseWhenStranded(pd::PdLeft::Stage::Writing);
+    flashRead_.AdviseWhenStranded(pd::PdLeft::Stage::BeforeWrite);
+    verify_.AdviseWhenStranded(pd::PdLeft::Stage::Written);
     FormCreate();
 }
 
 TForm1::~TForm1()
 {
+    tk_.CloseRecord();
     tk_.Bind(nullptr);
 }
 
@@ -144,6 +162,8 @@ void TForm1::FormCreate()
     tk_.ClearLines(IdRichEdit1);
     tk_.SetFontCharset(IdRichEdit1, 134);   // GB2312_CHARSET
     ec_.EcRamWrite(pd::EcInitRegister, pd::EcInitValue);
+    Record(std::string("VYK_UU ") + ProjectVersion + " started, port access " +
+               (PortReady() ? "ready" : "not ready") + " (" + portStatus_ + ")");
 }
 
 void TForm1::InitPortAccess()
@@ -162,7 +182,9 @@ void TForm1::Button1Click()
     std::string path;
     if (!tk_.RunFileDialog(OpenDialog1, path))
         return;
-    pd::LoadImageFile(*image_, path, *this);
+    if (pd::LoadImageFile(*image_, path, *this))
+        Record("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
+                   platform::Sha256Hex(image_->ImageBuffer.data(), static_cast<size_t>(image_->ImageLength)));
 }
 
 void TForm1::RichEdit1Change()
@@ -173,23 +195,66 @@ void TForm1::RichEdit1Change()
 
 void TForm1::Button2Click()
 {
-    flashWrite_.Start();
+    if (!flashWrite_.Start())
+        return;
+    verifyDue_ = true;
+    RecordStart("Flash Go", pd::AddressField::FlashStart, pd::AddressField::FlashEnd);
+    // Said before the PD is touched: a short image is padded, never silently.
+    const std::string padding = pd::ImagePaddingLine(*image_, pd::ReadAddressField(tk_.GetText(IdEdit1)),
+                                                     pd::ReadAddressField(tk_.GetText(IdEdit2)));
+    if (!padding.empty())
+        AddLogLine(padding);
 }
 
 void TForm1::Timer2Timer()
 {
     flashWrite_.Tick();
+    if (verifyDue_ && !flashWrite_.Running()) {
+        verifyDue_ = false;
+        if (flashWrite_.Outcome() == pd::SequenceOutcome::Completed)
+            StartVerify();
+    }
+}
+
+void TForm1::StartVerify()
+{
+    // The flash completed: whatever the read-back finds, a new flash or a
+    // save is offered when it ends.
+    flashGoOn_ = saveOn_ = true;
+    verify_.StartOnRange(flashWrite_.StartBlock() << 8, flashWrite_.EndBlock() << 8);
 }
 
 void TForm1::Timer3Timer()
 {
     flashRead_.Tick();
+    verify_.Tick();
 }
 
 void TForm1::Button3Click()
 {
-    flashRead_.Start();
+    if (flashRead_.Start())
+        RecordStart("Read FW", pd::AddressField::ReadStart, pd::AddressField::ReadEnd);
 }
+
+void TForm1::RecordStart(const char* what, pd::AddressField start, pd::AddressField end)
+{
+    const platform::Machine m = tk_.ReadMachine();
+    const auto shown = [](const std::string& text) { return text.empty() ? std::string("(not given)") : text; };
+    const uint32_t from = pd::ReadAddressField(AddressFieldText(start));
+    const uint32_t to = pd::ReadAddressField(AddressFieldText(end));
+    Record(std::string(what) + " on port " + (Port1Wanted() ? "1" : "2") + ", range 0x" + pd::HexDigits(from, 6) +
+               " to 0x" + pd::HexDigits(to, 6) + "; VYK_UU " + ProjectVersion + "; notebook maker " +
+               shown(m.vendor) + ", model " + shown(m.product) + ", serial " + shown(m.serial));
+}
+
+void TForm1::Record(std::string_view text)
+{
+    // The record stops nothing: its failure is told once, in the log alone.
+    const std::string failed = record_->Write(text);
+    if (!failed.empty())
+        tk_.AppendLine(IdRichEdit1, failed);
+}
+
 
 void TForm1::Button4Click()
 {
@@ -219,7 +284,11 @@ void TForm1::Closing()
     // loader: stop it as an interrupt stops vykuu, then tell the EC we go.
     try {
         flashWrite_.StopNow();
+        if (verifyDue_ && flashWrite_.Outcome() == pd::SequenceOutcome::Completed)
+            AddLogLine("Verify: not read back, the window closed; the flash is not verified");
+        verifyDue_ = false;
         flashRead_.StopNow();
+        verify_.StopNow();
     } catch (...) {
         FormClose();
         throw;
@@ -261,7 +330,7 @@ void TForm1::OnClose()
 
 bool TForm1::OnQueryEndSession()
 {
-    if (!flashWrite_.Running() && !flashRead_.Running())
+    if (!SequenceBusy())
         return true;
     if (!blockReasonSet_) {
         tk_.SetShutdownBlockReason(ShutdownBlockReason);
@@ -292,6 +361,7 @@ void TForm1::ShowPanelText(int panel, std::string_view text)
 void TForm1::AddLogLine(std::string_view text)
 {
     tk_.AppendLine(IdRichEdit1, text);
+    Record(text);
 }
 
 void TForm1::AddStampedLogLine(std::string_view text)

@@ -14,8 +14,10 @@
 #include "pd/SequenceView.h"
 
 #include "pd/FlashReadSequence.h"
+#include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/ImageBuffer.h"
+#include "pd/LogRecord.h"
 #include "pd/PortSelection.h"
 #include "pd/VersionMonitor.h"
 
@@ -28,7 +30,7 @@ inline constexpr int StatusPanelEdges[StatusPanelCount] = {64, 128, 178, 218, 25
 // The main window: every control, the three timers, the log and the status
 // bar. The toolkit is reached only through `Toolkit`; the hardware only
 // through the port library the platform binds.
-class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport {
+class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport, private pd::RecordFiles {
 public:
     // Builds the layout, then runs FormCreate, as the toolkit does for a form.
     // `busyBound` bounds the sequences' in-tick waits on the EC.
@@ -70,6 +72,9 @@ public:
     void RefreshClock() override;
     void SetVersionLabel(std::string_view text, uint32_t colour) override;
 
+    // The record of this run: the file it goes to (empty while none).
+    const pd::LogRecord& Record() const { return *record_; }
+
     bool PortReady() const { return ec_.PortReady(); }
     const PortAccess& PortAccessState() const { return portAccess_; }
     const char* DateText() const { return dateText_; }
@@ -78,6 +83,10 @@ public:
     pd::ImageStore& Image() { return *image_; }
     const pd::FlashWriteSequence& FlashWrite() const { return flashWrite_; }
     const pd::FlashReadSequence& FlashRead() const { return flashRead_; }
+    // The read-back that follows every completed "Flash Go".
+    const pd::VerifySequence& Verify() const { return verify_; }
+    // Any of the three sequences runs.
+    bool SequenceBusy() const { return flashWrite_.Running() || flashRead_.Running() || verify_.Running(); }
 
     const FileDialogSpec OpenDialog1;
     const FileDialogSpec SaveDialog1;
@@ -95,6 +104,17 @@ private:
     bool OnQueryEndSession() override;
     void OnEndSession(bool ending) override;
 
+    // Into the record only: every log line, and what the window does not show.
+    void Record(std::string_view text);
+    // At each start: the port, the range, the program and the notebook.
+    void RecordStart(const char* what, pd::AddressField start, pd::AddressField end);
+
+    // RecordFiles, through the toolkit.
+    bool OpenRecord(const std::string& path, uint64_t& size) override { return tk_.OpenRecord(path, size); }
+    bool AppendRecord(std::string_view text) override { return tk_.AppendRecord(text); }
+    void CloseRecord() override { tk_.CloseRecord(); }
+    bool ReplaceFile(const std::string& from, const std::string& to) override { return tk_.ReplaceFile(from, to); }
+
     // PortAccessReport
     // (RefreshClock above serves the report too.)
     void ShowPanelText(int panel, std::string_view text) override;
@@ -108,13 +128,19 @@ private:
     char dateText_[9] = {};
     char timeText_[9] = {};
 
+    std::unique_ptr<pd::LogRecord> record_;
     EcRam ec_;
     pd::Mailbox mailbox_{ec_};
     std::unique_ptr<pd::ImageStore> image_ = std::make_unique<pd::ImageStore>();
     pd::PortSelection ports_;
     pd::FlashWriteSequence flashWrite_{mailbox_, *image_, ports_, *this, busyBound_};
     pd::FlashReadSequence flashRead_{mailbox_, *image_, ports_, *this, busyBound_};
+    std::unique_ptr<pd::ImageStore> readBack_ = std::make_unique<pd::ImageStore>();
+    pd::VerifySequence verify_{mailbox_, *readBack_, *image_, ports_, *this, busyBound_};
     pd::VersionMonitor monitor_{mailbox_, ports_, *this};
+    // A "Flash Go" runs; its read-back starts once it completes.
+    bool verifyDue_ = false;
+    void StartVerify();
     // Whether "Flash Go" and "Save Bin File" were on before the running
     // sequence switched them off; both are off when the window opens.
     bool flashGoOn_ = false;

@@ -124,6 +124,7 @@ Win32Toolkit::~Win32Toolkit()
         DestroyWindow(form_);
     for (auto& [key, font] : fonts_)
         DeleteObject(font);
+    CloseRecord();
 }
 
 HFONT Win32Toolkit::FontFor(const FontSpec& layout)

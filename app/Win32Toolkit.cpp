@@ -402,4 +402,76 @@ LRESULT Win32Toolkit::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(form_, msg, wParam, lParam);
 }
 
+bool Win32Toolkit::OpenRecord(const std::string& path, uint64_t& size)
+{
+    CloseRecord();
+    // %LOCALAPPDATA%\VYK_UU may not exist yet.
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos)
+        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+    // Appending only, and others may read it while we write.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file, &length)) {
+        CloseHandle(file);
+        return false;
+    }
+    record_ = file;
+    size = static_cast<uint64_t>(length.QuadPart);
+    return true;
+}
+
+bool Win32Toolkit::AppendRecord(std::string_view text)
+{
+    if (record_ == INVALID_HANDLE_VALUE)
+        return false;
+    // WriteFile hands the bytes to the system: a crash of ours loses none.
+    DWORD written = 0;
+    return WriteFile(record_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+void Win32Toolkit::CloseRecord()
+{
+    if (record_ != INVALID_HANDLE_VALUE)
+        CloseHandle(record_);
+    record_ = INVALID_HANDLE_VALUE;
+}
+
+bool Win32Toolkit::ReplaceFile(const std::string& from, const std::string& to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string Win32Toolkit::ProgramFolder()
+{
+    char path[MAX_PATH * 2];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path)
+        return {};
+    std::string folder(path, n);
+    const size_t slash = folder.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
+std::string Win32Toolkit::LocalAppDataFolder()
+{
+    char value[MAX_PATH * 2];
+    const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", value, sizeof value);
+    if (n == 0 || n >= sizeof value)
+        return {};
+    std::string folder(value, n);
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    return folder;
+}
+
+platform::Machine Win32Toolkit::ReadMachine()
+{
+    return platform::ReadFirmwareMachine();
+}
+
 } // namespace vyk::app

@@ -52,6 +52,13 @@ public:
     void SetKeepAwake(bool on) override;
     void SetFineTimerResolution(bool on) override;
     void SetShutdownBlockReason(std::string_view reason) override;
+    bool OpenRecord(const std::string& path, uint64_t& size) override;
+    bool AppendRecord(std::string_view text) override;
+    void CloseRecord() override;
+    bool ReplaceFile(const std::string& from, const std::string& to) override;
+    std::string ProgramFolder() override;
+    std::string LocalAppDataFolder() override;
+    platform::Machine ReadMachine() override;
 
 private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -78,6 +85,7 @@ private:
     std::map<int, uint32_t> colours_;
     std::map<int, unsigned> timerIntervals_;
     std::map<std::string, HFONT> fonts_;
+    HANDLE record_ = INVALID_HANDLE_VALUE;
     bool programmaticChange_ = false;
     bool logRedrawDeferred_ = false;
     bool fineTimer_ = false;

@@ -9,6 +9,7 @@
 #include "cli/Interrupt.h"
 #include "cli/RunRecord.h"
 #include "cli/SequenceDriver.h"
+#include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
 
 namespace vyk::cli {
@@ -93,20 +94,17 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
     const Phase verify{"verify", false, "; the flash was written and validated but is not verified", &left};
     ReadRange(session, *back, verify, range, common, console, view);
     const size_t length = size_t{range.Blocks()} * 256;
-    const uint8_t* wrote = image.ImageBuffer.data() + range.FirstAddress();
-    const uint8_t* got = back->ImageBuffer.data();
-    size_t differing = 0, first = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (wrote[i] != got[i] && differing++ == 0)
-            first = i;
-    }
+    const pd::FlashComparison compared =
+        pd::CompareFlash(image.ImageBuffer.data() + range.FirstAddress(), back->ImageBuffer.data(),
+                         range.FirstAddress(), length);
+    const size_t differing = compared.differingBytes;
     summary.Set("verified", differing == 0);
     if (differing != 0) {
-        const uint32_t address = range.FirstAddress() + static_cast<uint32_t>(first);
+        const uint32_t address = compared.firstAddress;
         summary.Set("firstMismatch", pd::HexDigits(address, 6));
         summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
-        throw Failure(ExitVerify, "flash address " + Hex(address, 6) + " holds " + Hex(got[first], 2) +
-                                      ", the image has " + Hex(wrote[first], 2) + " (" + std::to_string(differing) +
+        throw Failure(ExitVerify, "flash address " + Hex(address, 6) + " holds " + Hex(compared.got, 2) +
+                                      ", the image has " + Hex(compared.wrote, 2) + " (" + std::to_string(differing) +
                                       " byte" + (differing == 1 ? "" : "s") + " differ)")
             .Within("verify")
             .Advise(MismatchAdvice(left, options.imagePath));

@@ -6,22 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/Smbios.h"
+
 namespace vyk::cli {
 
-// Who the machine says it is, from its firmware's SMBIOS tables (the
-// "System Information" structure); empty where it says nothing or cannot
-// be read.
-struct Machine {
-    std::string vendor, product, serial;
-};
+using platform::Machine;
+using platform::ParseSmbiosTable;
 
 // Linux: /sys/class/dmi/id (the serial needs root); Windows: the firmware
 // table API.
 Machine ReadHostMachine();
-
-// The structure table of SMBIOS (as the firmware table API hands it over
-// after its 8-byte header): the strings of the first type 1 structure.
-Machine ParseSmbiosTable(const uint8_t* table, size_t size);
 
 // The notebook's power. A desktop has no battery.
 struct Power {

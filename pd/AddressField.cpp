@@ -32,26 +32,69 @@ uint32_t ReadAddressField(std::string_view fieldText)
     return ParseHexText(messageText, 6);
 }
 
+namespace {
+
+constexpr const char* Hint = "give 1 to 6 uppercase hexadecimal digits, like 00C000";
+
+enum class Misread { None, Empty, Prefix, TooLong, Lowercase, NotHex };
+
+Misread Classify(const std::string& text)
+{
+    if (text.empty())
+        return Misread::Empty;
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return Misread::Prefix;
+    if (text.size() > 6)
+        return Misread::TooLong;
+    for (const char c : text) {
+        if (c >= 'a' && c <= 'f')
+            return Misread::Lowercase;
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return Misread::NotHex;
+    }
+    return Misread::None;
+}
+
+// Said after the quoted text.
+const char* Why(Misread m)
+{
+    switch (m) {
+    case Misread::Empty: return " is empty";
+    case Misread::Prefix: return ": leave out the 0x, the address is always hexadecimal";
+    case Misread::TooLong: return " has more than six digits";
+    case Misread::Lowercase: return ": lowercase digits end the number where the window reads it";
+    case Misread::NotHex: return " is not hexadecimal";
+    case Misread::None: break;
+    }
+    return "";
+}
+
+} // namespace
+
 std::string AddressTextProblem(std::string_view typed)
 {
     const std::string text(typed);
-    // Quoted, so that a blank or an empty part shows.
-    const std::string shown = "address \"" + text + "\"";
-    const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
-    if (text.empty())
+    const Misread m = Classify(text);
+    const std::string hint = std::string("; ") + Hint;
+    if (m == Misread::None)
+        return {};
+    if (m == Misread::Empty)
         return "address is empty" + hint;
-    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        return shown + ": leave out the 0x, the address is always hexadecimal" + hint;
-    if (text.size() > 6)
-        return shown + " has more than six digits" + hint;
-    for (const char c : text) {
-        if (c >= 'a' && c <= 'f')
-            return shown + ": lowercase digits end the number where the window reads it (it would read 0x" +
-                   HexDigits(ReadAddressField(text), 6) + ")" + hint;
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
-            return shown + " is not hexadecimal" + hint;
-    }
-    return {};
+    // Quoted, so that a blank or an empty part shows.
+    std::string line = "address \"" + text + "\"" + Why(m);
+    if (m == Misread::Lowercase)
+        line += " (it would read 0x" + HexDigits(ReadAddressField(text), 6) + ")";
+    return line + hint;
+}
+
+std::string AddressFieldRefusal(std::string_view fieldName, std::string_view typed)
+{
+    const std::string text(typed);
+    const Misread m = Classify(text);
+    if (m == Misread::None)
+        return {};
+    return std::string(fieldName) + " \"" + text + "\"" + Why(m) + "; the window would read it as 0x" +
+           HexDigits(ReadAddressField(text), 6) + "; " + Hint;
 }
 
 } // namespace vyk::pd

@@ -19,6 +19,11 @@ uint32_t ReadAddressField(std::string_view fieldText);
 // than six digits). For typed addresses: the tool's options, vyksimctl.
 std::string AddressTextProblem(std::string_view text);
 
+// The same rule for a named field of the window: empty when the text reads
+// as typed; otherwise the field's name, the quoted text, why it would be
+// misread, what the window would read and what to type.
+std::string AddressFieldRefusal(std::string_view fieldName, std::string_view text);
+
 // The block number (address bits 23..8) of an address.
 inline constexpr uint32_t BlockOf(uint32_t address) { return (address >> 8) & 0xFFFF; }
 

@@ -93,3 +93,36 @@ std::string HardStopAdvice(const PdLeft& pd)
 }
 
 } // namespace vyk::pd
+
+namespace vyk::pd {
+
+std::string WindowBootLoaderAdvice(const PdLeft& pd)
+{
+    const std::string state = "port " + std::to_string(pd.port) +
+                              "'s PD may be left in its boot loader (flashing mode)";
+    const std::string reset = ResetCommandText(pd);
+    switch (pd.stage) {
+    case PdLeft::Stage::Writing:
+        return state + " with " + std::to_string(pd.blocksWritten) + " of " + std::to_string(pd.blocksTotal) +
+               " blocks sent and no validate: it may not start its firmware. Keep the notebook powered. Once the "
+               "EC answers again, press \"Flash Go\" again with the image to complete; " + reset +
+               " sends the PD back to the firmware it holds without flashing.";
+    case PdLeft::Stage::Written:
+        return state + "; its flash was written and validated before the read-back, which did not complete. "
+               "Keep the notebook powered. Once the EC answers again, press \"Flash Go\" again with the image to "
+               "flash and verify it, or " + reset + " sends it back to its firmware.";
+    case PdLeft::Stage::BeforeWrite:
+    default:
+        return state + "; nothing was written to it. Keep the notebook powered. Once the EC answers again, " +
+               reset + " sends it back to its firmware, or press \"Flash Go\" with its image.";
+    }
+}
+
+std::string WindowMismatchAdvice(const PdLeft& pd)
+{
+    return "Port " + std::to_string(pd.port) + "'s PD may run a damaged firmware or stay in its boot loader. Keep "
+           "the notebook on, on AC power, and press \"Flash Go\" again with the same image; if the read-back differs "
+           "again, flash a known good image and suspect the PD's flash or the EC.";
+}
+
+} // namespace vyk::pd

@@ -42,3 +42,17 @@ std::string RetryAdvice(const PdLeft& pd);
 std::string HardStopAdvice(const PdLeft& pd);
 
 } // namespace vyk::pd
+
+namespace vyk::pd {
+
+// The window's advice, in the words of its buttons; "vykuu reset" reaches
+// a PD the window cannot.
+
+// After an EC that stayed busy with CmdInit out: where the PD may be and
+// how to bring it back.
+std::string WindowBootLoaderAdvice(const PdLeft& pd);
+
+// After a read-back that differs from the image the window flashed.
+std::string WindowMismatchAdvice(const PdLeft& pd);
+
+} // namespace vyk::pd

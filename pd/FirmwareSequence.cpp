@@ -37,7 +37,36 @@ FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSele
 {
 }
 
-void FirmwareSequence::Start()
+bool FirmwareSequence::Start()
+{
+    fixedRange_ = false;
+    // A typo such as "0x00C000" or "00c000" reads as 0: refused before the
+    // PD is touched, the controls as they were.
+    if (const std::string refusal = FieldRefusal(); !refusal.empty()) {
+        view_.AddLogLine(std::string(rangeTexts_.button) + " refused: " + refusal + "; nothing sent, the PD not touched");
+        return false;
+    }
+    Arm();
+    return true;
+}
+
+void FirmwareSequence::StartOnRange(uint32_t startAddress, uint32_t endAddress)
+{
+    Arm();
+    fixedRange_ = true;
+    fixedStart_ = startAddress;
+    fixedEnd_ = endAddress;
+}
+
+std::string FirmwareSequence::FieldRefusal()
+{
+    std::string line = AddressFieldRefusal(rangeTexts_.startName, view_.AddressFieldText(rangeTexts_.startField));
+    if (line.empty())
+        line = AddressFieldRefusal(rangeTexts_.endName, view_.AddressFieldText(rangeTexts_.endField));
+    return line;
+}
+
+void FirmwareSequence::Arm()
 {
     view_.SequenceRunning(timer_, true);
     view_.SetSequenceControlsEnabled(false);
@@ -149,9 +178,17 @@ void FirmwareSequence::SetUpRange()
     view_.AddLogLine("Enter Flashing Mode Done.");
     view_.AddLogLine(t.working);
 
-    const uint32_t start = ReadAddressField(view_.AddressFieldText(t.startField));
+    const std::string head = std::string(texts_.name) + ": ";
+    // The fields stay editable while the PD walks into flashing mode.
+    if (!fixedRange_) {
+        if (const std::string refusal = FieldRefusal(); !refusal.empty()) {
+            Refuse(head + "changed meanwhile, " + refusal + t.refused);
+            return;
+        }
+    }
+    const uint32_t start = fixedRange_ ? fixedStart_ : ReadAddressField(view_.AddressFieldText(t.startField));
     view_.AddLogLine(std::string(t.addrName) + " Start Addr = 0x" + HexDigits(start, 6));
-    const uint32_t end = ReadAddressField(view_.AddressFieldText(t.endField));
+    const uint32_t end = fixedRange_ ? fixedEnd_ : ReadAddressField(view_.AddressFieldText(t.endField));
     view_.AddLogLine(std::string(t.addrName) + " End Addr = 0x" + HexDigits(end, 6));
     SetRange(start, end);
     if (t.countLine)
@@ -162,7 +199,6 @@ void FirmwareSequence::SetUpRange()
     // would send bytes from outside the image, or would store what an EC
     // leaves in the window for a block it does not have, as if it had been
     // read.
-    const std::string head = std::string(texts_.name) + ": ";
     if (startBlock_ >= endBlock_) {
         Refuse(head + "start block " + BlockText(startBlock_) + " is not below end block " + BlockText(endBlock_) +
                t.refused);
@@ -263,16 +299,27 @@ void FirmwareSequence::Complete()
 {
     view_.AddLogLine("Reset PD Register Done");
     OnCompleted();
-    view_.AddStampedLogLine(texts_.completed);
+    if (texts_.completed)
+        view_.AddStampedLogLine(texts_.completed);
     Stop(SequenceOutcome::Completed);
 }
 
 void FirmwareSequence::Stop(SequenceOutcome outcome)
 {
+    // Every EC that stays busy ends a run after CmdInit went out.
+    if (outcome == SequenceOutcome::EcStayedBusy && strandedStage_) {
+        PdLeft left;
+        left.stage = *strandedStage_;
+        left.port = view_.Port1Wanted() ? 1 : 2;
+        left.blocksWritten = blocksDone_;
+        left.blocksTotal = blocksTotal_;
+        view_.AddLogLine(WindowBootLoaderAdvice(left));
+    }
     state_ = S::Idle;
     view_.SetTimerEnabled(timer_, false);
     if (outcome == SequenceOutcome::Completed) {
-        view_.SetSequenceControlsEnabled(true);
+        if (!keepControls_)
+            view_.SetSequenceControlsEnabled(true);
     } else {
         OnStoppedShort();
         view_.RestoreSequenceControls();

@@ -2,8 +2,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "pd/Advice.h"
 #include "pd/ImageBuffer.h"
 #include "pd/Mailbox.h"
 #include "pd/PortSelection.h"
@@ -35,8 +37,13 @@ enum class SequenceState : int {
 // giving the controls back. Each sequence supplies its transfer states.
 class FirmwareSequence {
 public:
-    // Controls off, timer on, the first state.
-    void Start();
+    // Checks both address fields before anything is sent: a field that
+    // would be misread gets one log line and nothing starts (false).
+    // Otherwise controls off, timer on, the first state.
+    bool Start();
+    // The same run over a range given here, not read from the fields: the
+    // read-back that follows a flash.
+    void StartOnRange(uint32_t startAddress, uint32_t endAddress);
     // One tick of the state table.
     void Tick();
 
@@ -62,6 +69,17 @@ public:
     // as EcStayedBusy, saying what could not be sent.
     void StopNow();
 
+    // A completed run leaves the controls off for the run that follows it
+    // (the read-back after a flash), which gives them back.
+    void KeepControlsOnCompletion(bool keep) { keepControls_ = keep; }
+    // Where an end that may leave the PD in its boot loader (the EC busy
+    // after CmdInit) logs, after its own line, the state the PD may be in and
+    // how to bring it back, for the window: the stage of the run it is.
+    void AdviseWhenStranded(PdLeft::Stage stage) { strandedStage_ = stage; }
+    // The window's first and end block of the last range set up.
+    uint32_t StartBlock() const { return startBlock_; }
+    uint32_t EndBlock() const { return endBlock_; }
+
     // What the current state's busy test waits for, for the tick that keeps
     // reading busy: "CmdInit", "the previous block", ...
     std::string WaitingFor() const;
@@ -70,7 +88,7 @@ protected:
     struct Texts {
         const char* started;     // stamped, FillWindow
         const char* done;        // after the last block, Validate
-        const char* completed;   // stamped, Complete
+        const char* completed;   // stamped, Complete; null when the sequence says its own
         const char* name;        // "Flash write", "Read FW": heads the lines telling why it stopped
         const char* nothingDone; // "nothing flashed", "nothing read": without port access
         const char* stopNote;    // what a stop leaves besides the PD ("", ", no data kept")
@@ -85,6 +103,9 @@ protected:
         const char* countLine;   // "ReadCnt = 0x" with the end block, or null
         const char* lastBlock;   // what holds no block past 0x03FF
         const char* refused;     // ", range refused: no block sent"
+        const char* button;      // "Flash Go", "Read FW": heads a refusal at the start
+        const char* startName;   // "\"Write PD FW\" start address"
+        const char* endName;
     };
 
     FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
@@ -151,6 +172,14 @@ private:
     uint32_t blockMid_ = 0;    // bits 15..8 of the next block
     SequenceOutcome outcome_ = SequenceOutcome::None;
     const std::atomic<bool>* stopRequest_ = nullptr;
+    bool fixedRange_ = false;
+    bool keepControls_ = false;
+    uint32_t fixedStart_ = 0, fixedEnd_ = 0;
+    std::optional<PdLeft::Stage> strandedStage_;
+    // Arms the first state: controls off, timer on.
+    void Arm();
+    // The first of the two fields that would be misread, as a refusal line.
+    std::string FieldRefusal();
 };
 
 } // namespace vyk::pd

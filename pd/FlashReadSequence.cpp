@@ -13,7 +13,16 @@ FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSe
                        {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!", "Read FW",
                         "nothing read", ", no data kept", "CmdReadBlock", "the EC to be idle before CmdValidate"},
                        {"Reading...", "Read", AddressField::ReadStart, AddressField::ReadEnd, "ReadCnt = 0x",
-                        "the flash's last block 0x03FF", ", range refused: no block read"})
+                        "the flash's last block 0x03FF", ", range refused: no block read", "Read FW",
+                        "\"Read PD FW\" start address", "\"Read PD FW\" end address"})
+{
+}
+
+FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, SequenceView& view,
+                                     std::chrono::steady_clock::duration busyBound, Texts texts,
+                                     RangeTexts rangeTexts, bool blockLines)
+    : FirmwareSequence(mailbox, store, ports, view, busyBound, SequenceTimer::FlashRead, texts, rangeTexts),
+      blockLines_(blockLines)
 {
 }
 
@@ -53,12 +62,23 @@ void FlashReadSequence::FetchBlock()
         return;
     }
     const uint32_t address = NextAddress();
-    view_.AddLogLine("ReadAddr = 0x" + HexDigits(address, 6));
+    if (blockLines_)
+        view_.AddLogLine("ReadAddr = 0x" + HexDigits(address, 6));
     // At most 1,024 blocks were let through in SetUpRange.
     const size_t at = data_.size();
     data_.resize(at + DataWindowSize);
     mailbox_.FetchBlock(data_.data() + at);
-    state_ = AdvanceToEnd() ? SequenceState::Validate : SequenceState::SendBlock;
+    if (AdvanceToEnd()) {
+        state_ = SequenceState::Validate;
+        return;
+    }
+    if (!blockLines_) {
+        // The read-back asks for the next block at once: the EC reads it
+        // while the window waits for the next tick, one block per tick.
+        mailbox_.RequestBlockRead(static_cast<uint16_t>(NextBlock()));
+        return;
+    }
+    state_ = SequenceState::SendBlock;
 }
 
 void FlashReadSequence::OnCompleted()

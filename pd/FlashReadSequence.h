@@ -17,15 +17,23 @@ public:
 
     int ReadState() const { return static_cast<int>(State()); }
 
+protected:
+    // `blockLines`: a "ReadAddr = 0x" line per block, one block per two
+    // ticks; without, the next block is requested as one is fetched.
+    FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, SequenceView& view,
+                      std::chrono::steady_clock::duration busyBound, Texts texts, RangeTexts rangeTexts,
+                      bool blockLines);
+    void OnCompleted() override;
+
 private:
     bool AcceptRange() override;
     void TransferStep() override;
-    void OnCompleted() override;
     void OnStoppedShort() override;
     bool BlockInFlight() const override { return State() == SequenceState::FinishBlock; }
     void FetchBlock();
 
     std::vector<uint8_t> data_;   // the blocks fetched so far, in order
+    const bool blockLines_ = true;
 };
 
 } // namespace vyk::pd

@@ -11,7 +11,8 @@ FlashWriteSequence::FlashWriteSequence(Mailbox& mailbox, ImageStore& image, Port
                        {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write",
                         "nothing flashed", "", "the last CmdWriteBlock", "the last CmdWriteBlock"},
                        {"Flashing...", "Flash", AddressField::FlashStart, AddressField::FlashEnd, nullptr,
-                        "the image buffer's last block 0x03FF", ", range refused: no block sent"})
+                        "the image buffer's last block 0x03FF", ", range refused: no block sent", "Flash Go",
+                        "\"Write PD FW\" start address", "\"Write PD FW\" end address"})
 {
 }
 

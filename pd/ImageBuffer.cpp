@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "pd/AddressField.h"
+#include "pd/HexText.h"
+#include "pd/SequenceText.h"
+
 namespace vyk::pd {
 
 namespace {
@@ -75,26 +79,57 @@ bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceVie
         view.AddLogLine("Save File failed! Cannot create " + path + ": " + std::strerror(errno));
         return false;
     }
+    // A read goes to the file at its flash addresses, 0xFF below them, so
+    // that loading the file and "Flash Go" with the same fields puts every
+    // byte back where it was read from.
+    const size_t below = store.HoldsRead ? store.DataStart : 0;
     const size_t length = static_cast<size_t>(store.ImageLength);
     size_t written = 0;
     bool ok = std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok && below != 0) {
+        const std::vector<uint8_t> erased(below, 0xFF);
+        written = std::fwrite(erased.data(), 1, below, file);
+        ok = written == below;
+    }
     if (ok && length != 0) {
-        written = std::fwrite(store.ImageBuffer.data(), 1, length, file);
-        ok = written == length;
+        written += std::fwrite(store.ImageBuffer.data(), 1, length, file);
+        ok = written == below + length;
     }
     // Buffered bytes reach the disk only at close: a full disk shows there.
     const bool closed = std::fclose(file) == 0;
     if (!ok) {
         view.AddLogLine("Save File failed! Write error after " + std::to_string(written) + " of " +
-                        std::to_string(length) + " Byte: " + path);
+                        std::to_string(below + length) + " Byte: " + path);
         return false;
     }
     if (!closed) {
-        view.AddLogLine("Save File failed! Close failed, " + std::to_string(length) +
+        view.AddLogLine("Save File failed! Close failed, " + std::to_string(below + length) +
                         " Byte may not be in " + path);
         return false;
     }
+    if (below != 0 && length != 0)
+        view.AddLogLine("Save File : " + path + ", " + std::to_string(below + length) + " Byte: 0xFF up to 0x" +
+                        HexDigits(static_cast<uint32_t>(below - 1), 6) + ", the read of 0x" +
+                        HexDigits(static_cast<uint32_t>(below), 6) + " to 0x" +
+                        HexDigits(static_cast<uint32_t>(below + length - 1), 6) + " at its flash addresses");
     return true;
+}
+
+std::string ImagePaddingLine(const ImageStore& store, uint32_t startAddress, uint32_t endAddress)
+{
+    const uint32_t startBlock = BlockOf(startAddress), endBlock = BlockOf(endAddress);
+    // A read in memory is refused outside its range; a range the sequence
+    // refuses sends nothing.
+    if (store.HoldsRead || startBlock >= endBlock || endBlock > ImageBufferBlocks)
+        return {};
+    const auto imageEnd = static_cast<uint32_t>(store.ImageLength);
+    if (imageEnd >= endBlock << 8)
+        return {};
+    const uint32_t first = std::max(startBlock, imageEnd >> 8);
+    const std::string ends = imageEnd == 0 ? std::string("The image is empty")
+                                           : "The image ends at 0x" + HexDigits(imageEnd - 1, 6);
+    return ends + ": " + std::to_string(endBlock - first) + " blocks of the range padded with 0xFF (" +
+           BlockSpanText(first, endBlock) + ")";
 }
 
 } // namespace vyk::pd

@@ -33,8 +33,14 @@ struct ImageStore {
 bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& view);
 
 // The work of "Save Bin File" after the dialog (Button4Click): writes bytes
-// 0..ImageLength-1; logs a clear line on failure. Returns true when the whole
-// file was written and closed.
+// 0..ImageLength-1, after a read at their flash addresses (0xFF below
+// DataStart), so the file loads as an image of the flash; logs a clear line
+// on failure. Returns true when the whole file was written and closed.
 bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceView& view);
+
+// Empty when a flash of the range from `startAddress` to `endAddress` takes
+// every byte from the loaded image; otherwise the line that says where the
+// image ends and how many blocks go out padded with 0xFF.
+std::string ImagePaddingLine(const ImageStore& store, uint32_t startAddress, uint32_t endAddress);
 
 } // namespace vyk::pd

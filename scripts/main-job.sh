@@ -26,6 +26,8 @@ export VYK_E2E_OUT="$root/build/main-job"
 export VYK_E2E_WINEPREFIX="$root/build/main-job-wine"
 export VYK_E2E_SHOW_LOG=1
 export E2E_NAME=main-job
+# In C:\VYK_UU, as on a technician's notebook: the log shows those paths.
+export VYK_E2E_TECHNICIAN=1
 rm -f "$VYK_E2E_OUT"/main-job-*.png
 if bash tests/e2e/e2e_round_trip.sh; then
   echo "main-job: identical bytes after flash and read-back; screenshots in $VYK_E2E_OUT/"

@@ -2,6 +2,7 @@
 // driven as a user drives the window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,11 +73,21 @@ TEST(FlashEnabling, LoadFlashReadAndSaveFollowTheTable)
 
     const size_t logStart = h.tk.LogLines().size();
     h.tk.ClearRecords();
-    h.TickUntilIdle(IdTimer2, [&] { return form.FlashWrite().Running(); });
-    EXPECT_EQ(h.tk.EnableChanges(), SixControls(true));
+    // The controls come back once the flash has been read back.
+    h.FlashUntilIdle();
+    Changes readBack = SixControls(false);
+    for (const auto& c : SixControls(true))
+        readBack.push_back(c);
+    EXPECT_EQ(h.tk.EnableChanges(), readBack);
     EXPECT_FALSE(h.tk.Timer(IdTimer2).enabled);
+    EXPECT_FALSE(h.tk.Timer(IdTimer3).enabled);
     EXPECT_EQ(h.tk.LogLines()[logStart], "02/03/26  21:05:07 >> Cypress PD FW Flash Start");
-    EXPECT_EQ(h.tk.LogLines().back(), "02/03/26  21:05:07 >> Cypess PD FW Update Completed!");
+    const auto completed = std::find(h.tk.LogLines().begin(), h.tk.LogLines().end(),
+                                     "02/03/26  21:05:07 >> Cypess PD FW Update Completed!");
+    ASSERT_NE(completed, h.tk.LogLines().end());
+    EXPECT_EQ(*(completed + 1), "02/03/26  21:05:07 >> Cypress PD FW Verify Start");
+    EXPECT_EQ(h.tk.LogLines().back(), "02/03/26  21:05:07 >> Verify OK: the flash holds the image, all 319 blocks "
+                                      "(blocks 0x00C0 to 0x01FE) read back and equal");
     EXPECT_TRUE(h.notebook.Violations().empty()) << h.notebook.Violations().front();
     auto flash = h.notebook.Flash(1);
     EXPECT_TRUE(std::equal(bytes.begin() + 0xC000, bytes.begin() + 0x1FF00, flash.begin() + 0xC000));
@@ -97,7 +108,10 @@ TEST(FlashEnabling, LoadFlashReadAndSaveFollowTheTable)
     const fs::path savePath = dir.path / "read.bin";
     h.tk.AnswerNextDialog(savePath.string());
     ASSERT_TRUE(h.tk.Click(IdButton4));
-    EXPECT_EQ(ReadFile(savePath), std::vector<uint8_t>(bytes.begin() + 0x10000, bytes.begin() + 0x10400));
+    // At its flash addresses, 0xFF below them.
+    std::vector<uint8_t> saved(0x10000, 0xFF);
+    saved.insert(saved.end(), bytes.begin() + 0x10000, bytes.begin() + 0x10400);
+    EXPECT_EQ(ReadFile(savePath), saved);
 }
 
 // After load and flash, a read on an EC that stays busy at its sixth block
@@ -114,21 +128,26 @@ TEST(FlashEnabling, AStoppedReadKeepsTheLoadedImage)
     std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 
     FormHarness h;
-    h.notebook.GetSettings().faults.stuckBusyAfterBlocks = 319 + 5;
+    h.notebook.GetSettings().faults.stuckBusyAfterBlocks = 319 + 319 + 5;   // the flash, its read-back, 5 more
     TForm1& form = h.Start();
     h.tk.AnswerNextDialog(imagePath.string());
     ASSERT_TRUE(h.tk.Click(IdButton1));
     ASSERT_TRUE(h.tk.Click(IdButton2));
-    h.TickUntilIdle(IdTimer2, [&] { return form.FlashWrite().Running(); });
+    h.FlashUntilIdle();
     ASSERT_EQ(form.FlashWrite().Outcome(), pd::SequenceOutcome::Completed);
+    ASSERT_TRUE(form.Verify().Verified());
 
     ASSERT_TRUE(h.tk.Click(IdButton3));
     h.TickUntilIdle(IdTimer3, [&] { return form.FlashRead().Running(); });
     EXPECT_EQ(form.FlashRead().Outcome(), pd::SequenceOutcome::EcStayedBusy);
-    EXPECT_EQ(h.tk.LogLines().back(),
+    const auto& log = h.tk.LogLines();
+    EXPECT_EQ(log[log.size() - 2],
               "Read FW: block 0x00C5: EC stayed busy for 3000 ms, reading stopped, no data kept: blocks 0x00C0 to "
               "0x00C4 read (1280 Byte) and dropped, the image in memory is as before; no validate or reset sent");
-    EXPECT_EQ(h.tk.LogLines()[h.tk.LogLines().size() - 2], "ReadAddr = 0x00C400");
+    EXPECT_EQ(log.back(), "port 1's PD may be left in its boot loader (flashing mode); nothing was written to it. Keep "
+                          "the notebook powered. Once the EC answers again, vykuu reset --port 1 sends it back to its "
+                          "firmware, or press \"Flash Go\" with its image.");
+    EXPECT_EQ(log[log.size() - 3], "ReadAddr = 0x00C400");
     EXPECT_FALSE(h.tk.Timer(IdTimer3).enabled);
     for (int id : {IdButton1, IdButton2, IdButton3, IdButton4, IdRadioButton1, IdRadioButton2})
         EXPECT_TRUE(h.tk.Control(id).enabled) << id;

@@ -55,6 +55,18 @@ struct FormHarness {
         ASSERT_FALSE(running()) << "sequence did not finish";
     }
 
+    // "Flash Go" to the end of its read-back: both timers, the monitor beside.
+    void FlashUntilIdle()
+    {
+        for (int i = 0; i < 10000 && form->SequenceBusy(); ++i) {
+            if (i % 10 == 0)
+                tk.Tick(IdTimer1);
+            tk.Tick(IdTimer2);
+            tk.Tick(IdTimer3);
+        }
+        ASSERT_FALSE(form->SequenceBusy()) << "flash or read-back did not finish";
+    }
+
     std::vector<sim::EcAccess> EcWrites() const
     {
         std::vector<sim::EcAccess> writes;

@@ -58,7 +58,7 @@ TEST(Log, RefreshAcrossMidnightReadsTheDateFirst)
     size_t next = 0;
     h.form = std::make_unique<TForm1>(h.tk, h.platform, h.image,
                                       [&] { return readings[std::min(next++, readings.size() - 1)]; });
-    EXPECT_EQ(next, 2u);   // the start-up refresh: one reading each
+    EXPECT_EQ(next, 3u);   // the start-up refresh: one reading each; then the record's first line
     EXPECT_STREQ(h.form->DateText(), "12/31/99");
     EXPECT_STREQ(h.form->TimeText(), "00:00:00");
     EXPECT_EQ(h.tk.Panels()[0], "12/31/99");

@@ -52,7 +52,8 @@ TEST(RunningOperation, ACloseStopsTheSequenceSafelyFirst)
          "Read FW: stopped on request after 10 of 319 blocks, no data kept, no validate sent, PD reset sent",
          {pd::CmdReadBlock, pd::CmdResetPd}, sim::EcMode::Normal},
         {"write after its block tick", true, 0, [](TForm1& f) { return f.FlashWrite().FlashState() == 7; },
-         "02/03/26  21:05:07 >> Cypess PD FW Update Completed!", {pd::CmdWriteBlock, pd::CmdValidate, pd::CmdResetPd},
+         "Verify: not read back, the window closed; the flash is not verified",
+         {pd::CmdWriteBlock, pd::CmdValidate, pd::CmdResetPd},
          sim::EcMode::Normal},
         {"read with a block stuck in flight", false, 10,
          [](TForm1& f) { return f.FlashRead().ReadState() == 7 && f.FlashRead().BlocksDone() == 10; },
@@ -73,7 +74,11 @@ TEST(RunningOperation, ACloseStopsTheSequenceSafelyFirst)
         h.tk.ClearRecords();
         h.tk.Close();
         EXPECT_FALSE(form.FlashWrite().Running() || form.FlashRead().Running());
-        EXPECT_EQ(h.tk.LogLines().back(), c.line);
+        // An EC still busy leaves the PD where the last line says.
+        const auto& log = h.tk.LogLines();
+        EXPECT_EQ(log[log.size() - (c.stuckAfterBlocks ? 2 : 1)], c.line);
+        if (c.stuckAfterBlocks)
+            EXPECT_NE(log.back().find("may be left in its boot loader"), std::string::npos) << log.back();
         EXPECT_EQ(Tail(h.notebook.Commands(), c.tail.size()), c.tail);
         EXPECT_EQ(h.notebook.Mode(), c.mode);
         const auto writes = h.EcWrites();
@@ -175,9 +180,11 @@ TEST(RunningOperation, TheSystemIsToldWhileASequenceRuns)
 
     h.tk.ClearRecords();
     ASSERT_TRUE(h.tk.Click(IdButton2));
-    h.TickUntilIdle(IdTimer2, [&] { return form.FlashWrite().Running(); });
+    h.FlashUntilIdle();
     ASSERT_EQ(form.FlashWrite().Outcome(), pd::SequenceOutcome::Completed);
-    EXPECT_EQ(h.tk.SystemCalls(), (Calls{"awake on", "awake off"}));
+    // The read-back after the flash holds them as a read does.
+    EXPECT_EQ(h.tk.SystemCalls(),
+              (Calls{"awake on", "awake off", "awake on", "1 ms timer on", "1 ms timer off", "awake off"}));
 
     h.tk.ClearRecords();
     h.tk.Type(IdEdit4, "000000");

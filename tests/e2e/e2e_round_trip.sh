@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The round trip through the real program on the simulated EC: load a random
-# 128 KiB image through the open dialog, "Flash Go" the default range, check
-# the simulated flash of port 1, "Read FW" the same range back, "Save Bin
-# File" and compare byte for byte; then "PORT 2 PD" shows port 2's version
-# in blue. Screenshots along the way. VYK_E2E_SHOW_LOG=1 prints the log.
+# The round trip through the real program on the simulated EC: a typo in the
+# start field refused before the EC; load a random 128 KiB image through the
+# open dialog, "Flash Go" the default range and its read-back, check the
+# simulated flash of port 1, "Read FW" the same range back, "Save Bin File"
+# (at its flash addresses) and compare byte for byte; another image flashed,
+# the saved read loaded and flashed back, the flash as it was; the record
+# beside the program; then "PORT 2 PD" shows port 2's version in blue.
+# Screenshots along the way. VYK_E2E_SHOW_LOG=1 prints the log; VYK_E2E_DEMO
+# names a folder for the logs and the record.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -88,13 +92,34 @@ e2e_expect "Flash Go after the load" "$(probe enabled "Flash Go")" 1
 e2e_expect "Save Bin File after the load" "$(probe enabled "Save Bin File")" 0
 e2e_shot "2-loaded"
 
-# Flash.
+# A typo: "0x00C000" reads as 0x000000; refused before the EC is reached.
+flash_before=$(sha256sum <"$sim/port1.bin")
+probe set-edit 1 0x00C000 || e2e_fail "cannot type into the start field"
+probe click "Flash Go" || e2e_fail "cannot press Flash Go"
+line=$(probe wait-log "Flash Go refused" 30) || e2e_fail "the typo was not refused"
+e2e_expect "typo line" "$line" 'Flash Go refused: "Write PD FW" start address "0x00C000": leave out the 0x, the address is always hexadecimal; the window would read it as 0x000000; give 1 to 6 uppercase hexadecimal digits, like 00C000; nothing sent, the PD not touched'
+e2e_expect "Flash Go after the typo" "$(probe enabled "Flash Go")" 1
+e2e_expect "Read FW after the typo" "$(probe enabled "Read FW")" 1
+[ "$(sha256sum <"$sim/port1.bin")" = "$flash_before" ] || e2e_fail "the refused flash changed port 1's flash"
+grep -q "Cypress PD FW Flash Start" <<<"$(probe log)" && e2e_fail "the refused flash started"
+[ -n "${VYK_E2E_DEMO:-}" ] && probe log >"$VYK_E2E_DEMO/typo.log"
+probe set-edit 1 00C000 || e2e_fail "cannot type into the start field"
+
+# Flash, then its read-back; the controls come back only after it.
 t0=$(date +%s%N)
 probe click "Flash Go" || e2e_fail "cannot press Flash Go"
 probe wait-log "Cypess PD FW Update Completed!" 300 >/dev/null || e2e_fail "the flash write did not complete"
-probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back after the write"
-e2e_log "flash write took $((($(date +%s%N) - t0) / 1000000)) ms, seen from outside"
+t1=$(date +%s%N)
+e2e_expect "Save Bin File during the read-back" "$(probe enabled "Save Bin File")" 0
+probe wait-log "Verify OK" 300 >/dev/null || e2e_fail "the read-back did not say the flash matched"
+probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back after the read-back"
+t2=$(date +%s%N)
+e2e_log "flash write took $(((t1 - t0) / 1000000)) ms, its read-back $(((t2 - t1) / 1000000)) ms more, seen from outside"
+[ -n "${VYK_E2E_DEMO:-}" ] && echo "flash write $(((t1 - t0) / 1000000)) ms, read-back $(((t2 - t1) / 1000000)) ms" >>"$VYK_E2E_DEMO/verify-time.txt"
 e2e_shot "3-flashed"
+line=$(probe log | tail -n1)
+[[ $line =~ ^$E2E_DATE_RE\ \ $E2E_TIME_RE\ \>\>\ Verify\ OK:\ the\ flash\ holds\ the\ image,\ all\ 319\ blocks ]] ||
+  e2e_fail "read-back line: [$line]"
 log=$(probe log)
 check_sequence_log "$log" "Cypress PD FW Flash Start" "Cypess PD FW Update Completed!" "$(expected_flash_log)"
 cmp <(tail -c +$((first + 1)) "$sim/port1.bin" | head -c $count) <(tail -c +$((first + 1)) "$image" | head -c $count) ||
@@ -119,10 +144,44 @@ probe click "Save Bin File" || e2e_fail "cannot press Save Bin File"
 probe save-file "$(e2e_winpath "$saved")" || e2e_fail "the save dialog could not be answered"
 for _ in $(seq 50); do [ -s "$saved" ] && [ "$(stat -c %s "$saved")" -ge $count ] && break; sleep 0.1; done
 [ -f "$saved" ] || e2e_fail "no file was saved"
-e2e_expect "saved size" "$(stat -c %s "$saved")" $count
-cmp "$saved" <(tail -c +$((first + 1)) "$image" | head -c $count) ||
+e2e_expect "saved size" "$(stat -c %s "$saved")" $((first + count))
+cmp <(head -c $first "$saved") <(head -c $first /dev/zero | tr '\0' '\377') ||
+  e2e_fail "the saved file is not 0xFF below 0x00C000"
+cmp <(tail -c +$((first + 1)) "$saved") <(tail -c +$((first + 1)) "$image" | head -c $count) ||
   e2e_fail "the saved file differs from the image's 0x00C000..0x01FEFF"
-e2e_log "read back and saved: $count bytes identical to the image's range"
+e2e_log "read back and saved: $count bytes identical to the image's range, at their flash addresses"
+
+# The saved read restores: another image flashed, the saved file loaded and
+# flashed with the same fields, the flash exactly as it was.
+flash_before=$(sha256sum <"$sim/port1.bin")
+other="$dir/other.bin"
+head -c $((0x20000)) /dev/urandom >"$other"
+e2e_load_image "$other"
+probe click "Flash Go" || e2e_fail "cannot press Flash Go"
+probe wait-log "Verify OK" 300 >/dev/null || e2e_fail "the other image's flash was not read back"
+probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back"
+[ "$(sha256sum <"$sim/port1.bin")" != "$flash_before" ] || e2e_fail "the other image did not change the flash"
+e2e_load_image "$saved"
+lines=$(probe log | wc -l)
+probe click "Flash Go" || e2e_fail "cannot press Flash Go"
+probe wait-log "Verify OK" 300 >/dev/null || e2e_fail "the restore was not read back"
+probe wait-enabled "Save Bin File" 10 || e2e_fail "the controls did not come back"
+[ "$(sha256sum <"$sim/port1.bin")" = "$flash_before" ] || e2e_fail "the restored flash is not as it was"
+probe log | tail -n +$((lines + 1)) | grep -q "padded with 0xFF" && e2e_fail "the restore padded the range"
+e2e_log "the saved read restored the flash exactly; the read-back says so"
+[ -n "${VYK_E2E_DEMO:-}" ] && probe log >"$VYK_E2E_DEMO/round-trip.log"
+
+# The record beside the program: every line of the log, stamped, and the load
+# and start lines the window does not show.
+record="$dir/VYK_UU.log"
+[ -s "$record" ] || e2e_fail "no record beside the program"
+grep -qF "  Loaded $(e2e_winpath "$saved"): $((first + count)) Byte, SHA-256 $(sha256sum <"$saved" | cut -d' ' -f1)" "$record" ||
+  e2e_fail "the record does not hold the load of the saved file with its SHA-256"
+grep -q "  Flash Go on port 1, range 0x00C000 to 0x01FF00; VYK_UU " "$record" || e2e_fail "the record has no start line"
+grep -c "Verify OK" "$record" | grep -qx 3 || e2e_fail "the record does not hold the three read-backs"
+diff <(probe log) <(tr -d '\r' <"$record" | cut -c 22- | grep -v '^VYK_UU .* started\|^Loaded \|^Flash Go on port\|^Read FW on port') >/dev/null ||
+  e2e_fail "the record's lines are not the log's: $(diff <(probe log) <(tr -d '\r' <"$record" | cut -c 22-) | head -n 5)"
+[ -n "${VYK_E2E_DEMO:-}" ] && cp "$record" "$VYK_E2E_DEMO/VYK_UU.log"
 
 # Port 2: the first tick selects it, the next shows its version in blue.
 probe radio 2 || e2e_fail "cannot choose PORT 2 PD"

@@ -85,19 +85,35 @@ e2e_setup() {
   # A program left over from an earlier, interrupted run would answer
   # instead of ours.
   timeout 30 wineserver -k >/dev/null 2>&1 || true
+  # VYK_E2E_TECHNICIAN=1 (the guide's pictures): the program and its files in
+  # C:\VYK_UU of the prefix, the paths a technician's log shows.
+  if [ -n "${VYK_E2E_TECHNICIAN:-}" ]; then
+    rm -rf "$E2E_WORK"
+    E2E_WORK="$WINEPREFIX/drive_c/VYK_UU"
+    rm -rf "$E2E_WORK"
+    mkdir -p "$E2E_WORK"
+  fi
   e2e_log "display $DISPLAY, prefix $WINEPREFIX, work $E2E_WORK"
 }
 
-# Windows path of a Unix path (drive Z: is the Unix root in every prefix).
+# Windows path of a Unix path (drive Z: is the Unix root in every prefix;
+# drive C: its drive_c).
 e2e_winpath() {
-  local p
+  local p c="$WINEPREFIX/drive_c/"
   p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  if [[ $p == "$c"* ]]; then
+    p=${p#"$c"}
+    echo "C:\\${p//\//\\}"
+    return
+  fi
   echo "Z:${p//\//\\}"
 }
 
 # A fresh folder holding a copy of the program; prints its path.
 e2e_new_folder() {
   local dir="$E2E_WORK/$1"
+  # A technician's folder holds the program itself.
+  [ -n "${VYK_E2E_TECHNICIAN:-}" ] && [ "$1" = app ] && dir=$E2E_WORK
   mkdir -p "$dir"
   cp "$E2E_EXE" "$dir/VYK_UU.exe"
   echo "$dir"

@@ -733,7 +733,7 @@ struct Window {
             },
             std::chrono::microseconds(Bound));
     }
-    bool Running() const { return form->FlashWrite().Running() || form->FlashRead().Running(); }
+    bool Running() const { return form->SequenceBusy(); }
 
     // The message loop: each enabled timer ticks at its period in virtual
     // time; a close that came during a handler is handled next. Runs while
@@ -797,7 +797,9 @@ struct Window {
         w.v.Expect(w.nb->EcRamByte(pd::HostActive) == 0, "the EC was not told that the window went");
         w.ExpectWaitsBounded("the window's close");
     }
-    // A sequence from its click to its end: its last line names how it ended.
+    // A sequence from its click to its end (a flash's with its read-back):
+    // its last line names how it ended, followed, where the EC stayed busy,
+    // by where the PD may be.
     pd::SequenceOutcome Sequence(int button, const pd::FirmwareSequence& seq, const char* completed)
     {
         if (closed || !tk.Click(button))
@@ -805,30 +807,50 @@ struct Window {
         const Case& c = w.c;
         const uint64_t still = (c.ec.busyReads + 3) * 100'000 + c.ec.busyMicros + 2'000'000 +
                                (c.pauseHold == Never ? 0 : c.pauseHold);
-        Pump(UINT64_MAX / 2, still, [&] { return seq.Running(); });
-        if (seq.Running()) {
+        Pump(UINT64_MAX / 2, still, [&] { return Running(); });
+        if (Running()) {
             // Only a busy EC holds a sequence that polls once a tick.
             w.v.Expect(EcRam(w.nb.get()).EcRamRead(pd::PdCommand) != 0, "a window sequence waits on an idle EC");
             Close();
         }
         w.ExpectWaitsBounded("a window sequence");
-        const std::string last = tk.LogLines().empty() ? std::string() : tk.LogLines().back();
-        const pd::SequenceOutcome o = seq.Outcome();
+        const auto& log = tk.LogLines();
+        const bool advised = !log.empty() && Has(log.back(), "may be left in its boot loader");
+        const std::string last = log.size() < (advised ? 2u : 1u) ? std::string() : log[log.size() - (advised ? 2 : 1)];
         using O = pd::SequenceOutcome;
+        // A completed flash ends with its read-back.
+        const bool flash = button == app::IdButton2;
+        const bool readBack = flash && seq.Outcome() == O::Completed;
+        const pd::FirmwareSequence& ended = readBack ? form->Verify() : seq;
+        const O o = readBack && ended.Outcome() == O::None ? O::Stopped : ended.Outcome();
         static const char* const names[] = {"none", "running", "completed", "range refused", "EC stayed busy",
                                             "stopped", "no port access"};
-        Count(std::string("window ") + (button == app::IdButton2 ? "flash" : "read") + ": " +
+        Count(std::string("window ") + (flash ? (readBack ? "read-back" : "flash") : "read") + ": " +
                   names[static_cast<int>(o)],
               tk.LogLines());
-        const char* word = o == O::Completed ? completed : o == O::Stopped ? "stopped on request"
+        const char* done = readBack ? "Verify " : completed;
+        const char* word = o == O::Completed ? done
+                         : o == O::Stopped ? (readBack && !Has(last, "stopped on request") ? "not read back"
+                                                                                           : "stopped on request")
                          : o == O::EcStayedBusy ? "stayed busy" : o == O::RangeRefused ? "range refused" : "no access";
         w.v.Expect(Has(last, word), "a window sequence ended with \"" + last + "\", not \"" + word + "\"");
+        w.v.Expect(advised == (o == O::EcStayedBusy), "a window sequence's EC stayed busy without the PD's state said, "
+                                                      "or the state said without it");
+        if (readBack && o == O::Completed) {
+            const bool lies = c.ec.faults.ignoreWritesPort == c.port || c.ec.faults.corruptReads;
+            w.v.Expect(form->Verify().Verified() || lies, "the window's read-back differs on an EC that does not lie");
+            w.v.Expect(Has(last, form->Verify().Verified() ? "Verify OK" : "Verify FAILED"),
+                       "the window's read-back line does not match its result");
+        }
+        if (readBack && o != O::Completed)
+            for (const auto& line : log)
+                w.v.Expect(!Has(line, "Verify OK"), "a read-back that did not complete said the flash matched");
         const sim::EcMode mode = w.Settled();
         w.v.Expect(o == O::EcStayedBusy || mode == sim::EcMode::Normal,
                    std::string("a window sequence left the PD in ") + sim::EcModeName(mode) + " mode");
         w.v.Expect(mode == sim::EcMode::Normal || Has(last, "no reset could be sent") || Has(last, "or reset sent"),
                    std::string("a window sequence left the PD in ") + sim::EcModeName(mode) + " mode without saying so");
-        return o;
+        return seq.Outcome();
     }
 };
 
@@ -855,7 +877,10 @@ void WindowCase(World& w)
             if (!win.closed) {
                 win.tk.AnswerNextDialog(saved.string());
                 win.tk.Click(app::IdButton4);
-                v.Expect(FileBytes(saved) == w.AsRead(), "Save Bin File does not hold the range read");
+                // At its flash addresses, 0xFF below them.
+                Bytes file(w.FirstAddress(), 0xFF);
+                file.insert(file.end(), wanted.begin(), wanted.end());
+                v.Expect(FileBytes(saved) == file, "Save Bin File does not hold the range read at its addresses");
             }
         } else {
             v.Expect(image.ImageLength == lengthBefore, "a read that did not complete changed the image in memory");

@@ -33,3 +33,28 @@ TEST(AddressField, LongFieldIsCutNotOverrun)
     EXPECT_EQ(vyk::pd::ParseHexText("12", 1), 0x1u);
     EXPECT_EQ(vyk::pd::BlockOf(0x01FFFF), 0x01FFu);
 }
+
+// vykuu's words for each misread text, whole (scripts match them), and the
+// window's line for the same texts.
+TEST(AddressField, MisreadTextsAreNamed)
+{
+    const std::string hint = "; give 1 to 6 uppercase hexadecimal digits, like 00C000";
+    struct Case { const char* text; std::string tool; const char* window; };
+    const Case cases[] = {
+        {"00C000", "", ""},
+        {"", "address is empty" + hint, "F \"\" is empty; the window would read it as 0x000000"},
+        {"0x1000", "address \"0x1000\": leave out the 0x, the address is always hexadecimal" + hint,
+         "F \"0x1000\": leave out the 0x, the address is always hexadecimal; the window would read it as 0x000000"},
+        {"01FF000", "address \"01FF000\" has more than six digits" + hint,
+         "F \"01FF000\" has more than six digits; the window would read it as 0x01FF00"},
+        {"00c000",
+         "address \"00c000\": lowercase digits end the number where the window reads it (it would read 0x000000)" + hint,
+         "F \"00c000\": lowercase digits end the number where the window reads it; the window would read it as 0x000000"},
+        {"0:C000", "address \"0:C000\" is not hexadecimal" + hint,
+         "F \"0:C000\" is not hexadecimal; the window would read it as 0x03C000"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vyk::pd::AddressTextProblem(c.text), c.tool) << c.text;
+        EXPECT_EQ(vyk::pd::AddressFieldRefusal("F", c.text), *c.window ? c.window + hint : "") << c.text;
+    }
+}

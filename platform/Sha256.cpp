@@ -1,9 +1,9 @@
-#include "cli/Sha256.h"
+#include "platform/Sha256.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::string Sha256Hex(const uint8_t* data, size_t size)
     return sha.HexDigest();
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform
