@@ -72,9 +72,10 @@ void FlashReadSequence::FetchBlock()
         state_ = SequenceState::Validate;
         return;
     }
-    if (!blockLines_) {
+    if (!blockLines_ && !StopRequested()) {
         // The read-back asks for the next block at once: the EC reads it
-        // while the window waits for the next tick, one block per tick.
+        // while the window waits for the next tick, one block per tick. Not
+        // once a stop is asked for: it would always find a block in flight.
         mailbox_.RequestBlockRead(static_cast<uint16_t>(NextBlock()));
         return;
     }

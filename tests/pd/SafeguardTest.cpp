@@ -1,6 +1,7 @@
 // What keeps a technician's mistake or a failing EC from costing a PD: a
 // misread address field, a flash nobody checked, a backup restored to the
 // wrong place, and an end that strands the PD without a word.
+#include <atomic>
 #include <gtest/gtest.h>
 
 #include "Fixture.h"
@@ -202,6 +203,20 @@ TEST_F(Safeguards, AFlashIsReadBackAndCompared)
         EXPECT_EQ(l.find("Verify OK"), std::string::npos) << l;
     EXPECT_EQ(f.view.log.back(), "Verify: stopped on request after 10 of 319 blocks, not verified, no validate sent, "
                                  "PD reset sent");
+
+    // A stop asked for from outside (a close) takes the block in flight and
+    // asks for no other: the read-back always has one in flight otherwise.
+    std::atomic<bool> stop{false};
+    verify.SetStopRequest(&stop);
+    verify.StartOnRange(0xC000, 0x1FF00);
+    while (verify.BlocksDone() < 10)
+        verify.Tick();
+    stop = true;
+    for (int ticks = 0; verify.Running() && ticks < 3; ++ticks)
+        verify.Tick();
+    EXPECT_EQ(verify.Outcome(), SequenceOutcome::Stopped);
+    EXPECT_EQ(verify.BlocksDone(), 11u);
+    verify.SetStopRequest(nullptr);
 }
 
 // A read saved by "Save Bin File", loaded and flashed with the same fields,
