@@ -119,8 +119,8 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
 
 // What follows the Session of a flash: the backup, the write, the verify.
 void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-                    pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, Console& console, ConsoleView& view,
-                    JsonSummary& summary)
+                    pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, const std::string& padding,
+                    Console& console, ConsoleView& view, JsonSummary& summary)
 {
     const int port = options.range.port;
     if (console.Json()) {
@@ -147,15 +147,22 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     summary.Set("blocksWritten", write.BlocksDone());
 
     left.stage = PdLeft::Stage::Written;
+    // The padding is part of what was flashed: said with the result.
+    const std::string padded = padding.empty() ? std::string() : "; " + padding + " (--allow-short)";
     if (!options.verify) {
         console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
-                     "(--no-verify)");
-        console.SetAchieved("the flash of " + BlocksText(range, port) + " completed; it was not verified (--no-verify)");
+                     "(--no-verify)" + padded);
+        console.SetAchieved("the flash of " + BlocksText(range, port) + " completed; it was not verified (--no-verify)" +
+                            padded);
         return;
     }
     if (StopRequest())
         throw Interruption("interrupted after the flash was written and validated; not verified");
     Verify(session, common, options, range, image, left, console, view, summary);
+    if (!padding.empty()) {
+        console.Note("of these, " + padding + " (--allow-short)");
+        console.SetAchieved(console.Achieved() + padded);
+    }
 }
 
 // The checks before the EC, then the EC; the exit code, the failure told.
@@ -163,11 +170,12 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
 {
     Range range;
     CheckRange(options.range, summary, range);
+    CheckFlashRange(options, range, console);
     summary.Set("image", AbsolutePath(options.imagePath));
     summary.Set("verify", options.verify);
     uint32_t imageAt = 0;
     CheckImageAt(options, summary, imageAt);
-    CheckImage(options, range, imageAt, console, summary);
+    const std::string padding = CheckImage(options, range, imageAt, console, summary);
     OutputFile backupFile;
     if (!options.backupPath.empty())
         PrepareBackup(common, options, backupFile, summary);
@@ -195,7 +203,7 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     left.tool = ToolText(common);
     left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
     const int code = Told(console, summary, [&] {
-        FlashOnSession(session, common, options, range, *image, backupFile, left, console, view, summary);
+        FlashOnSession(session, common, options, range, *image, backupFile, left, padding, console, view, summary);
     });
     // What both ports show now, on every end where the EC still answers.
     if (console.Json() && code != ExitEcBusy) {

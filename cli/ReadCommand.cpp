@@ -16,7 +16,12 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
     OutputFile output;
-    output.Prepare(options.outputPath, OutputRules(common, "output", false));
+    try {
+        output.Prepare(options.outputPath, OutputRules(common, "output", false, !options.force));
+    } catch (NameTaken& taken) {
+        // It may be the backup of another port or an earlier day.
+        throw taken.Then(": give another name, or --force to replace it");
+    }
     // Where the file's first byte belongs: the start of --start's block.
     const std::string imageAt = pd::HexDigits(range.FirstAddress(), 6);
     summary.Set("imageAt", imageAt);

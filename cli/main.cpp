@@ -172,8 +172,10 @@ void AddCommands(CommandLine& line)
     auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
     AddRangeOptions(read, line.readOptions.range);
     read->add_option("-o,--output", line.readOptions.outputPath,
-                     "file to write (a link is followed; devices, FIFOs and folders are refused); - for stdout")
+                     "new file to write (an existing one is refused unless --force; a link is followed; devices, "
+                     "FIFOs and folders are refused); - for stdout")
         ->required();
+    read->add_flag("--force", line.readOptions.force, "replace the output file when it exists");
 
     FlashOptions& flashOptions = line.flashOptions;
     auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
@@ -181,7 +183,8 @@ void AddCommands(CommandLine& line)
     flash->add_option("image", flashOptions.imagePath, "raw image file, indexed by flash address from 0")->required();
     flash->add_flag("--no-verify", line.noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
-                    "flash an image that ends before the range's end (the rest goes out as 0xFF); an image with "
+                    "pad an image that ends before the range's end with 0xFF: that erases the rest of the range "
+                    "(to flash just the file, give --start and --end of the range it covers); an image with "
                     "no byte in the range is refused all the same");
     flash->add_option("--image-at", flashOptions.imageAtText,
                       "flash address of the image's first byte (a block start); a file saved by 'read --start S' "
@@ -191,6 +194,9 @@ void AddCommands(CommandLine& line)
                       "nothing is written when that fails");
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
+    flash->add_flag("--allow-low-range", flashOptions.allowLowRange,
+                    "flash a range that starts below 00C000, the default start (the region no default writes, "
+                    "which may hold the controller's boot code)");
 
     line.reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
                                              "(CmdResetPd), as after an interrupted flash");

@@ -329,7 +329,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     const auto flashLog = WindowFlashLog(0xC0, 0x1FF);
     expected.insert(expected.end(), flashLog.begin(), flashLog.end());
     auto written = expected;
-    written.push_back("written: 319 blocks 0x00C0..0x01FE of port 1, validated and the PD reset; not read back "
+    written.push_back("written: 319 blocks 0x00C000..0x01FEFF of port 1, validated and the PD reset; not read back "
                       "(--no-verify)");
     EXPECT_EQ(Unstamped(r.OutLines()), written);
 
@@ -337,7 +337,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     ASSERT_EQ(r.code, 0) << r.err;
     auto saved = WindowReadLog(0xC0, 0x1FF);
     saved[4] = "Read Start Addr = 0x00C080";
-    saved.push_back("saved: 319 blocks 0x00C0..0x01FE of port 2, 81664 bytes, into " + File("out.bin").string() +
+    saved.push_back("saved: 319 blocks 0x00C000..0x01FEFF of port 2, 81664 bytes, into " + File("out.bin").string() +
                     "; it flashes back with --image-at 00C000");
     EXPECT_EQ(Unstamped(r.OutLines()), saved);
 
@@ -346,7 +346,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     ASSERT_EQ(r.code, 0) << r.err;
     const auto readLog = WindowReadLog(0xC0, 0x1FF);
     expected.insert(expected.end(), readLog.begin(), readLog.end());
-    expected.push_back("verified: 319 blocks 0x00C0..0x01FE of port 2 match the image, all 81664 bytes read back");
+    expected.push_back("verified: 319 blocks 0x00C000..0x01FEFF of port 2 match the image, all 81664 bytes read back");
     EXPECT_EQ(Unstamped(r.OutLines()), expected);
 
     r = Vykuu("--quiet flash --port 2 " + Quote(File("image.bin").string()));
@@ -419,7 +419,7 @@ TEST_F(CliRun, EcStuckBusyEndsWithItsExitCode)
     ToolRun r = Vykuu("--timeout 0.2 flash --port 1 " + Quote(File("image.bin").string()));
     EXPECT_EQ(r.code, 5) << r.err;
     EXPECT_NE(r.err.find("EC stayed busy"), std::string::npos) << r.err;
-    r = Vykuu("--timeout 0.2 read --port 2 -o " + Quote(File("out.bin").string()));
+    r = Vykuu("--timeout 0.2 read --port 2 --force -o " + Quote(File("out.bin").string()));
     EXPECT_EQ(r.code, 5) << r.err;
     EXPECT_EQ(ReadBytes(File("out.bin")), (std::vector<uint8_t>{1, 2, 3}));
     r = Vykuu("--timeout 0.2 version");
@@ -482,7 +482,7 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
              {"flash --port 1 " + Quote(File("dump.bin").string()), "--image-at 00C000"},
              {"flash --port 1 " + Quote(File("folder").string()), "is a folder"},
              {"flash --port 1 " + Quote(File("empty.bin").string()), " is empty: not one byte of it lies in the "
-                                                                      "range 0x00C000..0x01FF00, " + none},
+                                                                      "range 0x00C000..0x01FEFF, " + none},
              {"flash --allow-short --port 1 " + Quote(File("empty.bin").string()), none},
              {"flash --allow-short --port 1 " + Quote(File("small.bin").string()),
               "ends at 0x00C000, before the range's start: not one byte"},
@@ -502,8 +502,8 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
     WriteBytes(File("dump.bin"), std::vector<uint8_t>(81664 - 16, 0));
     const ToolRun r = Vykuu("--json flash --allow-short --port 1 " + Quote(File("dump.bin").string()));
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 of the range's 319 blocks go out "
-                         "as 0xFF alone, and block 0x013E holds 0xFF after its first 240 bytes (--allow-short)"),
+    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 blocks (0x013F00..0x01FEFF) written "
+                         "as 0xFF padding, and the last 16 bytes of block 0x013E00..0x013EFF (--allow-short)"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("\"paddedBlocks\": 192"), std::string::npos) << r.out;
@@ -527,8 +527,8 @@ TEST_F(CliRun, RangesOutsideTheFlashAreRefusedWith7)
         EXPECT_EQ(r.code, 7) << args << "\n" << r.err;
     }
     EXPECT_FALSE(fs::exists(File("out.bin")));
-    // The whole flash is a sound range.
-    EXPECT_EQ(Vykuu("flash --port 1 --start 000000 --end 040000 " + image).code, 0);
+    // The whole flash is a sound range, below 00C000 when asked for.
+    EXPECT_EQ(Vykuu("flash --port 1 --allow-low-range --start 000000 --end 040000 " + image).code, 0);
 }
 
 TEST_F(CliRun, NoPortAccessExitsWith4)
@@ -685,7 +685,7 @@ TEST_F(CliRun, AClosedPipeIsAnErrorNotADeath)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_NE(ReadText(File("err.txt")).find("standard output: write failed: Broken pipe; the flash of 319 blocks "
-                                             "0x00C0..0x01FE of port 1 completed and verified: only what it printed "
+                                             "0x00C000..0x01FEFF of port 1 completed and verified: only what it printed "
                                              "was lost (exit 3)"),
               std::string::npos)
         << ReadText(File("err.txt"));
@@ -966,7 +966,8 @@ TEST_F(CliRun, ABackupIsNeverReplaced)
 
     r = Vykuu(retry);
     EXPECT_EQ(r.code, 3) << r.err;
-    EXPECT_NE(r.err.find("backup " + File("safe.bin").string() + " exists, and it is never replaced: a backup is "
+    EXPECT_NE(r.err.find("bytes, modified"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(") and is not replaced: a backup is "
                          "written once, so that a second run cannot overwrite the firmware it saved; give a new name "
                          "(" + File("safe-2.bin").string() + ")"),
               std::string::npos)
@@ -1028,7 +1029,7 @@ TEST_F(CliRun, ReadOnlyTargetsAreRefusedAsCpWould)
                                             ": Permission denied"},
          }) {
         const int status = std::system((prefix + Quote(VYKUU_PATH) + " --sim " + Quote(Sim().string()) +
-                                        " read --port 1 -o " + Quote(target.string()) + " >/dev/null 2>" +
+                                        " read --port 1 --force -o " + Quote(target.string()) + " >/dev/null 2>" +
                                         Quote(err.string()))
                                            .c_str());
         EXPECT_EQ(WEXITSTATUS(status), 3) << ReadText(err);
@@ -1197,7 +1198,7 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
         const int port = std::uniform_int_distribution<int>(1, 2)(gen);
         const uint64_t killAt = std::uniform_int_distribution<uint64_t>(1, operations[kind] * 21 / 20)(gen);
         const std::string args =
-            (kind == Read ? "read -o " + Quote(File("out.bin").string())
+            (kind == Read ? "read --force -o " + Quote(File("out.bin").string())
                           : "flash" + (kind == Backup ? " --backup " + Quote(File("backup.bin").string()) : "") +
                                 " " + imageArg) +
             " --port " + std::to_string(port);
@@ -1297,4 +1298,77 @@ TEST_F(CliRun, AStopAroundTheBackupKeepsIt)
         << r.err;
     EXPECT_EQ(ReadBytes(File("late.bin")), Slice(old, 0xC000, 0x1FF00));
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+}
+
+// A technician's third day: what the tool's own words lead to never erases
+// firmware. A file saved from part of the range, a hex text file, a block
+// number typed as an address: each refused before the EC, with the way on.
+TEST_F(CliRun, ThirdDayRefusalsLeadToAGoodFlash)
+{
+    const auto firmware = RandomImage(vyk::sim::FlashSize, 41);
+    SimNotebook::OpenFolder(Sim())->WriteFlash(1, 0, firmware);
+    ASSERT_EQ(Vykuu("read --port 1 --start 00C000 --end 00D000 -o " + Quote(File("part.bin").string())).code, 0);
+    std::string hex;
+    for (int line = 0; line < 200; ++line)
+        hex += ":10C00000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF30\r\n";
+    WriteBytes(File("fw.hex"), std::vector<uint8_t>(hex.begin(), hex.end()));
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 42));
+    const std::string part = Quote(File("part.bin").string()), image = Quote(File("image.bin").string());
+    struct Case { std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {"flash --port 1 --image-at 00C000 " + part, 3,
+              "it covers 0x00C000..0x00CFFF of the range 0x00C000..0x01FEFF. To flash what it holds, give the range "
+              "it covers: --start 00C000 --end 00D000. --allow-short would instead write the other 303 blocks, "
+              "0x00D000..0x01FEFF, as 0xFF: that erases them"},
+             {"flash --port 1 " + Quote(File("fw.hex").string()), 3,
+              "is an Intel HEX text file: it starts with \":10C00000FFFFFFFFFFFFFFF\". vykuu flashes raw binary "
+              "images"},
+             {"flash --port 1 --allow-short " + Quote(File("fw.hex").string()), 3, "Intel HEX"},
+             {"flash --port 1 --start C0 " + image, 7,
+              "flash refused: the range 0x000000..0x01FEFF starts below 0x00C000, the default start"},
+             {"flash --port 1 --start C0 --end 1FF " + image, 7,
+              "block C0 starts at 0x00C000 (--start 00C000). Give --allow-low-range"},
+             {"--dry-run flash --port 1 --start 00BF00 " + image, 7, "may hold the controller's boot code"},
+         }) {
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(Flash(1), firmware) << "a refusal touched the flash";
+
+    // The advice followed restores the file's blocks and nothing else.
+    SimNotebook::OpenFolder(Sim())->WriteFlash(1, 0, std::vector<uint8_t>(vyk::sim::FlashSize, 0));
+    ToolRun r = Vykuu("flash --port 1 --start 00C000 --end 00D000 --image-at 00C000 " + part);
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto flash = Flash(1);
+    EXPECT_EQ(Slice(flash, 0xC000, 0xD000), Slice(firmware, 0xC000, 0xD000));
+    EXPECT_EQ(Slice(flash, 0xD000, 0x1FF00), std::vector<uint8_t>(0x1FF00 - 0xD000, 0)) << "past the file";
+
+    // Padding asked for is said with the result; a read below 00C000 stays allowed.
+    r = Vykuu("--json flash --port 1 --allow-short --image-at 00C000 " + part);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("of these, 303 blocks (0x00D000..0x01FEFF) written as 0xFF padding (--allow-short)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("\"paddedBlocks\": 303"), std::string::npos) << r.out;
+    EXPECT_EQ(Vykuu("read --port 1 --start 000000 --end 000100 -o " + Quote(File("low.bin").string())).code, 0);
+}
+
+// read -o never replaces a file unasked: the refusal names the file's size
+// and time and --force; a read-only file is no exception for root.
+TEST_F(CliRun, ThirdDayReadOutputIsNeverReplacedUnasked)
+{
+    WriteBytes(File("p1-before.bin"), {1, 2, 3});
+    fs::permissions(File("p1-before.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string out = Quote(File("p1-before.bin").string());
+    ToolRun r = Vykuu("read --port 2 -o " + out);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(exists \(3 bytes, modified \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC\) )"
+                                                    R"(and is not replaced: give another name, or --force)")))
+        << r.err;
+    EXPECT_EQ(ReadBytes(File("p1-before.bin")), (std::vector<uint8_t>{1, 2, 3}));
+    fs::permissions(File("p1-before.bin"), fs::perms::owner_all);
+    r = Vykuu("read --port 2 --force -o " + out);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(ReadBytes(File("p1-before.bin")).size(), 81664u);
 }
