@@ -5,11 +5,13 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "cli/Interrupt.h"
 #include "cli/RunRecord.h"
 #include "cli/SequenceDriver.h"
 #include "pd/FlashWriteSequence.h"
+#include "pd/ImageRules.h"
 
 namespace vyk::cli {
 
@@ -31,24 +33,69 @@ std::string FreeName(const std::string& path)
     return {};
 }
 
+// A backup file that exists: the rerun of a flash that made it, whose bytes
+// the range is compared with before anything is written.
+struct ExistingBackup {
+    std::string path;
+    std::vector<uint8_t> bytes;
+};
+
 // The backup's checks, and its temporary file made, before the EC is reached.
-void PrepareBackup(const CommonOptions& common, const FlashOptions& options, OutputFile& backupFile,
-                   JsonSummary& summary)
+void PrepareBackup(const CommonOptions& common, const FlashOptions& options, const Range& range,
+                   OutputFile& backupFile, ExistingBackup& existing, JsonSummary& summary)
 {
     std::error_code ec;
     if (options.backupPath == "-")
         throw Failure(ExitUsage, "--backup needs a file; standard output carries the log");
     if (fs::equivalent(options.backupPath, options.imagePath, ec))
         throw Failure(ExitUsage, "--backup " + options.backupPath + " is the image file itself; give another file");
+    const std::string name = options.backupPath;
+    if (fs::is_regular_file(fs::status(name, ec))) {
+        // Never replaced; what it holds decides whether the run goes on.
+        const size_t length = size_t{range.Blocks()} * 256;
+        const auto size = fs::file_size(name, ec);
+        if (ec || size != length) {
+            const std::string free = FreeName(name);
+            throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
+                                    "it is no backup of the range " +
+                                        pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + ", which has " +
+                                        std::to_string(length) + " bytes: give a new name" +
+                                        (free.empty() ? std::string() : " (" + free + ")") +
+                                        ", or none to flash without a backup");
+        }
+        existing.bytes.resize(length);
+        std::FILE* f = std::fopen(name.c_str(), "rb");
+        const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
+        if (f)
+            std::fclose(f);
+        if (!read)
+            throw Failure(ExitFile, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
+        existing.path = name;
+        summary.Set("backup", AbsolutePath(name));
+        return;
+    }
     try {
-        backupFile.Prepare(options.backupPath, OutputRules(common, "backup", true));
+        backupFile.Prepare(name, OutputRules(common, "backup", true));
     } catch (NameTaken& taken) {
-        const std::string free = FreeName(options.backupPath);
+        const std::string free = FreeName(name);
         throw taken.Then(": a backup is written once, so that a second run cannot overwrite the firmware it saved; "
                          "give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
                          ", or none to flash without a backup");
     }
     summary.Set("backup", AbsolutePath(backupFile.Target()));
+}
+
+// The command that flashes this image again, as given, without --backup.
+std::string CompleteCommand(const CommonOptions& common, const FlashOptions& options, const PdLeft& left)
+{
+    std::string text = ToolText(common) + " flash --port " + std::to_string(options.range.port) + left.rangeArgs;
+    if (!options.imageAtText.empty())
+        text += " --image-at " + ShellWord(options.imageAtText);
+    if (options.allowShort)
+        text += " --allow-short";
+    if (options.allowLowRange)
+        text += " --allow-low-range";
+    return text + " " + ShellWord(options.imagePath);
 }
 
 // The image file into the buffer, where its first byte belongs.
@@ -85,6 +132,44 @@ void BackUp(Session& session, const CommonOptions& common, const Range& range, O
         throw Interruption("interrupted after the backup; nothing written to the flash");
 }
 
+// The rerun of a flash whose --backup exists: the range read and compared
+// with it. Equal: the backup holds this firmware and stays the backup.
+// The range holds the image: the earlier flash completed. Else a flash was
+// stopped half way and the backup is the only whole firmware: refused.
+void KeepBackup(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+                const pd::ImageStore& image, const ExistingBackup& existing, PdLeft& left, Console& console,
+                ConsoleView& view, JsonSummary& summary)
+{
+    auto now = std::make_unique<pd::ImageStore>();
+    const Phase check{"backup check", false, "; nothing written to the flash", &left};
+    ReadRange(session, *now, check, range, common, console, view);
+    const size_t length = existing.bytes.size();
+    const uint8_t* held = now->ImageBuffer.data();
+    const std::string rangeText = pd::AddressRangeText(range.FirstAddress(), range.EndAddress());
+    left.backupPath = existing.path;
+    summary.Set("backupKept", true);
+    if (std::equal(held, held + length, existing.bytes.begin())) {
+        console.Note("backup " + existing.path + " exists and holds what port " + std::to_string(options.range.port) +
+                     "'s range " + rangeText + " holds now (all " + std::to_string(length) +
+                     " bytes match): kept as this flash's backup, not written again");
+    } else if (std::equal(held, held + length, image.ImageBuffer.data() + range.FirstAddress())) {
+        console.Note("port " + std::to_string(options.range.port) + "'s range " + rangeText +
+                     " holds the image already (an earlier flash of it completed); the backup " + existing.path +
+                     " keeps the firmware from before it");
+    } else {
+        summary.Set("backupKept", false);
+        const size_t first = static_cast<size_t>(
+            std::mismatch(held, held + length, existing.bytes.begin()).first - held);
+        throw Failure(ExitFile, "backup " + existing.path + ": port " + std::to_string(options.range.port) +
+                                    "'s range " + rangeText + " no longer matches the backup (first at " +
+                                    Hex(range.FirstAddress() + static_cast<uint32_t>(first), 6) +
+                                    "), nor the image: a flash was interrupted after the backup was made. Nothing "
+                                    "written. " + InterruptedBackupAdvice(left, CompleteCommand(common, options, left)));
+    }
+    if (StopRequest())
+        throw Interruption("interrupted after the backup check; nothing written to the flash");
+}
+
 // The range read back and compared with the image.
 void Verify(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
             const pd::ImageStore& image, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
@@ -119,8 +204,8 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
 
 // What follows the Session of a flash: the backup, the write, the verify.
 void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-                    pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, const std::string& padding,
-                    Console& console, ConsoleView& view, JsonSummary& summary)
+                    pd::ImageStore& image, OutputFile& backupFile, const ExistingBackup& existing, PdLeft& left,
+                    const std::string& padding, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     const int port = options.range.port;
     if (console.Json()) {
@@ -129,7 +214,9 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         view.SetPort(port);
         session.ForceSelection(port);
     }
-    if (!options.backupPath.empty())
+    if (!existing.path.empty())
+        KeepBackup(session, common, options, range, image, existing, left, console, view, summary);
+    else if (!options.backupPath.empty())
         BackUp(session, common, range, backupFile, left, console, view, summary);
 
     left.stage = PdLeft::Stage::Writing;
@@ -177,8 +264,9 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     CheckImageAt(options, summary, imageAt);
     const std::string padding = CheckImage(options, range, imageAt, console, summary);
     OutputFile backupFile;
+    ExistingBackup existing;
     if (!options.backupPath.empty())
-        PrepareBackup(common, options, backupFile, summary);
+        PrepareBackup(common, options, range, backupFile, existing, summary);
 
     // The lock first: a second program is refused before it reads anything.
     OpenBackend backend;
@@ -189,8 +277,11 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     LoadImage(options, imageAt, *image, view, summary);
     if (common.dryRun) {
         DryRunPorts(common, true, options.allowBattery, console, summary,
-                    std::string(options.backupPath.empty() ? "" : "would back the range up into " +
-                                                                      options.backupPath + ", then ") +
+                    std::string(options.backupPath.empty() ? ""
+                                : !existing.path.empty() ? "would compare the range with the existing backup " +
+                                                               options.backupPath + " (kept), then "
+                                                         : "would back the range up into " + options.backupPath +
+                                                               ", then ") +
                         "would flash " + BlocksText(range, options.range.port) +
                         (options.verify ? " and verify them" : ""));
         return ExitOk;
@@ -202,8 +293,11 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     left.port = options.range.port;
     left.tool = ToolText(common);
     left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
+    if (options.range.startText != DefaultStartText || options.range.endText != DefaultEndText)
+        left.rangeArgs = " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
     const int code = Told(console, summary, [&] {
-        FlashOnSession(session, common, options, range, *image, backupFile, left, padding, console, view, summary);
+        FlashOnSession(session, common, options, range, *image, backupFile, existing, left, padding, console, view,
+                       summary);
     });
     // What both ports show now, on every end where the EC still answers.
     if (console.Json() && code != ExitEcBusy) {

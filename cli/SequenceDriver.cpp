@@ -112,7 +112,7 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
     case pd::SequenceOutcome::EcStayedBusy:
         throw tellLeft(Failure(ExitEcBusy, "EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
                                                " done)" + interrupted)
-                           .Within("block " + Hex(range.startBlock + sequence.BlocksDone(), 4))
+                           .Within("block at " + Hex((range.startBlock + sequence.BlocksDone()) << 8, 6))
                            .Within(who));
     case pd::SequenceOutcome::NoPortAccess:
         throw Failure(ExitNoPortAccess, who + ": no port access; nothing sent");

@@ -955,23 +955,30 @@ TEST_F(CliRun, ABackupIsNeverReplaced)
     Resume();
     ToolRun r = Wait(pid);
     EXPECT_EQ(r.code, 8) << r.err;
+    const std::string restore = "vykuu --sim " + Sim().string() + " flash --port 1 --image-at 00C000 " +
+                                File("safe.bin").string();
     EXPECT_NE(r.err.find("flash again to complete. The backup " + File("safe.bin").string() +
-                         " holds the range as it was before this flash and is never replaced: flash again without "
-                         "--backup, or with a new name. To put the old firmware back instead: vykuu --sim " +
-                         Sim().string() + " flash --port 1 --image-at 00C000 " + File("safe.bin").string()),
+                         " holds the range as it was before this flash and is kept: flash the image again without "
+                         "--backup to complete. To put the old firmware back instead: " + restore),
               std::string::npos)
         << r.err;
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
     const auto half = Flash(1);
 
+    // The rerun reads the range, finds it half written and keeps the backup:
+    // the two ways on, and no new backup name that would save half a firmware.
     r = Vykuu(retry);
     EXPECT_EQ(r.code, 3) << r.err;
-    EXPECT_NE(r.err.find("bytes, modified"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(") and is not replaced: a backup is "
-                         "written once, so that a second run cannot overwrite the firmware it saved; give a new name "
-                         "(" + File("safe-2.bin").string() + ")"),
+    EXPECT_NE(r.err.find("backup " + File("safe.bin").string() + ": port 1's range 0x00C000..0x01FEFF no longer "
+                         "matches the backup (first at 0x00C000), nor the image: a flash was interrupted after the "
+                         "backup was made. Nothing written. The backup " + File("safe.bin").string() +
+                         " holds the firmware from before that flash and is kept. Either complete the flash: flash the "
+                         "image without --backup (vykuu --sim " + Sim().string() + " flash --port 1 " +
+                         File("new.bin").string() + "); or restore the firmware from before: flash the backup (" +
+                         restore + ")"),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(r.err.find("safe-2"), std::string::npos) << r.err;
     EXPECT_EQ(ReadBytes(File("safe.bin")), Slice(old, 0xC000, 0x1FF00));
     EXPECT_EQ(Flash(1), half) << "the refused retry touched the flash";
 
@@ -1294,7 +1301,8 @@ TEST_F(CliRun, AStopAroundTheBackupKeepsIt)
                         Quote(File("new.bin").string()),
                     319 + 4, SIGINT);
     EXPECT_EQ(r.code, 8) << r.err;
-    EXPECT_NE(r.err.find("flash --port 1 --image-at 00C000 " + File("late.bin").string()), std::string::npos)
+    EXPECT_NE(r.err.find("flash --port 1 --start 00C080 --end 01FF00 --image-at 00C000 " + File("late.bin").string()),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(ReadBytes(File("late.bin")), Slice(old, 0xC000, 0x1FF00));
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
@@ -1371,4 +1379,32 @@ TEST_F(CliRun, ThirdDayReadOutputIsNeverReplacedUnasked)
     r = Vykuu("read --port 2 --force -o " + out);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(ReadBytes(File("p1-before.bin")).size(), 81664u);
+}
+
+// A rerun with a --backup that exists compares before it writes: the same
+// firmware keeps the backup and goes on; a range that holds the image
+// already goes on too; a file of another length is no backup of the range.
+TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
+{
+    const auto old = RandomImage(0x20000, 43), fresh = RandomImage(0x20000, 44);
+    WriteBytes(File("old.bin"), old);
+    WriteBytes(File("new.bin"), fresh);
+    ASSERT_EQ(Vykuu("--quiet flash --port 1 " + Quote(File("old.bin").string())).code, 0);
+    const std::string flash = "flash --port 1 --backup " + Quote(File("bk.bin").string()) + " ";
+    WriteBytes(File("bk.bin"), Slice(old, 0xC000, 0x1FF00));   // as a run stopped after its backup leaves it
+    WriteBytes(File("short.bin"), {1, 2, 3});
+    struct Case { std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {flash + Quote(File("new.bin").string()), 0, "(all 81664 bytes match): kept as this flash's backup"},
+             {flash + Quote(File("new.bin").string()), 0, "holds the image already (an earlier flash of it "
+                                                          "completed); the backup " + File("bk.bin").string()},
+             {"flash --port 1 --backup " + Quote(File("short.bin").string()) + " " + Quote(File("old.bin").string()),
+              3, "is no backup of the range 0x00C000..0x01FEFF, which has 81664 bytes: give a new name"},
+         }) {
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.args << "\n" << r.out << r.err;
+    }
+    EXPECT_EQ(ReadBytes(File("bk.bin")), Slice(old, 0xC000, 0x1FF00)) << "the backup was replaced";
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00));
 }
