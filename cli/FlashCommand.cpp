@@ -243,9 +243,18 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
                             padded);
         return;
     }
+    // A stop from here on leaves a whole, validated flash: not the half
+    // written one that exit 8 tells of.
     if (StopRequest())
-        throw Interruption("interrupted after the flash was written and validated; not verified");
-    Verify(session, common, options, range, image, left, console, view, summary);
+        throw Failure(ExitNotVerified, "interrupted after the flash was written and validated; not verified");
+    try {
+        Verify(session, common, options, range, image, left, console, view, summary);
+    } catch (const Failure& failure) {
+        if (failure.Code() != ExitInterrupted)
+            throw;
+        Failure whole(ExitNotVerified, failure.Message());
+        throw whole.Advise(failure.Advice());
+    }
     if (!padding.empty()) {
         console.Note("of these, " + padding + " (--allow-short)");
         console.SetAchieved(console.Achieved() + padded);

@@ -45,6 +45,9 @@ JsonSummary NewRecord()
 
 void PrintRecord(JsonSummary& summary, int code)
 {
+    // From here the record is printed whole; a second signal adds no other.
+    summary.Watch({});
+    SetHardStopRecord({});
     const auto now = std::chrono::system_clock::now();
     summary.Set("ended", UtcTimeText(now));
     summary.SetSeconds("seconds", std::chrono::duration<double>(now - StartedAt).count());
@@ -323,6 +326,8 @@ int main(int argc, char** argv)
     consoleOptions.logToStderr = *line.read && line.readOptions.outputPath == "-";
     Console console(consoleOptions);
     JsonSummary summary = NewRecord();
+    if (line.json)
+        summary.Watch(SetHardStopRecord);
     const int code = RunCommand(line, console, summary);
     if (line.json)
         PrintRecord(summary, code);

@@ -91,6 +91,19 @@ std::string RetryAdvice(const PdLeft& pd)
     return note.empty() ? note : note.substr(1);
 }
 
+std::string PdStateText(const PdLeft& pd)
+{
+    switch (pd.stage) {
+    case PdLeft::Stage::Writing:
+        return "boot loader (flashing mode), flash partly written, no validate";
+    case PdLeft::Stage::Written:
+        return "boot loader (flashing mode), flash written and validated, not verified";
+    case PdLeft::Stage::BeforeWrite:
+    default:
+        return "boot loader (flashing mode), nothing written";
+    }
+}
+
 std::string HardStopAdvice(const PdLeft& pd)
 {
     std::string text = "\nvykuu: ended at once by a second interrupt: " + PortText(pd) +

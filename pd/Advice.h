@@ -50,6 +50,10 @@ std::string RestoreCommandText(const PdLeft& pd);
 // which would save the half-written range as the newest backup.
 std::string InterruptedBackupAdvice(const PdLeft& pd, const std::string& completeCommand);
 
+// What the PD may be in if the run ends at once now: "boot loader
+// (flashing mode), flash partly written, no validate".
+std::string PdStateText(const PdLeft& pd);
+
 // Said by a second interrupt as it ends the process at once: a whole line.
 std::string HardStopAdvice(const PdLeft& pd);
 

@@ -630,7 +630,7 @@ TEST_F(CliRun, ASignalStopsAfterTheBlockInFlightAndResetsThePd)
     // and the reset still go out, as the window does at a close; only the
     // verify is left out.
     r = SignalledAt("flash --port 1 " + Quote(File("image.bin").string()), 318, SIGTERM);
-    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_EQ(r.code, 12) << r.err;
     for (const char* text : {"Flash write: stop asked for after the last block; the transfer is whole", "Flash Done.",
                              "Cypess PD FW Update Completed!", "interrupted after the flash was written and validated"})
         EXPECT_NE((r.out + r.err).find(text), std::string::npos) << text << " in " << r.out << r.err;
@@ -1407,4 +1407,41 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
     }
     EXPECT_EQ(ReadBytes(File("bk.bin")), Slice(old, 0xC000, 0x1FF00)) << "the backup was replaced";
     EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00));
+}
+
+// Every end leaves its record: a second signal ends the process at once and
+// still prints the JSON, with what was written and what the PD may be in. A
+// stop once the write is whole is told apart from a half-written flash.
+TEST_F(CliRun, ThirdDayASecondSignalStillLeavesTheRecord)
+{
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 45));
+    struct Case { std::string args; int blocks; std::vector<std::string> fields; };
+    for (const auto& c : std::vector<Case>{
+             {"--json flash --port 2 " + Quote(File("image.bin").string()), 3,
+              {"\"command\": \"flash\"", "\"interrupted\": true, \"signal\": \"SIGINT\", \"endedAtOnce\": true, "
+               "\"blocksWritten\": 3, \"pdState\": \"boot loader (flashing mode), flash partly written, no "
+               "validate\", \"pdMayBeInBootLoader\": true, \"ok\": false, \"exitCode\": 130}"}},
+             {"--json read --port 2 -o " + Quote(File("out.bin").string()), 3,
+              {"\"command\": \"read\"", "\"pdState\": \"boot loader (flashing mode), nothing written\""}},
+         }) {
+        SCOPED_TRACE(c.args);
+        const pid_t pid = StartPaused(c.args, c.blocks);
+        ::kill(pid, SIGINT);
+        ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
+        ::kill(pid, SIGINT);
+        const ToolRun r = Wait(pid);
+        Resume();
+        EXPECT_EQ(r.signal, SIGINT);
+        ASSERT_EQ(r.OutLines().size(), 1u) << r.out;
+        for (const auto& field : c.fields)
+            EXPECT_NE(r.out.find(field), std::string::npos) << field << " in " << r.out;
+        EXPECT_EQ(r.out.find("blocksWritten", r.out.find("blocksWritten") + 1), std::string::npos) << r.out;
+    }
+    Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+
+    // Stopped during the read-back: the flash is whole, not verified.
+    const ToolRun r = SignalledAt("--json flash --port 1 " + Quote(File("image.bin").string()), 319 + 5, SIGTERM);
+    EXPECT_EQ(r.code, 12) << r.err;
+    EXPECT_NE(r.out.find("\"interrupted\": true, \"signal\": \"SIGTERM\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"exitCode\": 12"), std::string::npos) << r.out;
 }
