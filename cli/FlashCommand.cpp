@@ -1,6 +1,8 @@
 // vykuu flash: the backup, the write and the verify of one range, each a
 // sequence run of its own on one session.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -9,6 +11,8 @@
 
 #include "cli/Interrupt.h"
 #include "cli/RunRecord.h"
+#include "cli/Sha256.h"
+#include "cli/Sidecar.h"
 #include "cli/SequenceDriver.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/ImageRules.h"
@@ -40,9 +44,19 @@ struct ExistingBackup {
     std::vector<uint8_t> bytes;
 };
 
+// What a flash brings to the EC besides the image: the backup to write (or
+// the one that exists), its record, the notebook it is on, and what
+// --allow-short pads.
+struct FlashPlan {
+    OutputFile backupFile, backupRecord;
+    ExistingBackup existing;
+    Machine machine;
+    std::string padding;
+};
+
 // The backup's checks, and its temporary file made, before the EC is reached.
 void PrepareBackup(const CommonOptions& common, const FlashOptions& options, const Range& range,
-                   OutputFile& backupFile, ExistingBackup& existing, JsonSummary& summary)
+                   OutputFile& backupFile, OutputFile& backupRecord, ExistingBackup& existing, JsonSummary& summary)
 {
     std::error_code ec;
     if (options.backupPath == "-")
@@ -82,6 +96,7 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
                          "give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
                          ", or none to flash without a backup");
     }
+    PrepareSidecar(common, name, backupRecord);
     summary.Set("backup", AbsolutePath(backupFile.Target()));
 }
 
@@ -114,20 +129,27 @@ void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& im
 }
 
 // The range into the backup file; nothing is written to the flash when it fails.
-void BackUp(Session& session, const CommonOptions& common, const Range& range, OutputFile& backupFile, PdLeft& left,
-            Console& console, ConsoleView& view, JsonSummary& summary)
+void BackUp(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+            FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     auto saved = std::make_unique<pd::ImageStore>();
     const Phase backup{"backup", false, "; nothing written to the flash", &left};
     ReadRange(session, *saved, backup, range, common, console, view);
     const auto size = static_cast<size_t>(saved->ImageLength);
     try {
-        backupFile.Commit(saved->ImageBuffer.data(), size);
+        plan.backupFile.Commit(saved->ImageBuffer.data(), size);
     } catch (Failure& failure) {
         throw failure.Within("backup").Then("; nothing written to the flash");
     }
-    RecordFile(summary, "backup", backupFile.Target(), saved->ImageBuffer.data(), size);
-    left.backupPath = backupFile.Target();
+    RecordFile(summary, "backup", plan.backupFile.Target(), saved->ImageBuffer.data(), size);
+    left.backupPath = plan.backupFile.Target();
+    const std::string recordPath = SidecarPath(options.backupPath);
+    try {
+        WriteSidecar(plan.backupRecord, ProvenanceOf(left.port, range, plan.machine, saved->ImageBuffer.data(), size));
+    } catch (Failure& failure) {
+        throw failure.Within("record " + recordPath).Then("; the backup itself was saved whole; nothing written to the flash");
+    }
+    summary.Set("record", AbsolutePath(recordPath));
     if (StopRequest())
         throw Interruption("interrupted after the backup; nothing written to the flash");
 }
@@ -170,6 +192,62 @@ void KeepBackup(Session& session, const CommonOptions& common, const FlashOption
         throw Interruption("interrupted after the backup check; nothing written to the flash");
 }
 
+// The record saved beside the image (FILE.json), when there is one: the
+// same bytes, from this port and this notebook, unless --force. Without a
+// record a file flashes as it always has. `machine` is null when unknown.
+void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::ImageStore& image,
+                      const Machine* machine, Console& console, JsonSummary& summary)
+{
+    const std::string recordPath = SidecarPath(options.imagePath);
+    std::error_code ec;
+    const fs::file_status status = fs::status(recordPath, ec);
+    if (!fs::exists(status))
+        return;
+    summary.Set("imageRecord", AbsolutePath(recordPath));
+    std::vector<std::string> problems;
+    std::string text, why;
+    Provenance saved;
+    if (std::FILE* f = fs::is_regular_file(status) ? std::fopen(recordPath.c_str(), "rb") : nullptr) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < 65536;)
+            text.append(chunk, n);
+        std::fclose(f);
+        if (!ParseSidecar(text, saved, why))
+            problems.push_back("its record " + recordPath + " cannot be read: " + why);
+    } else {
+        problems.push_back("its record " + recordPath + " cannot be read: " +
+                           (fs::is_regular_file(status) ? std::string(std::strerror(errno))
+                                                        : "it is " + std::string(KindOf(status.type()))));
+    }
+    const int port = options.range.port;
+    if (problems.empty()) {
+        const std::string sha = Sha256Hex(image.ImageBuffer.data() + imageAt, static_cast<size_t>(image.ImageLength));
+        if (sha != saved.sha256)
+            problems.push_back("it does not match its record " + recordPath + ": its SHA-256 is " + sha +
+                               ", the record's " + saved.sha256 + " (saved " + saved.time +
+                               "): the file has changed since it was saved");
+        if (saved.port != port)
+            problems.push_back("it was read from port " + std::to_string(saved.port) + " (" + recordPath +
+                               "); this flash is to port " + std::to_string(port));
+        if (machine && !saved.serial.empty() && !machine->serial.empty() && saved.serial != machine->serial)
+            problems.push_back("it was read from the notebook with serial " + saved.serial + " (" + recordPath +
+                               "); this notebook's serial is " + machine->serial);
+    }
+    if (problems.empty()) {
+        console.Note("image file " + options.imagePath + " matches its record " + recordPath + " (port " +
+                     std::to_string(saved.port) + (saved.serial.empty() ? "" : ", serial " + saved.serial) +
+                     ", saved " + saved.time + ")");
+        return;
+    }
+    std::string all;
+    for (const auto& problem : problems)
+        all += (all.empty() ? "" : "; ") + problem;
+    if (!options.force)
+        throw Failure(ExitFile, "image file " + options.imagePath + ": " + all +
+                                    ". Nothing flashed; give --force to flash it all the same");
+    console.Note("flashing image file " + options.imagePath + " although " + all + " (--force)");
+}
+
 // The range read back and compared with the image.
 void Verify(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
             const pd::ImageStore& image, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
@@ -204,8 +282,8 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
 
 // What follows the Session of a flash: the backup, the write, the verify.
 void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-                    pd::ImageStore& image, OutputFile& backupFile, const ExistingBackup& existing, PdLeft& left,
-                    const std::string& padding, Console& console, ConsoleView& view, JsonSummary& summary)
+                    pd::ImageStore& image, FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view,
+                    JsonSummary& summary)
 {
     const int port = options.range.port;
     if (console.Json()) {
@@ -214,10 +292,10 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         view.SetPort(port);
         session.ForceSelection(port);
     }
-    if (!existing.path.empty())
-        KeepBackup(session, common, options, range, image, existing, left, console, view, summary);
+    if (!plan.existing.path.empty())
+        KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);
     else if (!options.backupPath.empty())
-        BackUp(session, common, range, backupFile, left, console, view, summary);
+        BackUp(session, common, options, range, plan, left, console, view, summary);
 
     left.stage = PdLeft::Stage::Writing;
     pd::FlashWriteSequence write(session.mailbox, image, session.ports, view, ToDuration(common.timeoutSeconds));
@@ -235,6 +313,7 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
 
     left.stage = PdLeft::Stage::Written;
     // The padding is part of what was flashed: said with the result.
+    const std::string& padding = plan.padding;
     const std::string padded = padding.empty() ? std::string() : "; " + padding + " (--allow-short)";
     if (!options.verify) {
         console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
@@ -271,11 +350,11 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     summary.Set("verify", options.verify);
     uint32_t imageAt = 0;
     CheckImageAt(options, summary, imageAt);
-    const std::string padding = CheckImage(options, range, imageAt, console, summary);
-    OutputFile backupFile;
-    ExistingBackup existing;
+    FlashPlan plan;
+    plan.padding = CheckImage(options, range, imageAt, console, summary);
+    ExistingBackup& existing = plan.existing;
     if (!options.backupPath.empty())
-        PrepareBackup(common, options, range, backupFile, existing, summary);
+        PrepareBackup(common, options, range, plan.backupFile, plan.backupRecord, existing, summary);
 
     // The lock first: a second program is refused before it reads anything.
     OpenBackend backend;
@@ -284,6 +363,9 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
     auto image = std::make_unique<pd::ImageStore>();
     LoadImage(options, imageAt, *image, view, summary);
+    if (!common.dryRun)
+        plan.machine = MachineOf(backend);
+    CheckImageRecord(options, imageAt, *image, common.dryRun ? nullptr : &plan.machine, console, summary);
     if (common.dryRun) {
         DryRunPorts(common, true, options.allowBattery, console, summary,
                     std::string(options.backupPath.empty() ? ""
@@ -305,8 +387,7 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     if (options.range.startText != DefaultStartText || options.range.endText != DefaultEndText)
         left.rangeArgs = " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
     const int code = Told(console, summary, [&] {
-        FlashOnSession(session, common, options, range, *image, backupFile, existing, left, padding, console, view,
-                       summary);
+        FlashOnSession(session, common, options, range, *image, plan, left, console, view, summary);
     });
     // What both ports show now, on every end where the EC still answers.
     if (console.Json() && code != ExitEcBusy) {

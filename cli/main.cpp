@@ -175,8 +175,8 @@ void AddCommands(CommandLine& line)
     auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
     AddRangeOptions(read, line.readOptions.range);
     read->add_option("-o,--output", line.readOptions.outputPath,
-                     "new file to write (an existing one is refused unless --force; a link is followed; devices, "
-                     "FIFOs and folders are refused); - for stdout")
+                     "new file to write, with its record FILE.json beside it (an existing one is refused unless "
+                     "--force; a link is followed; devices, FIFOs and folders are refused); - for stdout")
         ->required();
     read->add_flag("--force", line.readOptions.force, "replace the output file when it exists");
 
@@ -193,10 +193,15 @@ void AddCommands(CommandLine& line)
                       "flash address of the image's first byte (a block start); a file saved by 'read --start S' "
                       "flashes back with --image-at S's block start");
     flash->add_option("--backup", flashOptions.backupPath,
-                      "read the range into this new file first, as 'read' would (an existing file is refused); "
-                      "nothing is written when that fails");
+                      "read the range into this new file (and its record FILE.json) first, as 'read' would; "
+                      "nothing is written when that fails. A FILE that exists is kept, never replaced: the flash "
+                      "goes on when the range still holds what FILE holds, and is refused when a flash was "
+                      "interrupted since");
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
+    flash->add_flag("--force", flashOptions.force,
+                    "flash an image whose record (IMAGE.json, written beside every read -o and --backup) names "
+                    "another port or notebook, or no longer matches the file");
     flash->add_flag("--allow-low-range", flashOptions.allowLowRange,
                     "flash a range that starts below 00C000, the default start (the region no default writes, "
                     "which may hold the controller's boot code)");

@@ -15,6 +15,7 @@
 #include <thread>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <regex>
 #include <set>
@@ -1196,6 +1197,7 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
                   0);
         std::fclose(null);
         fs::remove(File("counted.bin"));
+        fs::remove(File("counted.bin.json"));
         operations[kind] = ports.ops;
     }
 
@@ -1225,7 +1227,8 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
         for (const auto& entry : fs::directory_iterator(dir_)) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == "nb" || name == "image.bin" || name == "stdout.txt" || name == "stderr.txt" ||
-                        name == "out.bin" || name == "backup.bin")
+                        name == "out.bin" || name == "backup.bin" || name == "out.bin.json" ||
+                        name == "backup.bin.json")
                 << "left beside the output: " << name;
         }
         const auto out = ReadBytes(File("out.bin"));
@@ -1444,4 +1447,49 @@ TEST_F(CliRun, ThirdDayASecondSignalStillLeavesTheRecord)
     EXPECT_EQ(r.code, 12) << r.err;
     EXPECT_NE(r.out.find("\"interrupted\": true, \"signal\": \"SIGTERM\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"exitCode\": 12"), std::string::npos) << r.out;
+}
+
+// Beside every file read from a PD lies its record (FILE.json); a flash of
+// that file checks it: another port, another notebook or changed bytes are
+// refused, naming both sides, unless --force.
+TEST_F(CliRun, ThirdDayABackupKnowsWhereItCameFrom)
+{
+    SimNotebook::OpenFolder(Sim())->WriteFlash(2, 0, RandomImage(vyk::sim::FlashSize, 46));
+    const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
+    ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
+    const std::string record = ReadText(File("p2.bin.json"));
+    const auto bytes = ReadBytes(File("p2.bin"));
+    for (const std::string& field :
+         {std::string("\"port\": 2"), std::string("\"start\": \"00C000\", \"end\": \"01FF00\""),
+          "\"serial\": \"" + serial + "\"", std::string("\"bytes\": 81664"), std::string("\"vendor\": \"VYK_UU\""),
+          std::string("\"time\": \"20"), std::string("\"sha256\": \"")})
+        EXPECT_NE(record.find(field), std::string::npos) << field << " in " << record;
+
+    const std::string p2 = Quote(File("p2.bin").string());
+    const auto withRecord = [&](const std::string& from, const std::string& to) {
+        std::string text = record;
+        text.replace(text.find(from), from.size(), to);
+        WriteBytes(File("p2.bin.json"), std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    struct Case { std::function<void()> setUp; std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {[] {}, "flash --port 1 --image-at 00C000 " + p2, 3,
+              "it was read from port 2 (" + File("p2.bin.json").string() + "); this flash is to port 1. Nothing "
+              "flashed; give --force"},
+             {[&] { withRecord(serial, "OTHER-1"); }, "flash --port 2 --image-at 00C000 " + p2, 3,
+              "it was read from the notebook with serial OTHER-1 (" + File("p2.bin.json").string() +
+                  "); this notebook's serial is " + serial},
+             {[&] { withRecord("\"sha256\": \"", "\"sha256\": \"0"); }, "--dry-run flash --port 2 --image-at 00C000 " + p2,
+              3, "it does not match its record " + File("p2.bin.json").string() + ": its SHA-256 is "},
+             {[&] { withRecord("\"port\"", "\"prt\""); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 3,
+              "cannot be read: it has no \"port\""},
+             {[&] { withRecord("port", "port"); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 0, "matches its record"},
+             {[] {}, "flash --port 1 --force --image-at 00C000 " + p2, 0, "although it was read from port 2"},
+         }) {
+        c.setUp();
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.args << "\n" << r.out << r.err;
+    }
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), bytes) << "only the forced flash went out";
 }
