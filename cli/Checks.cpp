@@ -79,7 +79,7 @@ void CheckFlashRange(const FlashOptions& options, const Range& range, Console& c
     if (problem.empty())
         return;
     if (!options.allowLowRange)
-        throw Failure(ExitRangeRefused, "flash refused: " + problem +
+        throw Failure(ExitRangeRefused, "range refused: " + problem +
                                             ". Give --allow-low-range to flash there all the same (a read there is "
                                             "allowed)");
     console.Note("flashing below " + Hex(pd::LowestDefaultAddress, 6) + " (--allow-low-range): " + problem);

@@ -77,6 +77,27 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
                                         (free.empty() ? std::string() : " (" + free + ")") +
                                         ", or none to flash without a backup");
         }
+        // Its record, when it has one, says whose range it holds: a backup
+        // of the other port would be taken for a flash interrupted here.
+        std::string recordText, why;
+        Provenance saved;
+        if (std::FILE* f = std::fopen(SidecarPath(name).c_str(), "rb")) {
+            char chunk[4096];
+            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && recordText.size() < 65536;)
+                recordText.append(chunk, n);
+            std::fclose(f);
+            if (ParseSidecar(recordText, saved, why) &&
+                (saved.port != options.range.port || saved.start != pd::HexDigits(range.FirstAddress(), 6))) {
+                const std::string free = FreeName(name);
+                throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) +
+                                            ") and is not replaced; its record " + SidecarPath(name) +
+                                            " says it holds port " + std::to_string(saved.port) + "'s range from " +
+                                            "0x" + saved.start + ", not port " +
+                                            std::to_string(options.range.port) + "'s from " +
+                                            Hex(range.FirstAddress(), 6) + ": give a new name" +
+                                            (free.empty() ? std::string() : " (" + free + ")"));
+            }
+        }
         existing.bytes.resize(length);
         std::FILE* f = std::fopen(name.c_str(), "rb");
         const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
@@ -326,6 +347,9 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     // written one that exit 8 tells of.
     if (StopRequest())
         throw Failure(ExitNotVerified, "interrupted after the flash was written and validated; not verified");
+    // Said before the read-back, whose line ends the run.
+    if (!padding.empty())
+        console.Note("written: " + BlocksText(range, port) + "; of these, " + padding + " (--allow-short)");
     try {
         Verify(session, common, options, range, image, left, console, view, summary);
     } catch (const Failure& failure) {
@@ -334,10 +358,8 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         Failure whole(ExitNotVerified, failure.Message());
         throw whole.Advise(failure.Advice());
     }
-    if (!padding.empty()) {
-        console.Note("of these, " + padding + " (--allow-short)");
+    if (!padding.empty())
         console.SetAchieved(console.Achieved() + padded);
-    }
 }
 
 // The checks before the EC, then the EC; the exit code, the failure told.

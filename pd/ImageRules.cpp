@@ -107,14 +107,14 @@ std::string PaddingText(const ShortImage& image, uint32_t rangeEnd)
 {
     if (!image.isShort)
         return {};
-    std::string text = std::to_string(image.paddedBlocks) + " block" + (image.paddedBlocks == 1 ? "" : "s") +
-                       (image.paddedBlocks == 0 ? std::string()
-                                                : " (" + AddressRangeText(image.coveredEnd, rangeEnd) + ")") +
-                       " written as 0xFF padding";
+    std::string text;
+    if (image.paddedBlocks != 0)
+        text = std::to_string(image.paddedBlocks) + " block" + (image.paddedBlocks == 1 ? "" : "s") + " (" +
+               AddressRangeText(image.coveredEnd, rangeEnd) + ")";
     if (image.partialBytes != 0)
-        text += ", and the last " + std::to_string(256 - image.partialBytes) + " bytes of block " +
-                AddressRangeText(image.coveredEnd - 256, image.coveredEnd);
-    return text;
+        text += (text.empty() ? "" : " and ") + std::string("the last ") + std::to_string(256 - image.partialBytes) +
+                " bytes of block " + AddressRangeText(image.coveredEnd - 256, image.coveredEnd);
+    return text + " written as 0xFF padding";
 }
 
 } // namespace vyk::pd

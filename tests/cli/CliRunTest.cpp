@@ -503,8 +503,8 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
     WriteBytes(File("dump.bin"), std::vector<uint8_t>(81664 - 16, 0));
     const ToolRun r = Vykuu("--json flash --allow-short --port 1 " + Quote(File("dump.bin").string()));
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 blocks (0x013F00..0x01FEFF) written "
-                         "as 0xFF padding, and the last 16 bytes of block 0x013E00..0x013EFF (--allow-short)"),
+    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 blocks (0x013F00..0x01FEFF) and the "
+                         "last 16 bytes of block 0x013E00..0x013EFF written as 0xFF padding (--allow-short)"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("\"paddedBlocks\": 192"), std::string::npos) << r.out;
@@ -1336,7 +1336,7 @@ TEST_F(CliRun, ThirdDayRefusalsLeadToAGoodFlash)
               "images"},
              {"flash --port 1 --allow-short " + Quote(File("fw.hex").string()), 3, "Intel HEX"},
              {"flash --port 1 --start C0 " + image, 7,
-              "flash refused: the range 0x000000..0x01FEFF starts below 0x00C000, the default start"},
+              "range refused: the range 0x000000..0x01FEFF starts below 0x00C000, the default start"},
              {"flash --port 1 --start C0 --end 1FF " + image, 7,
               "block C0 starts at 0x00C000 (--start 00C000). Give --allow-low-range"},
              {"--dry-run flash --port 1 --start 00BF00 " + image, 7, "may hold the controller's boot code"},
@@ -1358,7 +1358,8 @@ TEST_F(CliRun, ThirdDayRefusalsLeadToAGoodFlash)
     // Padding asked for is said with the result; a read below 00C000 stays allowed.
     r = Vykuu("--json flash --port 1 --allow-short --image-at 00C000 " + part);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("of these, 303 blocks (0x00D000..0x01FEFF) written as 0xFF padding (--allow-short)"),
+    EXPECT_NE(r.err.find("written: 319 blocks 0x00C000..0x01FEFF of port 1; of these, 303 blocks "
+                         "(0x00D000..0x01FEFF) written as 0xFF padding (--allow-short)"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("\"paddedBlocks\": 303"), std::string::npos) << r.out;
@@ -1396,6 +1397,7 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
     const std::string flash = "flash --port 1 --backup " + Quote(File("bk.bin").string()) + " ";
     WriteBytes(File("bk.bin"), Slice(old, 0xC000, 0x1FF00));   // as a run stopped after its backup leaves it
     WriteBytes(File("short.bin"), {1, 2, 3});
+    ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
     struct Case { std::string args; int code; std::string said; };
     for (const auto& c : std::vector<Case>{
              {flash + Quote(File("new.bin").string()), 0, "(all 81664 bytes match): kept as this flash's backup"},
@@ -1403,6 +1405,8 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
                                                           "completed); the backup " + File("bk.bin").string()},
              {"flash --port 1 --backup " + Quote(File("short.bin").string()) + " " + Quote(File("old.bin").string()),
               3, "is no backup of the range 0x00C000..0x01FEFF, which has 81664 bytes: give a new name"},
+             {"flash --port 1 --backup " + Quote(File("p2.bin").string()) + " " + Quote(File("old.bin").string()), 3,
+              "says it holds port 2's range from 0x00C000, not port 1's from 0x00C000: give a new name"},
          }) {
         const ToolRun r = Vykuu(c.args);
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;

@@ -63,8 +63,12 @@ TEST(ImageRules, ShortImageAdviceNamesTheCoveredRange)
                                     " blocks")) << advice;
         EXPECT_TRUE(Has(advice, "erases")) << advice;
         EXPECT_TRUE(Has(PaddingText(image, c.end), std::to_string(c.padded) + " blocks")) << c.size;
+        EXPECT_TRUE(Has(PaddingText(image, c.end), "written as 0xFF padding")) << c.size;
     }
     EXPECT_EQ(AddressRangeText(0x00C000, 0x01FF00), "0x00C000..0x01FEFF");
+    // Only the tail of the last block padded: no "0 blocks".
+    EXPECT_EQ(PaddingText(ShortImageOf(0, 0x3FF40, 0x03FD00, 0x040000), 0x040000),
+              "the last 192 bytes of block 0x03FF00..0x03FFFF written as 0xFF padding");
 }
 
 // Below the default start a flash needs asking for; a start typed as a
