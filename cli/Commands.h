@@ -18,6 +18,8 @@ struct CommonOptions {
     BackendChoice backend;
     double timeoutSeconds = DefaultTimeoutSeconds;
     bool dryRun = false;
+    // The tool's version, for the records it writes beside its files.
+    std::string toolVersion;
 };
 
 struct RangeOptions {

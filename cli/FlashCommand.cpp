@@ -166,7 +166,8 @@ void BackUp(Session& session, const CommonOptions& common, const FlashOptions& o
     left.backupPath = plan.backupFile.Target();
     const std::string recordPath = SidecarPath(options.backupPath);
     try {
-        WriteSidecar(plan.backupRecord, ProvenanceOf(left.port, range, plan.machine, saved->ImageBuffer.data(), size));
+        WriteSidecar(plan.backupRecord,
+                     ProvenanceOf(common, left.port, range, plan.machine, saved->ImageBuffer.data(), size));
     } catch (Failure& failure) {
         throw failure.Within("record " + recordPath).Then("; the backup itself was saved whole; nothing written to the flash");
     }

@@ -57,8 +57,8 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
     RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
     if (!output.ToStdout()) {
         try {
-            WriteSidecar(record, ProvenanceOf(options.range.port, range, MachineOf(backend), store->ImageBuffer.data(),
-                                              size));
+            WriteSidecar(record, ProvenanceOf(common, options.range.port, range, MachineOf(backend),
+                                              store->ImageBuffer.data(), size));
         } catch (Failure& failure) {
             throw failure.Within("record " + SidecarPath(options.outputPath))
                 .Then("; " + options.outputPath + " itself was saved whole");

@@ -7,14 +7,14 @@
 #include "cli/JsonSummary.h"
 #include "cli/RunRecord.h"
 #include "cli/Sha256.h"
-#include "hw/ProjectVersion.h"
 #include "pd/HexText.h"
 
 namespace vyk::cli {
 
 std::string SidecarPath(const std::string& file) { return file + ".json"; }
 
-Provenance ProvenanceOf(int port, const Range& range, const Machine& machine, const uint8_t* data, size_t size)
+Provenance ProvenanceOf(const CommonOptions& common, int port, const Range& range, const Machine& machine,
+                        const uint8_t* data, size_t size)
 {
     Provenance p;
     p.port = port;
@@ -23,7 +23,7 @@ Provenance ProvenanceOf(int port, const Range& range, const Machine& machine, co
     p.vendor = machine.vendor;
     p.product = machine.product;
     p.serial = machine.serial;
-    p.toolVersion = vyk::ProjectVersion;
+    p.toolVersion = common.toolVersion;
     p.time = UtcTimeText(std::chrono::system_clock::now());
     p.bytes = static_cast<int64_t>(size);
     p.sha256 = Sha256Hex(data, size);

@@ -32,7 +32,8 @@ std::string SidecarText(const Provenance& provenance);
 bool ParseSidecar(const std::string& text, Provenance& provenance, std::string& why);
 
 // The record of `size` bytes read from `port` over `range`, now.
-Provenance ProvenanceOf(int port, const Range& range, const Machine& machine, const uint8_t* data, size_t size);
+Provenance ProvenanceOf(const CommonOptions& common, int port, const Range& range, const Machine& machine,
+                        const uint8_t* data, size_t size);
 
 // The record beside `file`: checked, and its temporary file made, before
 // the EC is reached (with the file it describes); written once that file

@@ -321,6 +321,7 @@ int main(int argc, char** argv)
     AddCommands(line);
     if (const int code = Parse(line, argc, argv, json); code >= 0)
         return code;
+    line.common.toolVersion = vyk::ProjectVersion;
     if (*line.help)
         return ShowHelp(line, json);
 

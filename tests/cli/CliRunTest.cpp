@@ -1462,11 +1462,13 @@ TEST_F(CliRun, ThirdDayABackupKnowsWhereItCameFrom)
     const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
     ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
     const std::string record = ReadText(File("p2.bin.json"));
+    const std::string version = Vykuu("--version").out;   // "vykuu 1.3+...\n"
     const auto bytes = ReadBytes(File("p2.bin"));
     for (const std::string& field :
          {std::string("\"port\": 2"), std::string("\"start\": \"00C000\", \"end\": \"01FF00\""),
           "\"serial\": \"" + serial + "\"", std::string("\"bytes\": 81664"), std::string("\"vendor\": \"VYK_UU\""),
-          std::string("\"time\": \"20"), std::string("\"sha256\": \"")})
+          std::string("\"time\": \"20"), std::string("\"sha256\": \""),
+          "\"toolVersion\": \"" + version.substr(6, version.size() - 7) + "\""})
         EXPECT_NE(record.find(field), std::string::npos) << field << " in " << record;
 
     const std::string p2 = Quote(File("p2.bin").string());
