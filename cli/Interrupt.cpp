@@ -118,15 +118,18 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     int none = 0;
     cause.compare_exchange_strong(none, static_cast<int>(event) + 1000);
     if (stopRequested.exchange(true)) {
-        // The second one: the default handler ends the process.
+        // The second one ends the process at once.
         if (temporaryValid.load())
             DeleteFileA(temporary);
         Say(hardStop, hardStopLength.load());
-        BuildHardStopRecord(EventName(event), 0xC000013Aull);   // STATUS_CONTROL_C_EXIT
+        // What the default handler would end the process with; ended here,
+        // so that the record tells the code the caller sees.
+        constexpr UINT controlCExit = 0xC000013A;   // STATUS_CONTROL_C_EXIT
+        BuildHardStopRecord(EventName(event), controlCExit);
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), hardStopRecord.Text(), static_cast<DWORD>(hardStopRecord.Length()),
                   &written, nullptr);
-        return FALSE;
+        ExitProcess(controlCExit);
     }
     Say(FirstNote, sizeof FirstNote - 1);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
