@@ -137,7 +137,8 @@ void AddGlobalOptions(CommandLine& line)
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(std::string("\n") + ExitCodeHelp +
                "\nAddresses are read as the window reads its fields (1-6 uppercase hex digits); blocks run\n"
-               "from the one holding --start up to, not including, the one holding --end.\n"
+               "from the one holding --start up to, not including, the one holding --end. Give flash addresses\n"
+               "(00C000), not block numbers (C0); a flash below 00C000 needs --allow-low-range.\n"
                "A flash image is indexed by flash address from 0 unless --image-at says where its first byte\n"
                "belongs; a file written by 'read --start S' holds the range alone, from the start of S's\n"
                "block, and flashes back with --image-at at that block start (read --start 00C080 saves\n"
@@ -183,7 +184,7 @@ void AddCommands(CommandLine& line)
     FlashOptions& flashOptions = line.flashOptions;
     auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
     AddRangeOptions(flash, flashOptions.range);
-    flash->add_option("image", flashOptions.imagePath, "raw image file, indexed by flash address from 0")->required();
+    flash->add_option("image", flashOptions.imagePath, "raw binary image file, indexed by flash address from 0 (a text or hex-record file is refused)")->required();
     flash->add_flag("--no-verify", line.noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
                     "pad an image that ends before the range's end with 0xFF: that erases the rest of the range "
