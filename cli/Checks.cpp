@@ -69,8 +69,8 @@ void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
 
 std::string BlocksText(const Range& range, int port)
 {
-    return std::to_string(range.Blocks()) + " blocks " + pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) +
-           " of port " + std::to_string(port);
+    return std::to_string(range.Blocks()) + " blocks " +
+           pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + " of port " + std::to_string(port);
 }
 
 void CheckFlashRange(const FlashOptions& options, const Range& range, Console& console)

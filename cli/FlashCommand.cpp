@@ -169,7 +169,8 @@ void BackUp(Session& session, const CommonOptions& common, const FlashOptions& o
         WriteSidecar(plan.backupRecord,
                      ProvenanceOf(common, left.port, range, plan.machine, saved->ImageBuffer.data(), size));
     } catch (Failure& failure) {
-        throw failure.Within("record " + recordPath).Then("; the backup itself was saved whole; nothing written to the flash");
+        throw failure.Within("record " + recordPath)
+            .Then("; the backup itself was saved whole; nothing written to the flash");
     }
     summary.Set("record", AbsolutePath(recordPath));
     if (StopRequest())
@@ -340,8 +341,8 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     if (!options.verify) {
         console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
                      "(--no-verify)" + padded);
-        console.SetAchieved("the flash of " + BlocksText(range, port) + " completed; it was not verified (--no-verify)" +
-                            padded);
+        console.SetAchieved("the flash of " + BlocksText(range, port) +
+                            " completed; it was not verified (--no-verify)" + padded);
         return;
     }
     // A stop from here on leaves a whole, validated flash: not the half
@@ -408,7 +409,8 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     left.tool = ToolText(common);
     left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
     if (options.range.startText != DefaultStartText || options.range.endText != DefaultEndText)
-        left.rangeArgs = " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
+        left.rangeArgs =
+            " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
     const int code = Told(console, summary, [&] {
         FlashOnSession(session, common, options, range, *image, plan, left, console, view, summary);
     });

@@ -184,7 +184,9 @@ void AddCommands(CommandLine& line)
     FlashOptions& flashOptions = line.flashOptions;
     auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
     AddRangeOptions(flash, flashOptions.range);
-    flash->add_option("image", flashOptions.imagePath, "raw binary image file, indexed by flash address from 0 (a text or hex-record file is refused)")->required();
+    flash->add_option("image", flashOptions.imagePath,
+                      "raw binary image file, indexed by flash address from 0 (a text or hex-record file is refused)")
+        ->required();
     flash->add_flag("--no-verify", line.noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
                     "pad an image that ends before the range's end with 0xFF: that erases the rest of the range "
