@@ -63,6 +63,16 @@ private:
 };
 HardStopRecord hardStopRecord;
 
+// Whether the record holds `key` already (a first stop told just before).
+bool RecordHas(const char* text, size_t length, const char* key)
+{
+    const size_t n = std::strlen(key);
+    for (size_t i = 0; i + n <= length; ++i)
+        if (std::memcmp(text + i, key, n) == 0)
+            return true;
+    return false;
+}
+
 // The record so far, and what ended it; nothing without a record.
 void BuildHardStopRecord(const char* signalName, uint64_t exitCode)
 {
@@ -71,10 +81,13 @@ void BuildHardStopRecord(const char* signalName, uint64_t exitCode)
         return;
     HardStopRecord& r = hardStopRecord;
     r.Add(record[index], recordLength[index] - 1);   // without its closing brace
-    r.Add(", \"interrupted\": true, \"signal\": \"");
-    r.Add(signalName);
-    r.Add("\", \"endedAtOnce\": true");
-    if (countsBlocks.load()) {
+    if (!RecordHas(record[index], recordLength[index], "\"interrupted\": ")) {
+        r.Add(", \"interrupted\": true, \"signal\": \"");
+        r.Add(signalName);
+        r.Add("\"");
+    }
+    r.Add(", \"endedAtOnce\": true");
+    if (countsBlocks.load() && !RecordHas(record[index], recordLength[index], "\"blocksWritten\": ")) {
         r.Add(", \"blocksWritten\": ");
         r.AddNumber(blocksWritten.load());
     }
