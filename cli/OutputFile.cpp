@@ -302,7 +302,9 @@ void OutputFile::Prepare(const std::string& path, const Rules& rules)
         throw Failure(ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
                                     ", whose files are the notebook itself; write it elsewhere");
     if (fs::exists(fs::symlink_status(path, ec)) && rules.keepExisting)
-        throw NameTaken(noun + shown + " exists (" + FileFacts(target.string()) + ") and is not replaced");
+        throw NameTaken(noun + shown + " exists (" +
+                        (fs::exists(status) ? FileFacts(target.string()) : std::string("a link to no file yet")) +
+                        ") and is not replaced");
     if (fs::exists(status) && rules.keepExistingTarget)
         throw NameTaken(noun + shown + " exists (" + FileFacts(target.string()) + ") and is not replaced");
     if (fs::exists(status) && !WritableInPlace(target))

@@ -1398,6 +1398,7 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
     WriteBytes(File("bk.bin"), Slice(old, 0xC000, 0x1FF00));   // as a run stopped after its backup leaves it
     WriteBytes(File("short.bin"), {1, 2, 3});
     ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
+    fs::create_symlink(File("nowhere.bin"), File("link.bin"));
     struct Case { std::string args; int code; std::string said; };
     for (const auto& c : std::vector<Case>{
              {flash + Quote(File("new.bin").string()), 0, "(all 81664 bytes match): kept as this flash's backup"},
@@ -1407,6 +1408,8 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
               3, "is no backup of the range 0x00C000..0x01FEFF, which has 81664 bytes: give a new name"},
              {"flash --port 1 --backup " + Quote(File("p2.bin").string()) + " " + Quote(File("old.bin").string()), 3,
               "says it holds port 2's range from 0x00C000, not port 1's from 0x00C000: give a new name"},
+             {"flash --port 1 --backup " + Quote(File("link.bin").string()) + " " + Quote(File("old.bin").string()), 3,
+              "exists (a link to no file yet) and is not replaced: a backup is written once"},
          }) {
         const ToolRun r = Vykuu(c.args);
         EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
