@@ -4,16 +4,39 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 #include "cli/EcSession.h"
 #include "pd/AddressField.h"
 #include "pd/HexText.h"
 #include "pd/ImageBuffer.h"
+#include "pd/ImageRules.h"
 
 namespace vyk::cli {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// A text file (hex records, a listing) flashed as raw bytes would put ASCII
+// into the PD's flash and verify it as good.
+void CheckImageBytes(const std::string& path, size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        throw Failure(ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
+    const size_t got = std::fread(bytes.data(), 1, size, f);
+    std::fclose(f);
+    const std::string look = pd::TextImageLook(bytes.data(), got);
+    if (!look.empty())
+        throw Failure(ExitFile, "image file " + path + " is " + look +
+                                    ". vykuu flashes raw binary images (the bytes as they go into the flash, as "
+                                    "'read' saves them); convert it to a raw image first");
+}
+
+} // namespace
 
 void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
 {
@@ -32,12 +55,13 @@ void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
     // Refused here, before the EC is walked into flashing mode for nothing.
     if (range.startBlock >= range.endBlock)
         throw Failure(ExitRangeRefused,
-                    "range refused: start block " + Hex(range.startBlock, 4) + " (" + options.startText +
-                        ") is not below end block " + Hex(range.endBlock, 4) + " (" + options.endText + ")");
+                    "range refused: the range runs from the start of --start's block, " + Hex(range.FirstAddress(), 6) +
+                        " (" + options.startText + "), up to the start of --end's block, " +
+                        Hex(range.EndAddress(), 6) + " (" + options.endText + "), and holds no byte");
     if (range.endBlock > pd::ImageBufferBlocks)
         throw Failure(ExitRangeRefused,
-                    "range refused: end block " + Hex(range.endBlock, 4) +
-                        " lies past the flash's last block 0x03FF (256 KiB)");
+                    "range refused: --end " + options.endText + " reaches past the flash, which ends at 0x03FFFF "
+                        "(256 KiB); the range would run to " + Hex(range.EndAddress() - 1, 6));
     summary.Set("firstBlock", pd::HexDigits(range.startBlock, 4));
     summary.Set("endBlock", pd::HexDigits(range.endBlock, 4));
     summary.Set("blocks", range.Blocks());
@@ -45,8 +69,20 @@ void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
 
 std::string BlocksText(const Range& range, int port)
 {
-    return std::to_string(range.Blocks()) + " blocks " + Hex(range.startBlock, 4) + ".." +
-           Hex(range.endBlock - 1, 4) + " of port " + std::to_string(port);
+    return std::to_string(range.Blocks()) + " blocks " +
+           pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + " of port " + std::to_string(port);
+}
+
+void CheckFlashRange(const FlashOptions& options, const Range& range, Console& console)
+{
+    const std::string problem = pd::LowRangeProblem(range.FirstAddress(), range.EndAddress(), options.range.startText);
+    if (problem.empty())
+        return;
+    if (!options.allowLowRange)
+        throw Failure(ExitRangeRefused, "range refused: " + problem +
+                                            ". Give --allow-low-range to flash there all the same (a read there is "
+                                            "allowed)");
+    console.Note("flashing below " + Hex(pd::LowestDefaultAddress, 6) + " (--allow-low-range): " + problem);
 }
 
 void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& imageAt)
@@ -66,8 +102,8 @@ void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& i
     summary.Set("imageAt", pd::HexDigits(imageAt, 6));
 }
 
-void CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
-               JsonSummary& summary)
+std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
+                       JsonSummary& summary)
 {
     const std::string& path = options.imagePath;
     std::error_code ec;
@@ -93,6 +129,7 @@ void CheckImage(const FlashOptions& options, const Range& range, uint32_t imageA
                     "image file " + path + " holds " + std::to_string(size) + " bytes; placed at " + Hex(imageAt, 6) +
                         " it would end at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
                         ", past the 262146 bytes the image buffer takes");
+    CheckImageBytes(path, static_cast<size_t>(size));
     if (range.FirstAddress() < imageAt)
         throw Failure(ExitFile,
                     "image file " + path + " begins at flash address " + Hex(imageAt, 6) +
@@ -105,43 +142,43 @@ void CheckImage(const FlashOptions& options, const Range& range, uint32_t imageA
                     "image file " + path +
                         (size == 0 ? std::string(" is empty")
                                    : " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) + ", before the range's start") +
-                        ": not one byte of it lies in the range " + Hex(range.FirstAddress(), 6) + ".." +
-                        Hex(range.EndAddress(), 6) + ", which would be written as 0xFF alone; refused, with "
-                        "--allow-short too");
-    if (imageEnd < range.EndAddress() && options.allowShort) {
-        const uint32_t end = static_cast<uint32_t>(imageEnd);
-        const uint32_t padded = range.endBlock - ((end + 255) >> 8);
-        std::string text = "image file " + path + " ends at " + Hex(end, 6) + ", before the range's end " +
-                           Hex(range.EndAddress(), 6) + ": " + std::to_string(padded) + " of the range's " +
-                           std::to_string(range.Blocks()) + " blocks go out as 0xFF alone";
-        if (end % 256 != 0)
-            text += ", and block " + Hex(end >> 8, 4) + " holds 0xFF after its first " + std::to_string(end % 256) +
-                    " bytes";
-        console.Note(text + " (--allow-short)");
-        summary.Set("paddedBlocks", padded);
+                        ": not one byte of it lies in the range " +
+                        pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) +
+                        ", which would be written as 0xFF alone; refused, with --allow-short too");
+    const pd::ShortImage shortImage = pd::ShortImageOf(imageAt, size, range.FirstAddress(), range.EndAddress());
+    if (shortImage.isShort && options.allowShort) {
+        const std::string padding = pd::PaddingText(shortImage, range.EndAddress());
+        console.Note("image file " + path + " ends at " + Hex(shortImage.imageEnd, 6) + ", before the range's end " +
+                     Hex(range.EndAddress(), 6) + ": " + padding + " (--allow-short)");
+        summary.Set("paddedBlocks", shortImage.paddedBlocks);
+        return padding;
     }
-    if (imageEnd < range.EndAddress() && !options.allowShort) {
+    if (shortImage.isShort && !options.allowShort) {
         const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
         if (size == rangeLength)
             throw Failure(ExitFile,
                         "image file " + path + " holds " + std::to_string(size) +
-                            " bytes, exactly the length of the range " + Hex(range.FirstAddress(), 6) + ".." +
-                            Hex(range.EndAddress(), 6) +
+                            " bytes, exactly the length of the range " +
+                            pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) +
                             ": a file saved by 'read' holds the range alone, from its start. Flash it back with "
                             "--image-at " + pd::HexDigits(range.FirstAddress(), 6));
-        throw Failure(ExitFile,
-                    "image file " + path + " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
-                        ", before the range's end " + Hex(range.EndAddress(), 6) +
-                        ": the blocks past it would be written as 0xFF. An image is indexed by flash address from 0 "
-                        "unless --image-at gives where its first byte belongs (a file saved by 'read --start S' "
-                        "flashes back with --image-at S). Use --allow-short to flash it anyway");
+        std::string text = "image file " + path + " ends at " + Hex(shortImage.imageEnd, 6) +
+                           ", before the range's end " + Hex(range.EndAddress(), 6) + ": " +
+                           pd::ShortImageAdvice(shortImage, range.FirstAddress(), range.EndAddress(), "--allow-short");
+        if (options.imageAtText.empty())
+            text += ". (An image is indexed by flash address from 0 unless --image-at gives where its first byte "
+                    "belongs: a file saved by 'read --start S' flashes back with --image-at S.)";
+        throw Failure(ExitFile, text);
     }
+    return {};
 }
 
-OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting)
+OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
+                              bool keepExistingTarget)
 {
     OutputFile::Rules rules;
     rules.keepExisting = keepExisting;
+    rules.keepExistingTarget = keepExistingTarget;
     rules.refusedFolder = common.backend.simDir;
     rules.noun = noun;
     return rules;

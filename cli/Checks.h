@@ -23,17 +23,23 @@ struct Range {
 // only where that parse would quietly read something else than was meant.
 void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range);
 
-// "319 blocks 0x00C0..0x01FE of port 1"
+// "319 blocks 0x00C000..0x01FEFF of port 1"
 std::string BlocksText(const Range& range, int port);
 
 // The flash address --image-at gives, a block start; 0 without it.
 void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& imageAt);
 
-// Whether the image file can be flashed over the range, placed at
-// `imageAt`; the file itself is read later.
-void CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
-               JsonSummary& summary);
+// A flash below the window's default start needs --allow-low-range.
+void CheckFlashRange(const FlashOptions& options, const Range& range, Console& console);
 
-OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting);
+// Whether the image file can be flashed over the range, placed at
+// `imageAt`: raw bytes, not text, and long enough unless --allow-short.
+// Returns what --allow-short pads ("303 blocks (...) written as 0xFF
+// padding"), for the result; empty when nothing is padded.
+std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
+                       JsonSummary& summary);
+
+OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
+                              bool keepExistingTarget = false);
 
 } // namespace vyk::cli

@@ -18,6 +18,8 @@ struct CommonOptions {
     BackendChoice backend;
     double timeoutSeconds = DefaultTimeoutSeconds;
     bool dryRun = false;
+    // The tool's version, for the records it writes beside its files.
+    std::string toolVersion;
 };
 
 struct RangeOptions {
@@ -42,11 +44,18 @@ struct FlashOptions {
     std::string backupPath;
     // Flash on battery below 30 % anyway.
     bool allowBattery = false;
+    // Flash a range that starts below the default start 00C000.
+    bool allowLowRange = false;
+    // Flash a file whose record names another port or notebook, or no
+    // longer matches it.
+    bool force = false;
 };
 
 struct ReadOptions {
     RangeOptions range;
     std::string outputPath;
+    // Replace an existing output file.
+    bool force = false;
 };
 
 struct VersionOptions {

@@ -25,7 +25,7 @@ Failure Interruption(const std::string& message) { return Failure(ExitInterrupte
 
 int Tell(Console& console, JsonSummary& summary, const Failure& failure)
 {
-    if (failure.Code() == ExitInterrupted) {
+    if (failure.Code() == ExitInterrupted || failure.Code() == ExitNotVerified) {
         summary.Set("interrupted", true);
         summary.Set("signal", StopCause());
     }

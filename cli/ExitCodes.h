@@ -17,6 +17,7 @@ enum ExitCode : int {
     ExitEcInUse = 9,       // another program drives the EC or holds the simulator folder; nothing touched
     ExitNoEc = 10,         // no EC answers at 0x4E/0x4F: every read gives 0xFF
     ExitOnBattery = 11,    // flash refused: on battery below 30 % (--allow-battery)
+    ExitNotVerified = 12,  // stopped by a signal once the write was whole: validated, PD reset, not read back
 };
 
 inline constexpr const char* ExitCodeHelp =
@@ -24,20 +25,27 @@ inline constexpr const char* ExitCodeHelp =
     "  0  success\n"
     "  1  internal error\n"
     "  2  usage error (arguments, an unknown command, address text)\n"
-    "  3  image file unreadable, too large, too short or with no byte in the range; output or backup\n"
-    "     file refused (it exists for --backup, is read-only, lies in the simulator folder) or\n"
-    "     unwritable; standard output or error not writable (when that happens after a command\n"
-    "     that completed, the message says what completed)\n"
+    "  3  image file unreadable, too large, too short, text (not a raw image) or with no byte in the\n"
+    "     range, or its record (FILE.json) names another port or notebook or another SHA-256 (--force);\n"
+    "     output refused (it exists, without --force), backup refused (it exists and does not hold\n"
+    "     the range: another range, or a flash was interrupted); a read-only file, one inside the\n"
+    "     simulator folder, or one that cannot be written; standard output or error not writable\n"
+    "     (when that happens after a command that completed, the message says what completed)\n"
     "  4  no port access (ports refused, port library missing, driver not open, simulator folder unusable)\n"
     "  5  the EC stayed busy longer than --timeout (the message says what the PD may be left in\n"
     "     and what puts it right, e.g. vykuu reset --port N)\n"
     "  6  verify mismatch (the first differing flash address is named, and the next step)\n"
-    "  7  range refused (start not below end, or beyond the 256 KiB flash)\n"
+    "  7  range refused (start not below end, beyond the 256 KiB flash, or a flash below 00C000\n"
+    "     without --allow-low-range)\n"
     "  8  interrupted (SIGINT, SIGTERM, SIGHUP, Ctrl+C, Ctrl+Break, console closed): the block in\n"
     "     flight completed, no further block and no validate was sent, the PD was reset\n"
     "  9  the EC is in use: another vykuu, the window VYK_UU.exe, or another user of the\n"
     "     simulator folder holds it; nothing was touched\n"
     " 10  no EC answers at ports 0x4E/0x4F (every read gives 0xFF)\n"
-    " 11  flash refused: the notebook runs on battery below 30 % (--allow-battery)\n";
+    " 11  flash refused: the notebook runs on battery below 30 % (--allow-battery)\n"
+    " 12  interrupted once the write was complete: every block written, validated and the PD\n"
+    "     reset, but not read back and compared (flash again to have it verified)\n"
+    "A second interrupt ends at once, by its signal (130 for SIGINT in a shell); --json still\n"
+    "prints the record, with interrupted, signal, blocksWritten and pdState.\n";
 
 } // namespace vyk::cli

@@ -1,16 +1,22 @@
 // vykuu flash: the backup, the write and the verify of one range, each a
 // sequence run of its own on one session.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "cli/Interrupt.h"
 #include "cli/RunRecord.h"
+#include "cli/Sha256.h"
+#include "cli/Sidecar.h"
 #include "cli/SequenceDriver.h"
 #include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
+#include "pd/ImageRules.h"
 
 namespace vyk::cli {
 
@@ -32,24 +38,101 @@ std::string FreeName(const std::string& path)
     return {};
 }
 
+// A backup file that exists: the rerun of a flash that made it, whose bytes
+// the range is compared with before anything is written.
+struct ExistingBackup {
+    std::string path;
+    std::vector<uint8_t> bytes;
+};
+
+// What a flash brings to the EC besides the image: the backup to write (or
+// the one that exists), its record, the notebook it is on, and what
+// --allow-short pads.
+struct FlashPlan {
+    OutputFile backupFile, backupRecord;
+    ExistingBackup existing;
+    Machine machine;
+    std::string padding;
+};
+
 // The backup's checks, and its temporary file made, before the EC is reached.
-void PrepareBackup(const CommonOptions& common, const FlashOptions& options, OutputFile& backupFile,
-                   JsonSummary& summary)
+void PrepareBackup(const CommonOptions& common, const FlashOptions& options, const Range& range,
+                   OutputFile& backupFile, OutputFile& backupRecord, ExistingBackup& existing, JsonSummary& summary)
 {
     std::error_code ec;
     if (options.backupPath == "-")
         throw Failure(ExitUsage, "--backup needs a file; standard output carries the log");
     if (fs::equivalent(options.backupPath, options.imagePath, ec))
         throw Failure(ExitUsage, "--backup " + options.backupPath + " is the image file itself; give another file");
+    const std::string name = options.backupPath;
+    if (fs::is_regular_file(fs::status(name, ec))) {
+        // Never replaced; what it holds decides whether the run goes on.
+        const size_t length = size_t{range.Blocks()} * 256;
+        const auto size = fs::file_size(name, ec);
+        if (ec || size != length) {
+            const std::string free = FreeName(name);
+            throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
+                                    "it is no backup of the range " +
+                                        pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + ", which has " +
+                                        std::to_string(length) + " bytes: give a new name" +
+                                        (free.empty() ? std::string() : " (" + free + ")") +
+                                        ", or none to flash without a backup");
+        }
+        // Its record, when it has one, says whose range it holds: a backup
+        // of the other port would be taken for a flash interrupted here.
+        std::string recordText, why;
+        Provenance saved;
+        if (std::FILE* f = std::fopen(SidecarPath(name).c_str(), "rb")) {
+            char chunk[4096];
+            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && recordText.size() < 65536;)
+                recordText.append(chunk, n);
+            std::fclose(f);
+            if (ParseSidecar(recordText, saved, why) &&
+                (saved.port != options.range.port || saved.start != pd::HexDigits(range.FirstAddress(), 6))) {
+                const std::string free = FreeName(name);
+                throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) +
+                                            ") and is not replaced; its record " + SidecarPath(name) +
+                                            " says it holds port " + std::to_string(saved.port) + "'s range from " +
+                                            "0x" + saved.start + ", not port " +
+                                            std::to_string(options.range.port) + "'s from " +
+                                            Hex(range.FirstAddress(), 6) + ": give a new name" +
+                                            (free.empty() ? std::string() : " (" + free + ")"));
+            }
+        }
+        existing.bytes.resize(length);
+        std::FILE* f = std::fopen(name.c_str(), "rb");
+        const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
+        if (f)
+            std::fclose(f);
+        if (!read)
+            throw Failure(ExitFile, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
+        existing.path = name;
+        summary.Set("backup", AbsolutePath(name));
+        return;
+    }
     try {
-        backupFile.Prepare(options.backupPath, OutputRules(common, "backup", true));
+        backupFile.Prepare(name, OutputRules(common, "backup", true));
     } catch (NameTaken& taken) {
-        const std::string free = FreeName(options.backupPath);
+        const std::string free = FreeName(name);
         throw taken.Then(": a backup is written once, so that a second run cannot overwrite the firmware it saved; "
                          "give a new name" + (free.empty() ? std::string() : " (" + free + ")") +
                          ", or none to flash without a backup");
     }
+    PrepareSidecar(common, name, backupRecord);
     summary.Set("backup", AbsolutePath(backupFile.Target()));
+}
+
+// The command that flashes this image again, as given, without --backup.
+std::string CompleteCommand(const CommonOptions& common, const FlashOptions& options, const PdLeft& left)
+{
+    std::string text = ToolText(common) + " flash --port " + std::to_string(options.range.port) + left.rangeArgs;
+    if (!options.imageAtText.empty())
+        text += " --image-at " + ShellWord(options.imageAtText);
+    if (options.allowShort)
+        text += " --allow-short";
+    if (options.allowLowRange)
+        text += " --allow-low-range";
+    return text + " " + ShellWord(options.imagePath);
 }
 
 // The image file into the buffer, where its first byte belongs.
@@ -68,22 +151,125 @@ void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& im
 }
 
 // The range into the backup file; nothing is written to the flash when it fails.
-void BackUp(Session& session, const CommonOptions& common, const Range& range, OutputFile& backupFile, PdLeft& left,
-            Console& console, ConsoleView& view, JsonSummary& summary)
+void BackUp(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+            FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
 {
     auto saved = std::make_unique<pd::ImageStore>();
     const Phase backup{"backup", false, "; nothing written to the flash", &left};
     ReadRange(session, *saved, backup, range, common, console, view);
     const auto size = static_cast<size_t>(saved->ImageLength);
     try {
-        backupFile.Commit(saved->ImageBuffer.data(), size);
+        plan.backupFile.Commit(saved->ImageBuffer.data(), size);
     } catch (Failure& failure) {
         throw failure.Within("backup").Then("; nothing written to the flash");
     }
-    RecordFile(summary, "backup", backupFile.Target(), saved->ImageBuffer.data(), size);
-    left.backupPath = backupFile.Target();
+    RecordFile(summary, "backup", plan.backupFile.Target(), saved->ImageBuffer.data(), size);
+    left.backupPath = plan.backupFile.Target();
+    const std::string recordPath = SidecarPath(options.backupPath);
+    try {
+        WriteSidecar(plan.backupRecord,
+                     ProvenanceOf(common, left.port, range, plan.machine, saved->ImageBuffer.data(), size));
+    } catch (Failure& failure) {
+        throw failure.Within("record " + recordPath)
+            .Then("; the backup itself was saved whole; nothing written to the flash");
+    }
+    summary.Set("record", AbsolutePath(recordPath));
     if (StopRequest())
         throw Interruption("interrupted after the backup; nothing written to the flash");
+}
+
+// The rerun of a flash whose --backup exists: the range read and compared
+// with it. Equal: the backup holds this firmware and stays the backup.
+// The range holds the image: the earlier flash completed. Else a flash was
+// stopped half way and the backup is the only whole firmware: refused.
+void KeepBackup(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+                const pd::ImageStore& image, const ExistingBackup& existing, PdLeft& left, Console& console,
+                ConsoleView& view, JsonSummary& summary)
+{
+    auto now = std::make_unique<pd::ImageStore>();
+    const Phase check{"backup check", false, "; nothing written to the flash", &left};
+    ReadRange(session, *now, check, range, common, console, view);
+    const size_t length = existing.bytes.size();
+    const uint8_t* held = now->ImageBuffer.data();
+    const std::string rangeText = pd::AddressRangeText(range.FirstAddress(), range.EndAddress());
+    left.backupPath = existing.path;
+    summary.Set("backupKept", true);
+    if (std::equal(held, held + length, existing.bytes.begin())) {
+        console.Note("backup " + existing.path + " exists and holds what port " + std::to_string(options.range.port) +
+                     "'s range " + rangeText + " holds now (all " + std::to_string(length) +
+                     " bytes match): kept as this flash's backup, not written again");
+    } else if (std::equal(held, held + length, image.ImageBuffer.data() + range.FirstAddress())) {
+        console.Note("port " + std::to_string(options.range.port) + "'s range " + rangeText +
+                     " holds the image already (an earlier flash of it completed); the backup " + existing.path +
+                     " keeps the firmware from before it");
+    } else {
+        summary.Set("backupKept", false);
+        const size_t first = static_cast<size_t>(
+            std::mismatch(held, held + length, existing.bytes.begin()).first - held);
+        throw Failure(ExitFile, "backup " + existing.path + ": port " + std::to_string(options.range.port) +
+                                    "'s range " + rangeText + " no longer matches the backup (first at " +
+                                    Hex(range.FirstAddress() + static_cast<uint32_t>(first), 6) +
+                                    "), nor the image: a flash was interrupted after the backup was made. Nothing "
+                                    "written. " + InterruptedBackupAdvice(left, CompleteCommand(common, options, left)));
+    }
+    if (StopRequest())
+        throw Interruption("interrupted after the backup check; nothing written to the flash");
+}
+
+// The record saved beside the image (FILE.json), when there is one: the
+// same bytes, from this port and this notebook, unless --force. Without a
+// record a file flashes as it always has. `machine` is null when unknown.
+void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::ImageStore& image,
+                      const Machine* machine, Console& console, JsonSummary& summary)
+{
+    const std::string recordPath = SidecarPath(options.imagePath);
+    std::error_code ec;
+    const fs::file_status status = fs::status(recordPath, ec);
+    if (!fs::exists(status))
+        return;
+    summary.Set("imageRecord", AbsolutePath(recordPath));
+    std::vector<std::string> problems;
+    std::string text, why;
+    Provenance saved;
+    if (std::FILE* f = fs::is_regular_file(status) ? std::fopen(recordPath.c_str(), "rb") : nullptr) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < 65536;)
+            text.append(chunk, n);
+        std::fclose(f);
+        if (!ParseSidecar(text, saved, why))
+            problems.push_back("its record " + recordPath + " cannot be read: " + why);
+    } else {
+        problems.push_back("its record " + recordPath + " cannot be read: " +
+                           (fs::is_regular_file(status) ? std::string(std::strerror(errno))
+                                                        : "it is " + std::string(KindOf(status.type()))));
+    }
+    const int port = options.range.port;
+    if (problems.empty()) {
+        const std::string sha = Sha256Hex(image.ImageBuffer.data() + imageAt, static_cast<size_t>(image.ImageLength));
+        if (sha != saved.sha256)
+            problems.push_back("it does not match its record " + recordPath + ": its SHA-256 is " + sha +
+                               ", the record's " + saved.sha256 + " (saved " + saved.time +
+                               "): the file has changed since it was saved");
+        if (saved.port != port)
+            problems.push_back("it was read from port " + std::to_string(saved.port) + " (" + recordPath +
+                               "); this flash is to port " + std::to_string(port));
+        if (machine && !saved.serial.empty() && !machine->serial.empty() && saved.serial != machine->serial)
+            problems.push_back("it was read from the notebook with serial " + saved.serial + " (" + recordPath +
+                               "); this notebook's serial is " + machine->serial);
+    }
+    if (problems.empty()) {
+        console.Note("image file " + options.imagePath + " matches its record " + recordPath + " (port " +
+                     std::to_string(saved.port) + (saved.serial.empty() ? "" : ", serial " + saved.serial) +
+                     ", saved " + saved.time + ")");
+        return;
+    }
+    std::string all;
+    for (const auto& problem : problems)
+        all += (all.empty() ? "" : "; ") + problem;
+    if (!options.force)
+        throw Failure(ExitFile, "image file " + options.imagePath + ": " + all +
+                                    ". Nothing flashed; give --force to flash it all the same");
+    console.Note("flashing image file " + options.imagePath + " although " + all + " (--force)");
 }
 
 // The range read back and compared with the image.
@@ -117,7 +303,7 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
 
 // What follows the Session of a flash: the backup, the write, the verify.
 void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-                    pd::ImageStore& image, OutputFile& backupFile, PdLeft& left, Console& console, ConsoleView& view,
+                    pd::ImageStore& image, FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view,
                     JsonSummary& summary)
 {
     const int port = options.range.port;
@@ -127,8 +313,10 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         view.SetPort(port);
         session.ForceSelection(port);
     }
-    if (!options.backupPath.empty())
-        BackUp(session, common, range, backupFile, left, console, view, summary);
+    if (!plan.existing.path.empty())
+        KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);
+    else if (!options.backupPath.empty())
+        BackUp(session, common, options, range, plan, left, console, view, summary);
 
     left.stage = PdLeft::Stage::Writing;
     pd::FlashWriteSequence write(session.mailbox, image, session.ports, view, ToDuration(common.timeoutSeconds));
@@ -145,15 +333,33 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     summary.Set("blocksWritten", write.BlocksDone());
 
     left.stage = PdLeft::Stage::Written;
+    // The padding is part of what was flashed: said with the result.
+    const std::string& padding = plan.padding;
+    const std::string padded = padding.empty() ? std::string() : "; " + padding + " (--allow-short)";
     if (!options.verify) {
         console.Note("written: " + BlocksText(range, port) + ", validated and the PD reset; not read back "
-                     "(--no-verify)");
-        console.SetAchieved("the flash of " + BlocksText(range, port) + " completed; it was not verified (--no-verify)");
+                     "(--no-verify)" + padded);
+        console.SetAchieved("the flash of " + BlocksText(range, port) +
+                            " completed; it was not verified (--no-verify)" + padded);
         return;
     }
+    // A stop from here on leaves a whole, validated flash: not the half
+    // written one that exit 8 tells of.
     if (StopRequest())
-        throw Interruption("interrupted after the flash was written and validated; not verified");
-    Verify(session, common, options, range, image, left, console, view, summary);
+        throw Failure(ExitNotVerified, "interrupted after the flash was written and validated; not verified");
+    // Said before the read-back, whose line ends the run.
+    if (!padding.empty())
+        console.Note("written: " + BlocksText(range, port) + "; of these, " + padding + " (--allow-short)");
+    try {
+        Verify(session, common, options, range, image, left, console, view, summary);
+    } catch (const Failure& failure) {
+        if (failure.Code() != ExitInterrupted)
+            throw;
+        Failure whole(ExitNotVerified, failure.Message());
+        throw whole.Advise(failure.Advice());
+    }
+    if (!padding.empty())
+        console.SetAchieved(console.Achieved() + padded);
 }
 
 // The checks before the EC, then the EC; the exit code, the failure told.
@@ -161,14 +367,16 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
 {
     Range range;
     CheckRange(options.range, summary, range);
+    CheckFlashRange(options, range, console);
     summary.Set("image", AbsolutePath(options.imagePath));
     summary.Set("verify", options.verify);
     uint32_t imageAt = 0;
     CheckImageAt(options, summary, imageAt);
-    CheckImage(options, range, imageAt, console, summary);
-    OutputFile backupFile;
+    FlashPlan plan;
+    plan.padding = CheckImage(options, range, imageAt, console, summary);
+    ExistingBackup& existing = plan.existing;
     if (!options.backupPath.empty())
-        PrepareBackup(common, options, backupFile, summary);
+        PrepareBackup(common, options, range, plan.backupFile, plan.backupRecord, existing, summary);
 
     // The lock first: a second program is refused before it reads anything.
     OpenBackend backend;
@@ -177,10 +385,16 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
     auto image = std::make_unique<pd::ImageStore>();
     LoadImage(options, imageAt, *image, view, summary);
+    if (!common.dryRun)
+        plan.machine = MachineOf(backend);
+    CheckImageRecord(options, imageAt, *image, common.dryRun ? nullptr : &plan.machine, console, summary);
     if (common.dryRun) {
         DryRunPorts(common, true, options.allowBattery, console, summary,
-                    std::string(options.backupPath.empty() ? "" : "would back the range up into " +
-                                                                      options.backupPath + ", then ") +
+                    std::string(options.backupPath.empty() ? ""
+                                : !existing.path.empty() ? "would compare the range with the existing backup " +
+                                                               options.backupPath + " (kept), then "
+                                                         : "would back the range up into " + options.backupPath +
+                                                               ", then ") +
                         "would flash " + BlocksText(range, options.range.port) +
                         (options.verify ? " and verify them" : ""));
         return ExitOk;
@@ -192,8 +406,11 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     left.port = options.range.port;
     left.tool = ToolText(common);
     left.backupImageAt = pd::HexDigits(range.FirstAddress(), 6);
+    if (options.range.startText != DefaultStartText || options.range.endText != DefaultEndText)
+        left.rangeArgs =
+            " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
     const int code = Told(console, summary, [&] {
-        FlashOnSession(session, common, options, range, *image, backupFile, left, console, view, summary);
+        FlashOnSession(session, common, options, range, *image, plan, left, console, view, summary);
     });
     // What both ports show now, on every end where the EC still answers.
     if (console.Json() && code != ExitEcBusy) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace vyk::cli {
@@ -29,5 +30,16 @@ void SetTemporaryFile(const std::string& path);
 // What a second signal says on standard error as it ends the process (the
 // state a PD may be left in and what puts it right); empty: nothing.
 void SetHardStopText(const std::string& text);
+
+// The --json record as it stands ("{...}", as JsonSummary::Text() gives
+// it), which a second signal prints as the process ends, with what it adds
+// (interrupted, signal, blocksWritten, pdState); empty: no record.
+void SetHardStopRecord(const std::string& record);
+
+// While a sequence runs: what its PD may be left in, for that record, as a
+// quoted JSON string ("" after it), and whether it counts blocks written;
+// then the count.
+void SetHardStopPdState(const std::string& state, bool countsBlocks);
+void SetHardStopBlocks(uint32_t blocks);
 
 } // namespace vyk::cli

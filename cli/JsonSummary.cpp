@@ -103,13 +103,18 @@ std::string JsonSummary::Quote(std::string_view original)
 
 void JsonSummary::Put(std::string_view key, std::string value)
 {
+    bool found = false;
     for (auto& field : fields_) {
         if (field.first == key) {
             field.second = std::move(value);
-            return;
+            found = true;
+            break;
         }
     }
-    fields_.emplace_back(std::string(key), std::move(value));
+    if (!found)
+        fields_.emplace_back(std::string(key), std::move(value));
+    if (watcher_)
+        watcher_(Text());
 }
 
 void JsonSummary::Set(std::string_view key, std::string_view text) { Put(key, Quote(text)); }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,11 +22,15 @@ public:
     void SetRaw(std::string_view key, std::string raw);
 
     std::string Text() const;
+    // Called with Text() after every change (the record a process ended
+    // at once still prints); empty: nothing.
+    void Watch(std::function<void(const std::string&)> watcher) { watcher_ = std::move(watcher); }
     static std::string Quote(std::string_view text);
 
 private:
     void Put(std::string_view key, std::string value);
     std::vector<std::pair<std::string, std::string>> fields_;
+    std::function<void(const std::string&)> watcher_;
 };
 
 } // namespace vyk::cli

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -214,6 +215,28 @@ bool LiesInside(const fs::path& path, const fs::path& folder)
 
 } // namespace
 
+std::string FileFacts(const std::string& path)
+{
+#ifdef _WIN32
+    struct _stat64 st {};
+    if (_stat64(path.c_str(), &st) != 0)
+        return Why();
+    const std::time_t when = static_cast<std::time_t>(st.st_mtime);
+    std::tm tm {};
+    gmtime_s(&tm, &when);
+#else
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return Why();
+    const std::time_t when = st.st_mtime;
+    std::tm tm {};
+    gmtime_r(&when, &tm);
+#endif
+    char time[32];
+    std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return std::to_string(static_cast<long long>(st.st_size)) + " bytes, modified " + time;
+}
+
 const char* KindOf(fs::file_type type)
 {
     switch (type) {
@@ -252,7 +275,7 @@ fs::path FollowLinks(const std::string& path, const std::string& noun)
 
 void OutputFile::Prepare(const std::string& path, const Rules& rules)
 {
-    keepExisting_ = rules.keepExisting;
+    keepExisting_ = rules.keepExisting || rules.keepExistingTarget;
     const std::string noun = std::string(rules.noun) + " ";
     if (path == "-") {
         if (IsTerminal(1))
@@ -279,7 +302,11 @@ void OutputFile::Prepare(const std::string& path, const Rules& rules)
         throw Failure(ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
                                     ", whose files are the notebook itself; write it elsewhere");
     if (fs::exists(fs::symlink_status(path, ec)) && rules.keepExisting)
-        throw NameTaken(noun + shown + " exists, and it is never replaced");
+        throw NameTaken(noun + shown + " exists (" +
+                        (fs::exists(status) ? FileFacts(target.string()) : std::string("a link to no file yet")) +
+                        ") and is not replaced");
+    if (fs::exists(status) && rules.keepExistingTarget)
+        throw NameTaken(noun + shown + " exists (" + FileFacts(target.string()) + ") and is not replaced");
     if (fs::exists(status) && !WritableInPlace(target))
         throw Failure(ExitFile, noun + shown + ": " + Why() +
                                     ": it is not writable for you, so it is not replaced (as cp would not replace it); "

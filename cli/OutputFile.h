@@ -24,6 +24,9 @@ public:
         // A file that exists is refused, and Commit() never replaces one
         // made meanwhile: what it would replace may be the only copy.
         bool keepExisting = false;
+        // The same for the file a link names; a link to no file yet is
+        // followed and the file made.
+        bool keepExistingTarget = false;
         // Nothing may be written inside this folder (the simulated
         // notebook's own files); empty: no such folder.
         std::string refusedFolder;
@@ -63,6 +66,10 @@ private:
     int keepMode_ = -1;   // the replaced file's permissions, kept; -1: none
     bool keepExisting_ = false;
 };
+
+// "81664 bytes, modified 2026-12-09 18:00:00 UTC": what tells one file
+// from another in a refusal; the system's reason when it cannot be looked at.
+std::string FileFacts(const std::string& path);
 
 // What messages call a file of this type that is not a regular one: "a
 // folder", "a FIFO", "a device", "a socket".

@@ -1,6 +1,7 @@
 // vykuu read: a range into a file, written whole or not at all.
 #include "cli/SequenceDriver.h"
 #include "cli/RunRecord.h"
+#include "cli/Sidecar.h"
 #include "pd/HexText.h"
 
 namespace vyk::cli {
@@ -16,7 +17,15 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
     OutputFile output;
-    output.Prepare(options.outputPath, OutputRules(common, "output", false));
+    try {
+        output.Prepare(options.outputPath, OutputRules(common, "output", false, !options.force));
+    } catch (NameTaken& taken) {
+        // It may be the backup of another port or an earlier day.
+        throw taken.Then(": give another name, or --force to replace it");
+    }
+    OutputFile record;
+    if (!output.ToStdout())
+        PrepareSidecar(common, options.outputPath, record);
     // Where the file's first byte belongs: the start of --start's block.
     const std::string imageAt = pd::HexDigits(range.FirstAddress(), 6);
     summary.Set("imageAt", imageAt);
@@ -46,6 +55,16 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
     }
     summary.Set("bytes", store->ImageLength);
     RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
+    if (!output.ToStdout()) {
+        try {
+            WriteSidecar(record, ProvenanceOf(common, options.range.port, range, MachineOf(backend),
+                                              store->ImageBuffer.data(), size));
+        } catch (Failure& failure) {
+            throw failure.Within("record " + SidecarPath(options.outputPath))
+                .Then("; " + options.outputPath + " itself was saved whole");
+        }
+        summary.Set("record", AbsolutePath(SidecarPath(options.outputPath)));
+    }
     const std::string where = output.ToStdout() ? std::string("standard output") : AbsolutePath(output.Target());
     console.Note("saved: " + BlocksText(range, options.range.port) + ", " + std::to_string(size) + " bytes, into " +
                  where + "; it flashes back with --image-at " + imageAt);

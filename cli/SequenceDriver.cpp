@@ -67,15 +67,22 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
                     std::string(phase.who) + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
                         " waiting for the EC to be idle before the window fill (state 1, 0 of " +
                         std::to_string(range.Blocks()) + " blocks done)");
-    const auto progress = [&] { console.Progress(sequence.BlocksDone(), sequence.BlocksTotal()); };
+    const auto progress = [&] {
+        if (phase.flash)
+            SetHardStopBlocks(sequence.BlocksDone());
+        console.Progress(sequence.BlocksDone(), sequence.BlocksTotal());
+    };
     console.BeginProgress(phase.flash ? "flash" : phase.who);
     view.SetProgressSource(progress);
     sequence.SetStopRequest(&StopRequest());
-    if (phase.left)
+    if (phase.left) {
         SetHardStopText(HardStopAdvice(*phase.left));
+        SetHardStopPdState(JsonSummary::Quote(pd::PdStateText(*phase.left)), phase.flash);
+    }
     sequence.Start();
     const DriveEnd end = Drive(sequence, ToDuration(common.timeoutSeconds), progress);
     SetHardStopText({});
+    SetHardStopPdState({}, false);
     view.SetProgressSource({});
     console.EndProgress();
     // Once CmdInit is out, an EC that stops answering leaves the PD on its
@@ -112,7 +119,7 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
     case pd::SequenceOutcome::EcStayedBusy:
         throw tellLeft(Failure(ExitEcBusy, "EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
                                                " done)" + interrupted)
-                           .Within("block " + Hex(range.startBlock + sequence.BlocksDone(), 4))
+                           .Within("block at " + Hex((range.startBlock + sequence.BlocksDone()) << 8, 6))
                            .Within(who));
     case pd::SequenceOutcome::NoPortAccess:
         throw Failure(ExitNoPortAccess, who + ": no port access; nothing sent");

@@ -16,6 +16,7 @@ using pd::MismatchAdvice;
 using pd::PdLeft;
 using pd::ResetCommandText;
 using pd::RetryAdvice;
+using pd::InterruptedBackupAdvice;
 using pd::ShellWord;
 
 // Runs the pd/ sequences back to back, with no timer between ticks, and

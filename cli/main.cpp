@@ -45,6 +45,9 @@ JsonSummary NewRecord()
 
 void PrintRecord(JsonSummary& summary, int code)
 {
+    // From here the record is printed whole; a second signal adds no other.
+    summary.Watch({});
+    SetHardStopRecord({});
     const auto now = std::chrono::system_clock::now();
     summary.Set("ended", UtcTimeText(now));
     summary.SetSeconds("seconds", std::chrono::duration<double>(now - StartedAt).count());
@@ -134,7 +137,8 @@ void AddGlobalOptions(CommandLine& line)
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(std::string("\n") + ExitCodeHelp +
                "\nAddresses are read as the window reads its fields (1-6 uppercase hex digits); blocks run\n"
-               "from the one holding --start up to, not including, the one holding --end.\n"
+               "from the one holding --start up to, not including, the one holding --end. Give flash addresses\n"
+               "(00C000), not block numbers (C0); a flash below 00C000 needs --allow-low-range.\n"
                "A flash image is indexed by flash address from 0 unless --image-at says where its first byte\n"
                "belongs; a file written by 'read --start S' holds the range alone, from the start of S's\n"
                "block, and flashes back with --image-at at that block start (read --start 00C080 saves\n"
@@ -172,25 +176,38 @@ void AddCommands(CommandLine& line)
     auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
     AddRangeOptions(read, line.readOptions.range);
     read->add_option("-o,--output", line.readOptions.outputPath,
-                     "file to write (a link is followed; devices, FIFOs and folders are refused); - for stdout")
+                     "new file to write, with its record FILE.json beside it (an existing one is refused unless "
+                     "--force; a link is followed; devices, FIFOs and folders are refused); - for stdout")
         ->required();
+    read->add_flag("--force", line.readOptions.force, "replace the output file when it exists");
 
     FlashOptions& flashOptions = line.flashOptions;
     auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
     AddRangeOptions(flash, flashOptions.range);
-    flash->add_option("image", flashOptions.imagePath, "raw image file, indexed by flash address from 0")->required();
+    flash->add_option("image", flashOptions.imagePath,
+                      "raw binary image file, indexed by flash address from 0 (a text or hex-record file is refused)")
+        ->required();
     flash->add_flag("--no-verify", line.noVerify, "skip the read-back");
     flash->add_flag("--allow-short", flashOptions.allowShort,
-                    "flash an image that ends before the range's end (the rest goes out as 0xFF); an image with "
+                    "pad an image that ends before the range's end with 0xFF: that erases the rest of the range "
+                    "(to flash just the file, give --start and --end of the range it covers); an image with "
                     "no byte in the range is refused all the same");
     flash->add_option("--image-at", flashOptions.imageAtText,
                       "flash address of the image's first byte (a block start); a file saved by 'read --start S' "
                       "flashes back with --image-at S's block start");
     flash->add_option("--backup", flashOptions.backupPath,
-                      "read the range into this new file first, as 'read' would (an existing file is refused); "
-                      "nothing is written when that fails");
+                      "read the range into this new file (and its record FILE.json) first, as 'read' would; "
+                      "nothing is written when that fails. A FILE that exists is kept, never replaced: the flash "
+                      "goes on when the range still holds what FILE holds, and is refused when a flash was "
+                      "interrupted since");
     flash->add_flag("--allow-battery", flashOptions.allowBattery,
                     "flash even when the notebook runs on battery below 30 %");
+    flash->add_flag("--force", flashOptions.force,
+                    "flash an image whose record (IMAGE.json, written beside every read -o and --backup) names "
+                    "another port or notebook, or no longer matches the file");
+    flash->add_flag("--allow-low-range", flashOptions.allowLowRange,
+                    "flash a range that starts below 00C000, the default start (the region no default writes, "
+                    "which may hold the controller's boot code)");
 
     line.reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
                                              "(CmdResetPd), as after an interrupted flash");
@@ -307,6 +324,7 @@ int main(int argc, char** argv)
     AddCommands(line);
     if (const int code = Parse(line, argc, argv, json); code >= 0)
         return code;
+    line.common.toolVersion = vyk::ProjectVersion;
     if (*line.help)
         return ShowHelp(line, json);
 
@@ -317,6 +335,8 @@ int main(int argc, char** argv)
     consoleOptions.logToStderr = *line.read && line.readOptions.outputPath == "-";
     Console console(consoleOptions);
     JsonSummary summary = NewRecord();
+    if (line.json)
+        summary.Watch(SetHardStopRecord);
     const int code = RunCommand(line, console, summary);
     if (line.json)
         PrintRecord(summary, code);

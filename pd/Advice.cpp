@@ -6,23 +6,33 @@ namespace {
 
 std::string PortText(const PdLeft& pd) { return "port " + std::to_string(pd.port); }
 
-std::string RestoreCommand(const PdLeft& pd)
-{
-    return pd.tool + " flash --port " + std::to_string(pd.port) + " --image-at " + pd.backupImageAt + " " +
-           ShellWord(pd.backupPath);
-}
+std::string RestoreCommand(const PdLeft& pd) { return RestoreCommandText(pd); }
 
-// What a second run has to know about this run's backup.
+// What a second run has to know about this run's backup. A new backup name
+// would save the half-written range as the newest backup: never offered.
 std::string BackupNote(const PdLeft& pd)
 {
     if (pd.backupPath.empty())
         return {};
     return " The backup " + pd.backupPath +
-           " holds the range as it was before this flash and is never replaced: flash again without --backup, or "
-           "with a new name. To put the old firmware back instead: " + RestoreCommand(pd);
+           " holds the range as it was before this flash and is kept: flash the image again without --backup to "
+           "complete. To put the old firmware back instead: " + RestoreCommand(pd);
 }
 
 } // namespace
+
+std::string RestoreCommandText(const PdLeft& pd)
+{
+    return pd.tool + " flash --port " + std::to_string(pd.port) + pd.rangeArgs + " --image-at " + pd.backupImageAt +
+           " " + ShellWord(pd.backupPath);
+}
+
+std::string InterruptedBackupAdvice(const PdLeft& pd, const std::string& completeCommand)
+{
+    return "The backup " + pd.backupPath + " holds the firmware from before that flash and is kept. Either complete "
+           "the flash: flash the image without --backup (" + completeCommand + "); or restore the firmware from "
+           "before: flash the backup (" + RestoreCommand(pd) + ")";
+}
 
 std::string ShellWord(const std::string& word)
 {
@@ -79,6 +89,19 @@ std::string RetryAdvice(const PdLeft& pd)
 {
     const std::string note = BackupNote(pd);
     return note.empty() ? note : note.substr(1);
+}
+
+std::string PdStateText(const PdLeft& pd)
+{
+    switch (pd.stage) {
+    case PdLeft::Stage::Writing:
+        return "boot loader (flashing mode), flash partly written, no validate";
+    case PdLeft::Stage::Written:
+        return "boot loader (flashing mode), flash written and validated, not verified";
+    case PdLeft::Stage::BeforeWrite:
+    default:
+        return "boot loader (flashing mode), nothing written";
+    }
 }
 
 std::string HardStopAdvice(const PdLeft& pd)

@@ -19,6 +19,9 @@ struct PdLeft {
     uint32_t blocksWritten = 0, blocksTotal = 0;
     // The backup this run wrote, and where its first byte belongs ("00C000").
     std::string backupPath, backupImageAt;
+    // " --start 00C000 --end 00D000" when the range is not the default one;
+    // a restore needs the same range.
+    std::string rangeArgs;
 };
 
 // A word of a command line as a shell takes it back.
@@ -37,6 +40,19 @@ std::string MismatchAdvice(const PdLeft& pd, const std::string& imagePath);
 // After a flash write stopped safely while a backup of this run exists,
 // which a second run with the same command line would not replace.
 std::string RetryAdvice(const PdLeft& pd);
+
+// "vykuu flash --port 1 --image-at 00C000 bk/mix.bin": the backup flashed back.
+std::string RestoreCommandText(const PdLeft& pd);
+
+// When a rerun finds the range no longer matching the backup that an
+// earlier run made: a flash was interrupted after it, and the backup holds
+// the firmware from before. The two ways on; never a new backup name,
+// which would save the half-written range as the newest backup.
+std::string InterruptedBackupAdvice(const PdLeft& pd, const std::string& completeCommand);
+
+// What the PD may be in if the run ends at once now: "boot loader
+// (flashing mode), flash partly written, no validate".
+std::string PdStateText(const PdLeft& pd);
 
 // Said by a second interrupt as it ends the process at once: a whole line.
 std::string HardStopAdvice(const PdLeft& pd);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <regex>
 #include <set>
@@ -329,7 +330,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     const auto flashLog = WindowFlashLog(0xC0, 0x1FF);
     expected.insert(expected.end(), flashLog.begin(), flashLog.end());
     auto written = expected;
-    written.push_back("written: 319 blocks 0x00C0..0x01FE of port 1, validated and the PD reset; not read back "
+    written.push_back("written: 319 blocks 0x00C000..0x01FEFF of port 1, validated and the PD reset; not read back "
                       "(--no-verify)");
     EXPECT_EQ(Unstamped(r.OutLines()), written);
 
@@ -337,7 +338,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     ASSERT_EQ(r.code, 0) << r.err;
     auto saved = WindowReadLog(0xC0, 0x1FF);
     saved[4] = "Read Start Addr = 0x00C080";
-    saved.push_back("saved: 319 blocks 0x00C0..0x01FE of port 2, 81664 bytes, into " + File("out.bin").string() +
+    saved.push_back("saved: 319 blocks 0x00C000..0x01FEFF of port 2, 81664 bytes, into " + File("out.bin").string() +
                     "; it flashes back with --image-at 00C000");
     EXPECT_EQ(Unstamped(r.OutLines()), saved);
 
@@ -346,7 +347,7 @@ TEST_F(CliRun, LogLinesAreTheWindowsForTheDefaultRange)
     ASSERT_EQ(r.code, 0) << r.err;
     const auto readLog = WindowReadLog(0xC0, 0x1FF);
     expected.insert(expected.end(), readLog.begin(), readLog.end());
-    expected.push_back("verified: 319 blocks 0x00C0..0x01FE of port 2 match the image, all 81664 bytes read back");
+    expected.push_back("verified: 319 blocks 0x00C000..0x01FEFF of port 2 match the image, all 81664 bytes read back");
     EXPECT_EQ(Unstamped(r.OutLines()), expected);
 
     r = Vykuu("--quiet flash --port 2 " + Quote(File("image.bin").string()));
@@ -419,7 +420,7 @@ TEST_F(CliRun, EcStuckBusyEndsWithItsExitCode)
     ToolRun r = Vykuu("--timeout 0.2 flash --port 1 " + Quote(File("image.bin").string()));
     EXPECT_EQ(r.code, 5) << r.err;
     EXPECT_NE(r.err.find("EC stayed busy"), std::string::npos) << r.err;
-    r = Vykuu("--timeout 0.2 read --port 2 -o " + Quote(File("out.bin").string()));
+    r = Vykuu("--timeout 0.2 read --port 2 --force -o " + Quote(File("out.bin").string()));
     EXPECT_EQ(r.code, 5) << r.err;
     EXPECT_EQ(ReadBytes(File("out.bin")), (std::vector<uint8_t>{1, 2, 3}));
     r = Vykuu("--timeout 0.2 version");
@@ -482,7 +483,7 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
              {"flash --port 1 " + Quote(File("dump.bin").string()), "--image-at 00C000"},
              {"flash --port 1 " + Quote(File("folder").string()), "is a folder"},
              {"flash --port 1 " + Quote(File("empty.bin").string()), " is empty: not one byte of it lies in the "
-                                                                      "range 0x00C000..0x01FF00, " + none},
+                                                                      "range 0x00C000..0x01FEFF, " + none},
              {"flash --allow-short --port 1 " + Quote(File("empty.bin").string()), none},
              {"flash --allow-short --port 1 " + Quote(File("small.bin").string()),
               "ends at 0x00C000, before the range's start: not one byte"},
@@ -502,8 +503,8 @@ TEST_F(CliRun, BadFilesExitWith3AndTouchNoPort)
     WriteBytes(File("dump.bin"), std::vector<uint8_t>(81664 - 16, 0));
     const ToolRun r = Vykuu("--json flash --allow-short --port 1 " + Quote(File("dump.bin").string()));
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 of the range's 319 blocks go out "
-                         "as 0xFF alone, and block 0x013E holds 0xFF after its first 240 bytes (--allow-short)"),
+    EXPECT_NE(r.err.find("ends at 0x013EF0, before the range's end 0x01FF00: 192 blocks (0x013F00..0x01FEFF) and the "
+                         "last 16 bytes of block 0x013E00..0x013EFF written as 0xFF padding (--allow-short)"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("\"paddedBlocks\": 192"), std::string::npos) << r.out;
@@ -527,8 +528,8 @@ TEST_F(CliRun, RangesOutsideTheFlashAreRefusedWith7)
         EXPECT_EQ(r.code, 7) << args << "\n" << r.err;
     }
     EXPECT_FALSE(fs::exists(File("out.bin")));
-    // The whole flash is a sound range.
-    EXPECT_EQ(Vykuu("flash --port 1 --start 000000 --end 040000 " + image).code, 0);
+    // The whole flash is a sound range, below 00C000 when asked for.
+    EXPECT_EQ(Vykuu("flash --port 1 --allow-low-range --start 000000 --end 040000 " + image).code, 0);
 }
 
 TEST_F(CliRun, NoPortAccessExitsWith4)
@@ -630,7 +631,7 @@ TEST_F(CliRun, ASignalStopsAfterTheBlockInFlightAndResetsThePd)
     // and the reset still go out, as the window does at a close; only the
     // verify is left out.
     r = SignalledAt("flash --port 1 " + Quote(File("image.bin").string()), 318, SIGTERM);
-    EXPECT_EQ(r.code, 8) << r.err;
+    EXPECT_EQ(r.code, 12) << r.err;
     for (const char* text : {"Flash write: stop asked for after the last block; the transfer is whole", "Flash Done.",
                              "Cypess PD FW Update Completed!", "interrupted after the flash was written and validated"})
         EXPECT_NE((r.out + r.err).find(text), std::string::npos) << text << " in " << r.out << r.err;
@@ -685,7 +686,7 @@ TEST_F(CliRun, AClosedPipeIsAnErrorNotADeath)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_NE(ReadText(File("err.txt")).find("standard output: write failed: Broken pipe; the flash of 319 blocks "
-                                             "0x00C0..0x01FE of port 1 completed and verified: only what it printed "
+                                             "0x00C000..0x01FEFF of port 1 completed and verified: only what it printed "
                                              "was lost (exit 3)"),
               std::string::npos)
         << ReadText(File("err.txt"));
@@ -955,22 +956,30 @@ TEST_F(CliRun, ABackupIsNeverReplaced)
     Resume();
     ToolRun r = Wait(pid);
     EXPECT_EQ(r.code, 8) << r.err;
+    const std::string restore = "vykuu --sim " + Sim().string() + " flash --port 1 --image-at 00C000 " +
+                                File("safe.bin").string();
     EXPECT_NE(r.err.find("flash again to complete. The backup " + File("safe.bin").string() +
-                         " holds the range as it was before this flash and is never replaced: flash again without "
-                         "--backup, or with a new name. To put the old firmware back instead: vykuu --sim " +
-                         Sim().string() + " flash --port 1 --image-at 00C000 " + File("safe.bin").string()),
+                         " holds the range as it was before this flash and is kept: flash the image again without "
+                         "--backup to complete. To put the old firmware back instead: " + restore),
               std::string::npos)
         << r.err;
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
     const auto half = Flash(1);
 
+    // The rerun reads the range, finds it half written and keeps the backup:
+    // the two ways on, and no new backup name that would save half a firmware.
     r = Vykuu(retry);
     EXPECT_EQ(r.code, 3) << r.err;
-    EXPECT_NE(r.err.find("backup " + File("safe.bin").string() + " exists, and it is never replaced: a backup is "
-                         "written once, so that a second run cannot overwrite the firmware it saved; give a new name "
-                         "(" + File("safe-2.bin").string() + ")"),
+    EXPECT_NE(r.err.find("backup " + File("safe.bin").string() + ": port 1's range 0x00C000..0x01FEFF no longer "
+                         "matches the backup (first at 0x00C000), nor the image: a flash was interrupted after the "
+                         "backup was made. Nothing written. The backup " + File("safe.bin").string() +
+                         " holds the firmware from before that flash and is kept. Either complete the flash: flash the "
+                         "image without --backup (vykuu --sim " + Sim().string() + " flash --port 1 " +
+                         File("new.bin").string() + "); or restore the firmware from before: flash the backup (" +
+                         restore + ")"),
               std::string::npos)
         << r.err;
+    EXPECT_EQ(r.err.find("safe-2"), std::string::npos) << r.err;
     EXPECT_EQ(ReadBytes(File("safe.bin")), Slice(old, 0xC000, 0x1FF00));
     EXPECT_EQ(Flash(1), half) << "the refused retry touched the flash";
 
@@ -1028,7 +1037,7 @@ TEST_F(CliRun, ReadOnlyTargetsAreRefusedAsCpWould)
                                             ": Permission denied"},
          }) {
         const int status = std::system((prefix + Quote(VYKUU_PATH) + " --sim " + Quote(Sim().string()) +
-                                        " read --port 1 -o " + Quote(target.string()) + " >/dev/null 2>" +
+                                        " read --port 1 --force -o " + Quote(target.string()) + " >/dev/null 2>" +
                                         Quote(err.string()))
                                            .c_str());
         EXPECT_EQ(WEXITSTATUS(status), 3) << ReadText(err);
@@ -1188,6 +1197,7 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
                   0);
         std::fclose(null);
         fs::remove(File("counted.bin"));
+        fs::remove(File("counted.bin.json"));
         operations[kind] = ports.ops;
     }
 
@@ -1197,7 +1207,7 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
         const int port = std::uniform_int_distribution<int>(1, 2)(gen);
         const uint64_t killAt = std::uniform_int_distribution<uint64_t>(1, operations[kind] * 21 / 20)(gen);
         const std::string args =
-            (kind == Read ? "read -o " + Quote(File("out.bin").string())
+            (kind == Read ? "read --force -o " + Quote(File("out.bin").string())
                           : "flash" + (kind == Backup ? " --backup " + Quote(File("backup.bin").string()) : "") +
                                 " " + imageArg) +
             " --port " + std::to_string(port);
@@ -1217,7 +1227,8 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
         for (const auto& entry : fs::directory_iterator(dir_)) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == "nb" || name == "image.bin" || name == "stdout.txt" || name == "stderr.txt" ||
-                        name == "out.bin" || name == "backup.bin")
+                        name == "out.bin" || name == "backup.bin" || name == "out.bin.json" ||
+                        name == "backup.bin.json")
                 << "left beside the output: " << name;
         }
         const auto out = ReadBytes(File("out.bin"));
@@ -1293,7 +1304,8 @@ TEST_F(CliRun, AStopAroundTheBackupKeepsIt)
                         Quote(File("new.bin").string()),
                     319 + 4, SIGINT);
     EXPECT_EQ(r.code, 8) << r.err;
-    EXPECT_NE(r.err.find("flash --port 1 --image-at 00C000 " + File("late.bin").string()), std::string::npos)
+    EXPECT_NE(r.err.find("flash --port 1 --start 00C080 --end 01FF00 --image-at 00C000 " + File("late.bin").string()),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(ReadBytes(File("late.bin")), Slice(old, 0xC000, 0x1FF00));
     Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
@@ -1424,4 +1436,196 @@ TEST_F(CliRun, TheRecordHoldsTheFilesHashAndTheTimeOfTheRun)
         EXPECT_LE(times[0], times[1]) << r.out;
         EXPECT_LE(times[1], after) << r.out;
     }
+}
+
+// A technician's third day: what the tool's own words lead to never erases
+// firmware. A file saved from part of the range, a hex text file, a block
+// number typed as an address: each refused before the EC, with the way on.
+TEST_F(CliRun, ThirdDayRefusalsLeadToAGoodFlash)
+{
+    const auto firmware = RandomImage(vyk::sim::FlashSize, 41);
+    SimNotebook::OpenFolder(Sim())->WriteFlash(1, 0, firmware);
+    ASSERT_EQ(Vykuu("read --port 1 --start 00C000 --end 00D000 -o " + Quote(File("part.bin").string())).code, 0);
+    std::string hex;
+    for (int line = 0; line < 200; ++line)
+        hex += ":10C00000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF30\r\n";
+    WriteBytes(File("fw.hex"), std::vector<uint8_t>(hex.begin(), hex.end()));
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 42));
+    const std::string part = Quote(File("part.bin").string()), image = Quote(File("image.bin").string());
+    struct Case { std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {"flash --port 1 --image-at 00C000 " + part, 3,
+              "it covers 0x00C000..0x00CFFF of the range 0x00C000..0x01FEFF. To flash what it holds, give the range "
+              "it covers: --start 00C000 --end 00D000. --allow-short would instead write the other 303 blocks, "
+              "0x00D000..0x01FEFF, as 0xFF: that erases them"},
+             {"flash --port 1 " + Quote(File("fw.hex").string()), 3,
+              "is an Intel HEX text file: it starts with \":10C00000FFFFFFFFFFFFFFF\". vykuu flashes raw binary "
+              "images"},
+             {"flash --port 1 --allow-short " + Quote(File("fw.hex").string()), 3, "Intel HEX"},
+             {"flash --port 1 --start C0 " + image, 7,
+              "range refused: the range 0x000000..0x01FEFF starts below 0x00C000, the default start"},
+             {"flash --port 1 --start C0 --end 1FF " + image, 7,
+              "block C0 starts at 0x00C000 (--start 00C000). Give --allow-low-range"},
+             {"--dry-run flash --port 1 --start 00BF00 " + image, 7, "may hold the controller's boot code"},
+         }) {
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(Flash(1), firmware) << "a refusal touched the flash";
+
+    // The advice followed restores the file's blocks and nothing else.
+    SimNotebook::OpenFolder(Sim())->WriteFlash(1, 0, std::vector<uint8_t>(vyk::sim::FlashSize, 0));
+    ToolRun r = Vykuu("flash --port 1 --start 00C000 --end 00D000 --image-at 00C000 " + part);
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto flash = Flash(1);
+    EXPECT_EQ(Slice(flash, 0xC000, 0xD000), Slice(firmware, 0xC000, 0xD000));
+    EXPECT_EQ(Slice(flash, 0xD000, 0x1FF00), std::vector<uint8_t>(0x1FF00 - 0xD000, 0)) << "past the file";
+
+    // Padding asked for is said with the result; a read below 00C000 stays allowed.
+    r = Vykuu("--json flash --port 1 --allow-short --image-at 00C000 " + part);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("written: 319 blocks 0x00C000..0x01FEFF of port 1; of these, 303 blocks "
+                         "(0x00D000..0x01FEFF) written as 0xFF padding (--allow-short)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("\"paddedBlocks\": 303"), std::string::npos) << r.out;
+    EXPECT_EQ(Vykuu("read --port 1 --start 000000 --end 000100 -o " + Quote(File("low.bin").string())).code, 0);
+}
+
+// read -o never replaces a file unasked: the refusal names the file's size
+// and time and --force; a read-only file is no exception for root.
+TEST_F(CliRun, ThirdDayReadOutputIsNeverReplacedUnasked)
+{
+    WriteBytes(File("p1-before.bin"), {1, 2, 3});
+    fs::permissions(File("p1-before.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string out = Quote(File("p1-before.bin").string());
+    ToolRun r = Vykuu("read --port 2 -o " + out);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(exists \(3 bytes, modified \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC\) )"
+                                                    R"(and is not replaced: give another name, or --force)")))
+        << r.err;
+    EXPECT_EQ(ReadBytes(File("p1-before.bin")), (std::vector<uint8_t>{1, 2, 3}));
+    fs::permissions(File("p1-before.bin"), fs::perms::owner_all);
+    r = Vykuu("read --port 2 --force -o " + out);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(ReadBytes(File("p1-before.bin")).size(), 81664u);
+}
+
+// A rerun with a --backup that exists compares before it writes: the same
+// firmware keeps the backup and goes on; a range that holds the image
+// already goes on too; a file of another length is no backup of the range.
+TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
+{
+    const auto old = RandomImage(0x20000, 43), fresh = RandomImage(0x20000, 44);
+    WriteBytes(File("old.bin"), old);
+    WriteBytes(File("new.bin"), fresh);
+    ASSERT_EQ(Vykuu("--quiet flash --port 1 " + Quote(File("old.bin").string())).code, 0);
+    const std::string flash = "flash --port 1 --backup " + Quote(File("bk.bin").string()) + " ";
+    WriteBytes(File("bk.bin"), Slice(old, 0xC000, 0x1FF00));   // as a run stopped after its backup leaves it
+    WriteBytes(File("short.bin"), {1, 2, 3});
+    ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
+    fs::create_symlink(File("nowhere.bin"), File("link.bin"));
+    struct Case { std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {flash + Quote(File("new.bin").string()), 0, "(all 81664 bytes match): kept as this flash's backup"},
+             {flash + Quote(File("new.bin").string()), 0, "holds the image already (an earlier flash of it "
+                                                          "completed); the backup " + File("bk.bin").string()},
+             {"flash --port 1 --backup " + Quote(File("short.bin").string()) + " " + Quote(File("old.bin").string()),
+              3, "is no backup of the range 0x00C000..0x01FEFF, which has 81664 bytes: give a new name"},
+             {"flash --port 1 --backup " + Quote(File("p2.bin").string()) + " " + Quote(File("old.bin").string()), 3,
+              "says it holds port 2's range from 0x00C000, not port 1's from 0x00C000: give a new name"},
+             {"flash --port 1 --backup " + Quote(File("link.bin").string()) + " " + Quote(File("old.bin").string()), 3,
+              "exists (a link to no file yet) and is not replaced: a backup is written once"},
+         }) {
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.args << "\n" << r.out << r.err;
+    }
+    EXPECT_EQ(ReadBytes(File("bk.bin")), Slice(old, 0xC000, 0x1FF00)) << "the backup was replaced";
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00));
+}
+
+// Every end leaves its record: a second signal ends the process at once and
+// still prints the JSON, with what was written and what the PD may be in. A
+// stop once the write is whole is told apart from a half-written flash.
+TEST_F(CliRun, ThirdDayASecondSignalStillLeavesTheRecord)
+{
+    WriteBytes(File("image.bin"), RandomImage(0x20000, 45));
+    struct Case { std::string args; int blocks; std::vector<std::string> fields; };
+    for (const auto& c : std::vector<Case>{
+             {"--json flash --port 2 " + Quote(File("image.bin").string()), 3,
+              {"\"command\": \"flash\"", "\"interrupted\": true, \"signal\": \"SIGINT\", \"endedAtOnce\": true, "
+               "\"blocksWritten\": 3, \"pdState\": \"boot loader (flashing mode), flash partly written, no "
+               "validate\", \"pdMayBeInBootLoader\": true, \"ok\": false, \"exitCode\": 130}"}},
+             {"--json read --port 2 -o " + Quote(File("out.bin").string()), 3,
+              {"\"command\": \"read\"", "\"pdState\": \"boot loader (flashing mode), nothing written\""}},
+         }) {
+        SCOPED_TRACE(c.args);
+        const pid_t pid = StartPaused(c.args, c.blocks);
+        ::kill(pid, SIGINT);
+        ASSERT_TRUE(Appears(dir_ / "stderr.txt", "interrupt again"));
+        ::kill(pid, SIGINT);
+        const ToolRun r = Wait(pid);
+        Resume();
+        EXPECT_EQ(r.signal, SIGINT);
+        ASSERT_EQ(r.OutLines().size(), 1u) << r.out;
+        for (const auto& field : c.fields)
+            EXPECT_NE(r.out.find(field), std::string::npos) << field << " in " << r.out;
+        EXPECT_EQ(r.out.find("blocksWritten", r.out.find("blocksWritten") + 1), std::string::npos) << r.out;
+    }
+    Configure([](vyk::sim::Settings& s) { s.pauseAfterBlocks = 0; });
+
+    // Stopped during the read-back: the flash is whole, not verified.
+    const ToolRun r = SignalledAt("--json flash --port 1 " + Quote(File("image.bin").string()), 319 + 5, SIGTERM);
+    EXPECT_EQ(r.code, 12) << r.err;
+    EXPECT_NE(r.out.find("\"interrupted\": true, \"signal\": \"SIGTERM\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"exitCode\": 12"), std::string::npos) << r.out;
+}
+
+// Beside every file read from a PD lies its record (FILE.json); a flash of
+// that file checks it: another port, another notebook or changed bytes are
+// refused, naming both sides, unless --force.
+TEST_F(CliRun, ThirdDayABackupKnowsWhereItCameFrom)
+{
+    SimNotebook::OpenFolder(Sim())->WriteFlash(2, 0, RandomImage(vyk::sim::FlashSize, 46));
+    const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
+    ASSERT_EQ(Vykuu("read --port 2 -o " + Quote(File("p2.bin").string())).code, 0);
+    const std::string record = ReadText(File("p2.bin.json"));
+    const std::string version = Vykuu("--version").out;   // "vykuu 1.3+...\n"
+    const auto bytes = ReadBytes(File("p2.bin"));
+    for (const std::string& field :
+         {std::string("\"port\": 2"), std::string("\"start\": \"00C000\", \"end\": \"01FF00\""),
+          "\"serial\": \"" + serial + "\"", std::string("\"bytes\": 81664"), std::string("\"vendor\": \"VYK_UU\""),
+          std::string("\"time\": \"20"), std::string("\"sha256\": \""),
+          "\"toolVersion\": \"" + version.substr(6, version.size() - 7) + "\""})
+        EXPECT_NE(record.find(field), std::string::npos) << field << " in " << record;
+
+    const std::string p2 = Quote(File("p2.bin").string());
+    const auto withRecord = [&](const std::string& from, const std::string& to) {
+        std::string text = record;
+        text.replace(text.find(from), from.size(), to);
+        WriteBytes(File("p2.bin.json"), std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    struct Case { std::function<void()> setUp; std::string args; int code; std::string said; };
+    for (const auto& c : std::vector<Case>{
+             {[] {}, "flash --port 1 --image-at 00C000 " + p2, 3,
+              "it was read from port 2 (" + File("p2.bin.json").string() + "); this flash is to port 1. Nothing "
+              "flashed; give --force"},
+             {[&] { withRecord(serial, "OTHER-1"); }, "flash --port 2 --image-at 00C000 " + p2, 3,
+              "it was read from the notebook with serial OTHER-1 (" + File("p2.bin.json").string() +
+                  "); this notebook's serial is " + serial},
+             {[&] { withRecord("\"sha256\": \"", "\"sha256\": \"0"); }, "--dry-run flash --port 2 --image-at 00C000 " + p2,
+              3, "it does not match its record " + File("p2.bin.json").string() + ": its SHA-256 is "},
+             {[&] { withRecord("\"port\"", "\"prt\""); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 3,
+              "cannot be read: it has no \"port\""},
+             {[&] { withRecord("port", "port"); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 0, "matches its record"},
+             {[] {}, "flash --port 1 --force --image-at 00C000 " + p2, 0, "although it was read from port 2"},
+         }) {
+        c.setUp();
+        const ToolRun r = Vykuu(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << c.args << "\n" << r.out << r.err;
+    }
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), bytes) << "only the forced flash went out";
 }

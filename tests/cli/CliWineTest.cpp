@@ -198,8 +198,9 @@ int main(int argc, char** argv)
 
     // While vykuu drives the EC the window's mutex exists: the window would
     // not start beside it. The simulator holds the read at its second block.
+    // The work folder outlives a run: its out.bin is replaced, as asked.
     PROCESS_INFORMATION pi = Start("\"" + exe + "\" --port-library \"" + library + "\" --timeout 30 read --port 1 "
-                                   "--end 00C200 -o \"" + work + "\\out.bin\"", err);
+                                   "--force --end 00C200 -o \"" + work + "\\out.bin\"", err);
     for (int i = 0; i < 600 && !Exists(nb + "\\paused"); ++i)
         Sleep(50);
     bool folderHeld = false;

@@ -37,4 +37,19 @@ cmp -s -i $((0xC000)) -n $((41 * 256)) image.bin nb/port1.bin || fail "the 41 bl
 grep -q "^mode = normal" nb/settings.txt || fail "the PD was left in $(grep '^mode' nb/settings.txt)"
 grep -q "Flash Done." out.txt && fail "the flash went on"
 grep -q "^busy_reads = 7" nb/settings.txt && fail "the refused change was made"
+
+# A second Ctrl+C ends it at once, and --json still prints the record.
+"$wine" "$simctl" set nb pause_after_blocks=40 >/dev/null || fail "vyksimctl"
+"$wine" "$exe" --sim nb --json --timeout 30 flash --port 1 image.bin >out.txt 2>err.txt &
+pid=$!
+for _ in $(seq 600); do [ -e nb/paused ] && break; sleep 0.05; done
+[ -e nb/paused ] || fail "the simulator did not pause again"
+kill -INT "$pid"
+for _ in $(seq 200); do grep -q "interrupted: stopping" err.txt && break; sleep 0.05; done
+kill -INT "$pid"
+wait "$pid"
+pid=
+rm -f nb/paused
+grep -q '"interrupted": true, "signal": "Ctrl+C", "endedAtOnce": true, "blocksWritten": 40, "pdState": "boot loader (flashing mode), flash partly written, no validate"' out.txt ||
+  fail "no record of the second Ctrl+C: $(cat out.txt)"
 echo "PASS"

@@ -12,8 +12,10 @@ endif()
 file(COPY ${VYKUU} DESTINATION ${WORK})
 file(COPY_FILE ${VYKSIM} ${WORK}/io.dll)
 
-# 128 KiB of a repeating, non-constant pattern.
-string(REPEAT "0123456789ABCDEF" 8192 image)
+# 128 KiB of a repeating, non-constant pattern; a control byte in it, as a
+# text file would be refused as an image.
+string(ASCII 1 soh)
+string(REPEAT "${soh}123456789ABCDEF" 8192 image)
 file(WRITE ${WORK}/image.bin "${image}")
 
 function(run expected)

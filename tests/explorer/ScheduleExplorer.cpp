@@ -575,10 +575,13 @@ ToolRun Vykuu(World& w, Command command, const std::string& file = {}, const std
             if (command == Command::Reset) {
                 run.code = cli::RunReset(common, {c.port}, console, summary);
             } else if (command == Command::Read) {
-                run.code = cli::RunRead(common, {range, file}, console, summary);
+                // An output that exists is replaced only when asked for: asked,
+                // so the replace is what is explored.
+                run.code = cli::RunRead(common, {range, file, true}, console, summary);
             } else {
                 cli::FlashOptions o{range, file, c.verify, c.allowShort, imageAt, backup};
                 o.allowBattery = true;   // the host's own battery must not decide
+                o.allowLowRange = true;  // ranges from 0 on are explored as well
                 run.code = cli::RunFlash(common, o, console, summary);
             }
         } catch (const Hang& e) {
@@ -678,7 +681,7 @@ void ToolCase(World& w)
             v.Expect(saved == w.AsRead(), "read reported success, but the file does not hold the range");
         else
             v.Expect(saved == outputBefore, "a failed read changed its output file");
-        w.ExpectOnly({"read.bin"});
+        w.ExpectOnly({"read.bin", "read.bin.json"});
         if (run.code != 0 || c.job == Job::Read || !run.hang.empty())
             return;
         std::copy(saved->begin(), saved->end(), placed.begin() + w.FirstAddress());
@@ -703,7 +706,7 @@ void ToolCase(World& w)
     else
         v.Expect(!c.backup || run.code != 0, "flash reported success without the backup asked for");
     v.Expect(FileBytes(output) == outputBefore || c.job == Job::ReadThenFlash, "flash touched the read's file");
-    w.ExpectOnly({"image.bin", "read.bin", "backup.bin"});
+    w.ExpectOnly({"image.bin", "read.bin", "backup.bin", "read.bin.json", "backup.bin.json"});
 }
 
 // ---- the window ----

@@ -1,7 +1,8 @@
 // vykuu flash with any --start, --end and --image-at text and any image
 // length, through RunFlash itself: it reaches the ports exactly when a
 // plain reading of its rules accepts the request, and refuses with the
-// rule's exit code otherwise. Input: flags, three bytes of image length,
+// rule's exit code otherwise. The image is all zeros: never text. Input:
+// flags (--allow-short, verify, --allow-low-range), three bytes of image length,
 // then the three texts between NULs (left out: the defaults).
 #include <sys/mman.h>
 #include <unistd.h>
@@ -43,6 +44,8 @@ int Expected(const FlashOptions& o, uint64_t length)
     const uint64_t first = start >> 8 << 8, last = end >> 8 << 8;
     if (first >= last || last > 0x40000)
         return ExitRangeRefused;
+    if (first < 0xC000 && !o.allowLowRange)   // below the default start: asked for, or refused
+        return ExitRangeRefused;
     if (!o.imageAtText.empty() && (!Address(o.imageAtText, at) || at % 256 != 0))
         return ExitUsage;
     if (at + length > 0x40002 || at > first || at + length <= first || (at + length < last && !o.allowShort))
@@ -70,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     options.imagePath = "/proc/self/fd/" + std::to_string(ImageFile());
     options.allowShort = data[0] & 1;
     options.verify = data[0] & 2;
+    options.allowLowRange = data[0] & 4;
     options.allowBattery = true;
     const auto texts = fuzz::Split(fuzz::Text(data + 4, size - 4), '\0');
     if (size > 4)

@@ -93,7 +93,7 @@ out=$("$bin/vyksimctl" --version 2>&1) || fail "vyksimctl --version: exit $?"
 out=$("$bin/vykuu" --sim "$work/nb" --quiet version --port 2 2>&1) || fail "vykuu version: exit $?"
 grep -q "01 02 03 04 05 06 07 08" <<<"$out" || fail "vykuu version shows \"$out\""
 head -c 4096 /dev/urandom >"$work/image.bin"
-"$bin/vykuu" --sim "$work/nb" --quiet flash --port 1 --start 0 --end 1000 "$work/image.bin" ||
+"$bin/vykuu" --sim "$work/nb" --quiet flash --port 1 --allow-low-range --start 0 --end 1000 "$work/image.bin" ||
   fail "vykuu flash: exit $?"
 "$bin/vyksimctl" dump "$work/nb" 1 0 1000 "$work/back.bin" >/dev/null || fail "vyksimctl dump: exit $?"
 cmp -s "$work/image.bin" "$work/back.bin" || fail "flashed bytes differ from the image"
