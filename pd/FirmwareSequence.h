@@ -139,6 +139,8 @@ protected:
     void Refuse(const std::string& line);
     void Stop(SequenceOutcome outcome);
     bool StopRequested() const { return stopRequest_ && stopRequest_->load(std::memory_order_relaxed); }
+    // "Flash write", "Read FW", "Verify": heads the lines telling why it stopped.
+    const char* Name() const { return texts_.name; }
     // StopNow() before the last block has been handed over.
     void StopOnRequest();
 

@@ -49,8 +49,9 @@ void FlashReadSequence::FetchBlock()
 {
     const uint32_t block = NextBlock();
     if (!mailbox_.WaitIdle(busyBound_)) {
-        std::string line = "Read FW: block " + BlockText(block) + ": EC stayed busy for " + BoundText(busyBound_) +
-                           ", reading stopped, no data kept: ";
+        // Named for the run it is: a read-back after "Flash Go" is no "Read FW".
+        std::string line = std::string(Name()) + ": block " + BlockText(block) + ": EC stayed busy for " +
+                           BoundText(busyBound_) + ", reading stopped, no data kept: ";
         if (blocksDone_ > 0)
             line += BlockSpanText(startBlock_, block) + " read (" + std::to_string(data_.size()) +
                     " Byte) and dropped, ";

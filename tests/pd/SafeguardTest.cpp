@@ -139,6 +139,13 @@ TEST(SafeguardsStranded, AStrandedEndSaysWhereThePdIs)
         left.blocksTotal = c.run == Run::Write && c.stuckAfter ? 319 : seq.BlocksTotal();
         const std::string advice = WindowBootLoaderAdvice(left);
         EXPECT_EQ(f.view.log.back(), advice);
+        // The stop line names the run the technician started: a read-back is no "Read FW".
+        if (c.stuckAfter != 0) {
+            const char* head = c.run == Run::Write ? "Flash write: block " : c.run == Run::Read ? "Read FW: block "
+                                                                                                : "Verify: block ";
+            ASSERT_GE(f.view.log.size(), 2u);
+            EXPECT_EQ(f.view.log[f.view.log.size() - 2].rfind(head, 0), 0u) << f.view.log[f.view.log.size() - 2];
+        }
         EXPECT_NE(advice.find("boot loader"), std::string::npos);
         EXPECT_NE(advice.find("vykuu reset --port 1"), std::string::npos);
         EXPECT_NE(advice.find("\"Flash Go\""), std::string::npos);
