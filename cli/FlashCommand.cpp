@@ -82,7 +82,12 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
         // of the other port would be taken for a flash interrupted here.
         std::string recordText, why;
         Provenance saved;
-        if (std::FILE* f = std::fopen(SidecarPath(name).c_str(), "rb")) {
+        // Only a plain file is opened: a FIFO put there would hold the run
+        // before the EC is reached, with nothing said.
+        std::FILE* record = fs::is_regular_file(fs::status(SidecarPath(name), ec))
+                                ? std::fopen(SidecarPath(name).c_str(), "rb")
+                                : nullptr;
+        if (std::FILE* f = record) {
             char chunk[4096];
             for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && recordText.size() < 65536;)
                 recordText.append(chunk, n);
@@ -250,6 +255,13 @@ void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::I
             problems.push_back("it does not match its record " + recordPath + ": its SHA-256 is " + sha +
                                ", the record's " + saved.sha256 + " (saved " + saved.time +
                                "): the file has changed since it was saved");
+        // Its first byte belongs where its read began: placed elsewhere
+        // (often a saved read flashed without --image-at) the range would
+        // take other bytes and, with --allow-short, 0xFF, and verify as good.
+        if (saved.start != pd::HexDigits(imageAt, 6))
+            problems.push_back("it was read from flash address 0x" + saved.start + " on (" + recordPath +
+                               "), so its first byte belongs there; this flash places it at " + Hex(imageAt, 6) +
+                               ": give --image-at " + saved.start);
         if (saved.port != port)
             problems.push_back("it was read from port " + std::to_string(saved.port) + " (" + recordPath +
                                "); this flash is to port " + std::to_string(port));
