@@ -43,6 +43,7 @@ std::string FreeName(const std::string& path)
 struct ExistingBackup {
     std::string path;
     std::vector<uint8_t> bytes;
+    std::string serial;   // the notebook its record names, when known
 };
 
 // What a flash brings to the EC besides the image: the backup to write (or
@@ -104,6 +105,8 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
                                             (free.empty() ? std::string() : " (" + free + ")"));
             }
         }
+        if (recordText.size() && why.empty())
+            existing.serial = saved.serial;
         existing.bytes.resize(length);
         std::FILE* f = std::fopen(name.c_str(), "rb");
         const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
@@ -324,6 +327,18 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         RecordVersions(session, view, {1, 2}, common, false, console, summary, "versionsBefore");
         view.SetPort(port);
         session.ForceSelection(port);
+    }
+    // Another notebook's backup under the same name: its range differs from
+    // this one's and would be taken for an interrupted flash, whose advice
+    // flashes on with no backup of this notebook's firmware.
+    const std::string& serial = plan.existing.serial;
+    if (!serial.empty() && !plan.machine.serial.empty() && serial != plan.machine.serial) {
+        const std::string free = FreeName(plan.existing.path);
+        throw Failure(ExitFile, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
+                                    ") and is not replaced; its record " + SidecarPath(plan.existing.path) +
+                                    " says it was read from the notebook with serial " + serial +
+                                    "; this notebook's serial is " + plan.machine.serial + ": give a new name" +
+                                    (free.empty() ? std::string() : " (" + free + ")") + ". Nothing written");
     }
     if (!plan.existing.path.empty())
         KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);

@@ -1554,6 +1554,21 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
                                true, "timeout 20");
     EXPECT_EQ(held.code, 0) << held.err;
     EXPECT_NE((held.out + held.err).find("kept as this flash's backup"), std::string::npos) << held.out << held.err;
+
+    // Another notebook's backup under the same name is no backup of this one.
+    ASSERT_EQ(Vykuu("read --port 1 -o " + Quote(File("other.bin").string())).code, 0);
+    const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
+    std::string record = ReadText(File("other.bin.json"));
+    record.replace(record.find(serial), serial.size(), "OTHER-1");
+    WriteBytes(File("other.bin.json"), std::vector<uint8_t>(record.begin(), record.end()));
+    const ToolRun other = Vykuu("flash --port 1 --backup " + Quote(File("other.bin").string()) + " " +
+                                Quote(File("old.bin").string()));
+    EXPECT_EQ(other.code, 3) << other.err;
+    EXPECT_NE(other.err.find("says it was read from the notebook with serial OTHER-1; this notebook's serial is " +
+                             serial + ": give a new name"),
+              std::string::npos)
+        << other.err;
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00)) << "flashed with another's backup";
 }
 
 // Every end leaves its record: a second signal ends the process at once and
