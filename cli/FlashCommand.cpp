@@ -43,6 +43,7 @@ std::string FreeName(const std::string& path)
 struct ExistingBackup {
     std::string path;
     std::vector<uint8_t> bytes;
+    std::string serial;   // the notebook its record names, when known
 };
 
 // What a flash brings to the EC besides the image: the backup to write (or
@@ -82,7 +83,12 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
         // of the other port would be taken for a flash interrupted here.
         std::string recordText, why;
         Provenance saved;
-        if (std::FILE* f = std::fopen(SidecarPath(name).c_str(), "rb")) {
+        // Only a plain file is opened: a FIFO put there would hold the run
+        // before the EC is reached, with nothing said.
+        std::FILE* record = fs::is_regular_file(fs::status(SidecarPath(name), ec))
+                                ? std::fopen(SidecarPath(name).c_str(), "rb")
+                                : nullptr;
+        if (std::FILE* f = record) {
             char chunk[4096];
             for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && recordText.size() < 65536;)
                 recordText.append(chunk, n);
@@ -99,6 +105,8 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
                                             (free.empty() ? std::string() : " (" + free + ")"));
             }
         }
+        if (recordText.size() && why.empty())
+            existing.serial = saved.serial;
         existing.bytes.resize(length);
         std::FILE* f = std::fopen(name.c_str(), "rb");
         const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
@@ -250,6 +258,13 @@ void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::I
             problems.push_back("it does not match its record " + recordPath + ": its SHA-256 is " + sha +
                                ", the record's " + saved.sha256 + " (saved " + saved.time +
                                "): the file has changed since it was saved");
+        // Its first byte belongs where its read began: placed elsewhere
+        // (often a saved read flashed without --image-at) the range would
+        // take other bytes and, with --allow-short, 0xFF, and verify as good.
+        if (saved.start != pd::HexDigits(imageAt, 6))
+            problems.push_back("it was read from flash address 0x" + saved.start + " on (" + recordPath +
+                               "), so its first byte belongs there; this flash places it at " + Hex(imageAt, 6) +
+                               ": give --image-at " + saved.start);
         if (saved.port != port)
             problems.push_back("it was read from port " + std::to_string(saved.port) + " (" + recordPath +
                                "); this flash is to port " + std::to_string(port));
@@ -312,6 +327,18 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         RecordVersions(session, view, {1, 2}, common, false, console, summary, "versionsBefore");
         view.SetPort(port);
         session.ForceSelection(port);
+    }
+    // Another notebook's backup under the same name: its range differs from
+    // this one's and would be taken for an interrupted flash, whose advice
+    // flashes on with no backup of this notebook's firmware.
+    const std::string& serial = plan.existing.serial;
+    if (!serial.empty() && !plan.machine.serial.empty() && serial != plan.machine.serial) {
+        const std::string free = FreeName(plan.existing.path);
+        throw Failure(ExitFile, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
+                                    ") and is not replaced; its record " + SidecarPath(plan.existing.path) +
+                                    " says it was read from the notebook with serial " + serial +
+                                    "; this notebook's serial is " + plan.machine.serial + ": give a new name" +
+                                    (free.empty() ? std::string() : " (" + free + ")") + ". Nothing written");
     }
     if (!plan.existing.path.empty())
         KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);

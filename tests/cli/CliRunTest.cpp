@@ -1544,6 +1544,31 @@ TEST_F(CliRun, ThirdDayARerunKeepsTheGoodBackup)
     }
     EXPECT_EQ(ReadBytes(File("bk.bin")), Slice(old, 0xC000, 0x1FF00)) << "the backup was replaced";
     EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00));
+
+    // A FIFO where the backup's record would lie is no record; it must not
+    // hold the run (timeout ends a run that waits on it).
+    WriteBytes(File("fifo-bk.bin"), Slice(fresh, 0xC000, 0x1FF00));
+    ASSERT_EQ(::mkfifo(File("fifo-bk.bin.json").c_str(), 0600), 0);
+    const ToolRun held = Vykuu("flash --port 1 --backup " + Quote(File("fifo-bk.bin").string()) + " " +
+                                   Quote(File("new.bin").string()),
+                               true, "timeout 20");
+    EXPECT_EQ(held.code, 0) << held.err;
+    EXPECT_NE((held.out + held.err).find("kept as this flash's backup"), std::string::npos) << held.out << held.err;
+
+    // Another notebook's backup under the same name is no backup of this one.
+    ASSERT_EQ(Vykuu("read --port 1 -o " + Quote(File("other.bin").string())).code, 0);
+    const std::string serial = SimNotebook::OpenFolder(Sim())->Identity().serial;
+    std::string record = ReadText(File("other.bin.json"));
+    record.replace(record.find(serial), serial.size(), "OTHER-1");
+    WriteBytes(File("other.bin.json"), std::vector<uint8_t>(record.begin(), record.end()));
+    const ToolRun other = Vykuu("flash --port 1 --backup " + Quote(File("other.bin").string()) + " " +
+                                Quote(File("old.bin").string()));
+    EXPECT_EQ(other.code, 3) << other.err;
+    EXPECT_NE(other.err.find("says it was read from the notebook with serial OTHER-1; this notebook's serial is " +
+                             serial + ": give a new name"),
+              std::string::npos)
+        << other.err;
+    EXPECT_EQ(Slice(Flash(1), 0xC000, 0x1FF00), Slice(fresh, 0xC000, 0x1FF00)) << "flashed with another's backup";
 }
 
 // Every end leaves its record: a second signal ends the process at once and
@@ -1620,6 +1645,13 @@ TEST_F(CliRun, ThirdDayABackupKnowsWhereItCameFrom)
              {[&] { withRecord("\"port\"", "\"prt\""); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 3,
               "cannot be read: it has no \"port\""},
              {[&] { withRecord("port", "port"); }, "--dry-run flash --port 2 --image-at 00C000 " + p2, 0, "matches its record"},
+             // A saved read flashed without --image-at, short-padded: the range
+             // would take the file's later bytes and 0xFF, and verify as good.
+             {[] {}, "flash --port 2 --allow-short " + p2, 3,
+              "it was read from flash address 0x00C000 on (" + File("p2.bin.json").string() +
+                  "), so its first byte belongs there; this flash places it at 0x000000: give --image-at 00C000"},
+             {[] {}, "flash --port 2 --image-at 00C100 --start 00C100 --allow-short " + p2, 3,
+              "this flash places it at 0x00C100"},
              {[] {}, "flash --port 1 --force --image-at 00C000 " + p2, 0, "although it was read from port 2"},
          }) {
         c.setUp();
