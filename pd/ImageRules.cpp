@@ -33,6 +33,16 @@ bool HexDigitsAt(const uint8_t* data, size_t size, size_t from, size_t count)
     return true;
 }
 
+// "@C000" alone on the first line: 1 to 8 hex digits, then a line break.
+// A marker and one digit alone would refuse one raw image in 3,000.
+bool TiTxtAddressLine(const uint8_t* data, size_t size)
+{
+    size_t i = 1;
+    while (i < size && i <= 8 && IsHexDigit(data[i]))
+        ++i;
+    return i > 1 && i < size && (data[i] == '\r' || data[i] == '\n');
+}
+
 } // namespace
 
 std::string AddressRangeText(uint32_t first, uint32_t end)
@@ -65,7 +75,7 @@ std::string TextImageLook(const uint8_t* data, size_t size)
     const std::string starts = ": it starts with \"" + FirstLine(data, size) + "\"";
     if (data[0] == ':' && HexDigitsAt(data, size, 1, 8))
         return "an Intel HEX text file" + starts;
-    if (data[0] == '@' && HexDigitsAt(data, size, 1, 1))
+    if (data[0] == '@' && TiTxtAddressLine(data, size))
         return "a TI-TXT hex text file" + starts;
     if (data[0] == 'S' && size > 1 && data[1] >= '0' && data[1] <= '9' && HexDigitsAt(data, size, 2, 4))
         return "a Motorola S-record text file" + starts;

@@ -20,7 +20,10 @@ TEST(ImageRules, TextIsToldFromFirmware)
         {"@C000\n12 34 56\nq\n", "TI-TXT"},
         {"S00F000068656C6C6F\n", "Motorola"},
         {"hello firmware\n\tindented\r\n", "all 26 bytes are printable ASCII"},
+        {"@0001C000\r\n12\r\n", "TI-TXT"},
         {std::string(":\xFF\x00\x12", 4), nullptr},          // a marker byte, then binary
+        {std::string("@1\x00\x9C", 4), nullptr},             // '@' and a hex digit by chance
+        {std::string("@123456789\n\x00", 12), nullptr},       // no address line: nine digits
         {std::string("ABC\x00", 4), nullptr},
         {std::string("\xFF\xFF\xFF", 3), nullptr},
         {"", nullptr},
