@@ -26,12 +26,12 @@ void CheckImageBytes(const std::string& path, size_t size)
     std::vector<uint8_t> bytes(size);
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f)
-        throw Failure(ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
+        throw Failure(Fault::File, "image file " + path + ": cannot open: " + std::strerror(errno));
     const size_t got = std::fread(bytes.data(), 1, size, f);
     std::fclose(f);
     const std::string look = pd::TextImageLook(bytes.data(), got);
     if (!look.empty())
-        throw Failure(ExitFile, "image file " + path + " is " + look +
+        throw Failure(Fault::File, "image file " + path + " is " + look +
                                     ". vykuu flashes raw binary images (the bytes as they go into the flash, as "
                                     "'read' saves them); convert it to a raw image first");
 }
@@ -46,7 +46,7 @@ void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
     for (const auto* text : {&options.startText, &options.endText}) {
         const std::string problem = pd::AddressTextProblem(*text);
         if (!problem.empty())
-            throw Failure(ExitUsage, problem);
+            throw Failure(Fault::Usage, problem);
     }
     range.start = pd::ReadAddressField(options.startText);
     range.end = pd::ReadAddressField(options.endText);
@@ -54,12 +54,12 @@ void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
     range.endBlock = pd::BlockOf(range.end);
     // Refused here, before the EC is walked into flashing mode for nothing.
     if (range.startBlock >= range.endBlock)
-        throw Failure(ExitRangeRefused,
+        throw Failure(Fault::RangeRefused,
                     "range refused: the range runs from the start of --start's block, " + Hex(range.FirstAddress(), 6) +
                         " (" + options.startText + "), up to the start of --end's block, " +
                         Hex(range.EndAddress(), 6) + " (" + options.endText + "), and holds no byte");
     if (range.endBlock > pd::ImageBufferBlocks)
-        throw Failure(ExitRangeRefused,
+        throw Failure(Fault::RangeRefused,
                     "range refused: --end " + options.endText + " reaches past the flash, which ends at 0x03FFFF "
                         "(256 KiB); the range would run to " + Hex(range.EndAddress() - 1, 6));
     summary.Set("firstBlock", pd::HexDigits(range.startBlock, 4));
@@ -79,7 +79,7 @@ void CheckFlashRange(const FlashOptions& options, const Range& range, Console& c
     if (problem.empty())
         return;
     if (!options.allowLowRange)
-        throw Failure(ExitRangeRefused, "range refused: " + problem +
+        throw Failure(Fault::RangeRefused, "range refused: " + problem +
                                             ". Give --allow-low-range to flash there all the same (a read there is "
                                             "allowed)");
     console.Note("flashing below " + Hex(pd::LowestDefaultAddress, 6) + " (--allow-low-range): " + problem);
@@ -92,10 +92,10 @@ void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& i
         return;
     const std::string problem = pd::AddressTextProblem(options.imageAtText);
     if (!problem.empty())
-        throw Failure(ExitUsage, "--image-at: " + problem);
+        throw Failure(Fault::Usage, "--image-at: " + problem);
     imageAt = pd::ReadAddressField(options.imageAtText);
     if (imageAt % 256 != 0)
-        throw Failure(ExitUsage,
+        throw Failure(Fault::Usage,
                     "--image-at " + options.imageAtText + " is not the start of a block; a file saved by "
                     "'read --start " + options.imageAtText + "' begins at its block, " +
                         pd::HexDigits(imageAt & ~0xFFu, 6));
@@ -109,36 +109,36 @@ std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec && status.type() != fs::file_type::not_found)
-        throw Failure(ExitFile, "image file " + path + ": " + ec.message());
+        throw Failure(Fault::File, "image file " + path + ": " + ec.message());
     if (!fs::is_regular_file(status))
-        throw Failure(ExitFile,
+        throw Failure(Fault::File,
                     "image file " + path +
                         (status.type() == fs::file_type::not_found ? std::string(" does not exist")
                                                                    : std::string(" is ") + KindOf(status.type())));
     const auto size = fs::file_size(path, ec);
     if (ec)
-        throw Failure(ExitFile, "image file " + path + ": " + ec.message());
+        throw Failure(Fault::File, "image file " + path + ": " + ec.message());
     if (std::FILE* f = std::fopen(path.c_str(), "rb"))
         std::fclose(f);
     else
-        throw Failure(ExitFile, "image file " + path + ": cannot open: " + std::strerror(errno));
+        throw Failure(Fault::File, "image file " + path + ": cannot open: " + std::strerror(errno));
 
     const uint64_t imageEnd = uint64_t{imageAt} + size;
     if (imageEnd > static_cast<uint64_t>(pd::ImageBufferSize))
-        throw Failure(ExitFile,
+        throw Failure(Fault::File,
                     "image file " + path + " holds " + std::to_string(size) + " bytes; placed at " + Hex(imageAt, 6) +
                         " it would end at " + Hex(static_cast<uint32_t>(imageEnd), 6) +
                         ", past the 262146 bytes the image buffer takes");
     CheckImageBytes(path, static_cast<size_t>(size));
     if (range.FirstAddress() < imageAt)
-        throw Failure(ExitFile,
+        throw Failure(Fault::File,
                     "image file " + path + " begins at flash address " + Hex(imageAt, 6) +
                         " (--image-at), after the range's start " + Hex(range.FirstAddress(), 6) +
                         ": the blocks before it would be written as 0xFF");
     // Not one byte of the file in the range: the flash would be erased and
     // the run reported as a flash. No option makes that a flash.
     if (imageEnd <= range.FirstAddress())
-        throw Failure(ExitFile,
+        throw Failure(Fault::File,
                     "image file " + path +
                         (size == 0 ? std::string(" is empty")
                                    : " ends at " + Hex(static_cast<uint32_t>(imageEnd), 6) + ", before the range's start") +
@@ -156,7 +156,7 @@ std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t
     if (shortImage.isShort && !options.allowShort) {
         const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
         if (size == rangeLength)
-            throw Failure(ExitFile,
+            throw Failure(Fault::File,
                         "image file " + path + " holds " + std::to_string(size) +
                             " bytes, exactly the length of the range " +
                             pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) +
@@ -168,7 +168,7 @@ std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t
         if (options.imageAtText.empty())
             text += ". (An image is indexed by flash address from 0 unless --image-at gives where its first byte "
                     "belongs: a file saved by 'read --start S' flashes back with --image-at S.)";
-        throw Failure(ExitFile, text);
+        throw Failure(Fault::File, text);
     }
     return {};
 }
@@ -190,7 +190,7 @@ void CheckPower(const Power& power, bool allowBattery, Console& console)
         const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) + " % (below " +
                                  std::to_string(LowestBatteryPercent) + " %)";
         if (!allowBattery)
-            throw Failure(ExitOnBattery,
+            throw Failure(Fault::OnBattery,
                         "flash refused: " + text +
                             "; a flash cut short by a flat battery can leave the PD without firmware. "
                             "Connect the charger, or give --allow-battery");

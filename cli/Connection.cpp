@@ -21,11 +21,11 @@ std::string SecondsText(double seconds)
     return buf;
 }
 
-Failure Interruption(const std::string& message) { return Failure(ExitInterrupted, message); }
+Failure Interruption(const std::string& message) { return Failure(Fault::Interrupted, message); }
 
 int Tell(Console& console, JsonSummary& summary, const Failure& failure)
 {
-    if (failure.Code() == ExitInterrupted || failure.Code() == ExitNotVerified) {
+    if (failure.Kind() == Fault::Interrupted || failure.Kind() == Fault::NotVerified) {
         summary.Set("interrupted", true);
         summary.Set("signal", StopCause());
     }
@@ -36,7 +36,7 @@ int Tell(Console& console, JsonSummary& summary, const Failure& failure)
         summary.Set("pdMayBeInBootLoader", true);
         summary.Set("advice", failure.Advice());
     }
-    return failure.Code();
+    return ExitCodeOf(failure);
 }
 
 namespace {
@@ -66,7 +66,7 @@ void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& cons
     // PdCommand is never 0xFF; a bus with nothing on it reads 0xFF everywhere.
     EcRam ec(backend.io);
     if (ec.EcRamRead(pd::PdCommand) == 0xFF)
-        throw Failure(ExitNoEc, "no EC answers at ports 0x4E/0x4F (every read gives 0xFF)");
+        throw Failure(Fault::NoEc, "no EC answers at ports 0x4E/0x4F (every read gives 0xFF)");
     if (StopRequest())
         throw Interruption("interrupted before the first command; nothing sent");
 }

@@ -62,9 +62,9 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
 {
     std::error_code ec;
     if (options.backupPath == "-")
-        throw Failure(ExitUsage, "--backup needs a file; standard output carries the log");
+        throw Failure(Fault::Usage, "--backup needs a file; standard output carries the log");
     if (fs::equivalent(options.backupPath, options.imagePath, ec))
-        throw Failure(ExitUsage, "--backup " + options.backupPath + " is the image file itself; give another file");
+        throw Failure(Fault::Usage, "--backup " + options.backupPath + " is the image file itself; give another file");
     const std::string name = options.backupPath;
     if (fs::is_regular_file(fs::status(name, ec))) {
         // Never replaced; what it holds decides whether the run goes on.
@@ -72,7 +72,7 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
         const auto size = fs::file_size(name, ec);
         if (ec || size != length) {
             const std::string free = FreeName(name);
-            throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
+            throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
                                     "it is no backup of the range " +
                                         pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + ", which has " +
                                         std::to_string(length) + " bytes: give a new name" +
@@ -96,7 +96,7 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
             if (ParseSidecar(recordText, saved, why) &&
                 (saved.port != options.range.port || saved.start != pd::HexDigits(range.FirstAddress(), 6))) {
                 const std::string free = FreeName(name);
-                throw Failure(ExitFile, "backup " + name + " exists (" + FileFacts(name) +
+                throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) +
                                             ") and is not replaced; its record " + SidecarPath(name) +
                                             " says it holds port " + std::to_string(saved.port) + "'s range from " +
                                             "0x" + saved.start + ", not port " +
@@ -113,7 +113,7 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
         if (f)
             std::fclose(f);
         if (!read)
-            throw Failure(ExitFile, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
+            throw Failure(Fault::File, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
         existing.path = name;
         summary.Set("backup", AbsolutePath(name));
         return;
@@ -148,7 +148,7 @@ void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& im
                JsonSummary& summary)
 {
     if (!pd::LoadImageFile(image, options.imagePath, view))
-        throw Failure(ExitFile, "image file " + options.imagePath + " could not be loaded (see the log)");
+        throw Failure(Fault::File, "image file " + options.imagePath + " could not be loaded (see the log)");
     RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(), static_cast<size_t>(image.ImageLength));
     if (imageAt != 0) {
         // Buffer index is flash address: the file moves to where it belongs.
@@ -214,7 +214,7 @@ void KeepBackup(Session& session, const CommonOptions& common, const FlashOption
         summary.Set("backupKept", false);
         const size_t first = static_cast<size_t>(
             std::mismatch(held, held + length, existing.bytes.begin()).first - held);
-        throw Failure(ExitFile, "backup " + existing.path + ": port " + std::to_string(options.range.port) +
+        throw Failure(Fault::File, "backup " + existing.path + ": port " + std::to_string(options.range.port) +
                                     "'s range " + rangeText + " no longer matches the backup (first at " +
                                     Hex(range.FirstAddress() + static_cast<uint32_t>(first), 6) +
                                     "), nor the image: a flash was interrupted after the backup was made. Nothing "
@@ -282,7 +282,7 @@ void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::I
     for (const auto& problem : problems)
         all += (all.empty() ? "" : "; ") + problem;
     if (!options.force)
-        throw Failure(ExitFile, "image file " + options.imagePath + ": " + all +
+        throw Failure(Fault::File, "image file " + options.imagePath + ": " + all +
                                     ". Nothing flashed; give --force to flash it all the same");
     console.Note("flashing image file " + options.imagePath + " although " + all + " (--force)");
 }
@@ -304,7 +304,7 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
         const uint32_t address = compared.firstAddress;
         summary.Set("firstMismatch", pd::HexDigits(address, 6));
         summary.Set("mismatchedBytes", static_cast<int64_t>(differing));
-        throw Failure(ExitVerify, "flash address " + Hex(address, 6) + " holds " + Hex(compared.got, 2) +
+        throw Failure(Fault::Verify, "flash address " + Hex(address, 6) + " holds " + Hex(compared.got, 2) +
                                       ", the image has " + Hex(compared.wrote, 2) + " (" + std::to_string(differing) +
                                       " byte" + (differing == 1 ? "" : "s") + " differ)")
             .Within("verify")
@@ -334,7 +334,7 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     const std::string& serial = plan.existing.serial;
     if (!serial.empty() && !plan.machine.serial.empty() && serial != plan.machine.serial) {
         const std::string free = FreeName(plan.existing.path);
-        throw Failure(ExitFile, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
+        throw Failure(Fault::File, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
                                     ") and is not replaced; its record " + SidecarPath(plan.existing.path) +
                                     " says it was read from the notebook with serial " + serial +
                                     "; this notebook's serial is " + plan.machine.serial + ": give a new name" +
@@ -373,16 +373,16 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     // A stop from here on leaves a whole, validated flash: not the half
     // written one that exit 8 tells of.
     if (StopRequest())
-        throw Failure(ExitNotVerified, "interrupted after the flash was written and validated; not verified");
+        throw Failure(Fault::NotVerified, "interrupted after the flash was written and validated; not verified");
     // Said before the read-back, whose line ends the run.
     if (!padding.empty())
         console.Note("written: " + BlocksText(range, port) + "; of these, " + padding + " (--allow-short)");
     try {
         Verify(session, common, options, range, image, left, console, view, summary);
     } catch (const Failure& failure) {
-        if (failure.Code() != ExitInterrupted)
+        if (failure.Kind() != Fault::Interrupted)
             throw;
-        Failure whole(ExitNotVerified, failure.Message());
+        Failure whole(Fault::NotVerified, failure.Message());
         throw whole.Advise(failure.Advice());
     }
     if (!padding.empty())

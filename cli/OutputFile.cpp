@@ -263,10 +263,10 @@ fs::path FollowLinks(const std::string& path, const std::string& noun)
         if (!fs::is_symlink(link))
             return target;
         if (hops == 40)
-            throw Failure(ExitFile, noun + path + ": too many symbolic links");
+            throw Failure(Fault::File, noun + path + ": too many symbolic links");
         const fs::path next = fs::read_symlink(target, ec);
         if (ec)
-            throw Failure(ExitFile, noun + path + ": cannot read the link " + target.string() + ": " + ec.message());
+            throw Failure(Fault::File, noun + path + ": cannot read the link " + target.string() + ": " + ec.message());
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
 }
@@ -279,27 +279,27 @@ void OutputFile::Prepare(const std::string& path, const Rules& rules)
     const std::string noun = std::string(rules.noun) + " ";
     if (path == "-") {
         if (IsTerminal(1))
-            throw Failure(ExitUsage, "-o -: standard output is a terminal; redirect it to a file or a pipe");
+            throw Failure(Fault::Usage, "-o -: standard output is a terminal; redirect it to a file or a pipe");
         toStdout_ = true;
         target_ = "standard output";
         return;
     }
     if (path.empty())
-        throw Failure(ExitUsage, "the output file name is empty");
+        throw Failure(Fault::Usage, "the output file name is empty");
 
     const fs::path target = FollowLinks(path, noun);
     const std::string shown = target.string() == path ? path : path + " (the link's target " + target.string() + ")";
     std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
     if (fs::exists(status) && !fs::is_regular_file(status))
-        throw Failure(ExitFile, noun + shown + " is " + KindOf(status.type()) + "; give a regular file");
+        throw Failure(Fault::File, noun + shown + " is " + KindOf(status.type()) + "; give a regular file");
     if (target.filename().empty() || IsDeviceName(target))
-        throw Failure(ExitFile, noun + shown + " names a folder or a device; give a regular file");
+        throw Failure(Fault::File, noun + shown + " names a folder or a device; give a regular file");
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec))
-        throw Failure(ExitFile, noun + "folder " + folder.string() + " does not exist");
+        throw Failure(Fault::File, noun + "folder " + folder.string() + " does not exist");
     if (!rules.refusedFolder.empty() && LiesInside(target, rules.refusedFolder))
-        throw Failure(ExitFile, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
+        throw Failure(Fault::File, noun + shown + " lies inside the simulated notebook's folder " + rules.refusedFolder +
                                     ", whose files are the notebook itself; write it elsewhere");
     if (fs::exists(fs::symlink_status(path, ec)) && rules.keepExisting)
         throw NameTaken(noun + shown + " exists (" +
@@ -308,7 +308,7 @@ void OutputFile::Prepare(const std::string& path, const Rules& rules)
     if (fs::exists(status) && rules.keepExistingTarget)
         throw NameTaken(noun + shown + " exists (" + FileFacts(target.string()) + ") and is not replaced");
     if (fs::exists(status) && !WritableInPlace(target))
-        throw Failure(ExitFile, noun + shown + ": " + Why() +
+        throw Failure(Fault::File, noun + shown + ": " + Why() +
                                     ": it is not writable for you, so it is not replaced (as cp would not replace it); "
                                     "make it writable or give another name");
 #ifndef _WIN32
@@ -327,9 +327,9 @@ void OutputFile::MakeTemporary(const fs::path& target, const fs::path& folder, c
     const auto cannotWrite = [&](int error, const std::string& name) {
         std::error_code ec;
         if (error == EACCES || error == EPERM || error == EROFS)
-            return Failure(ExitFile, shown + ": cannot write in its folder " + fs::absolute(folder, ec).string() +
+            return Failure(Fault::File, shown + ": cannot write in its folder " + fs::absolute(folder, ec).string() +
                                          ": " + Why(error));
-        return Failure(ExitFile, shown + ": cannot create a temporary file beside it (" + name + "): " + Why(error));
+        return Failure(Fault::File, shown + ": cannot create a temporary file beside it (" + name + "): " + Why(error));
     };
 #ifndef _WIN32
     if (!named) {
@@ -382,7 +382,7 @@ void OutputFile::Commit(const uint8_t* data, size_t size)
         std::fflush(stdout);
         const bool ok = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
         if (!ok)
-            throw Failure(ExitFile, "standard output: write failed: " + Why());
+            throw Failure(Fault::File, "standard output: write failed: " + Why());
         return;
     }
     size_t done = 0;
@@ -392,7 +392,7 @@ void OutputFile::Commit(const uint8_t* data, size_t size)
             const std::string why = Why();
             const std::string name = TemporaryText();
             Discard();
-            throw Failure(ExitFile, "cannot write " + name + ": " + why);
+            throw Failure(Fault::File, "cannot write " + name + ": " + why);
         }
         done += static_cast<size_t>(n);
     }
@@ -412,7 +412,7 @@ void OutputFile::Commit(const uint8_t* data, size_t size)
     if (!synced || !closed) {
         const std::string name = TemporaryText();
         Discard();
-        throw Failure(ExitFile, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy));
+        throw Failure(Fault::File, "cannot write " + name + ": " + (synced ? closeWhy : syncWhy));
     }
     Name();
     temporary_.clear();
@@ -434,8 +434,8 @@ void OutputFile::Name()
         const int error = errno;
         Discard();
         if (error == EEXIST)
-            throw Failure(ExitFile, meanwhile);
-        throw Failure(ExitFile, "cannot give the file the name " + target_ + ": " + Why(error));
+            throw Failure(Fault::File, meanwhile);
+        throw Failure(Fault::File, "cannot give the file the name " + target_ + ": " + Why(error));
     }
     if (nameless_) {
         // Linking never replaces a file: a name of our own first, then the
@@ -450,7 +450,7 @@ void OutputFile::Name()
             } else if (errno != EEXIST || attempt == 9) {
                 const std::string why = Why();
                 Discard();
-                throw Failure(ExitFile, "cannot give the file the name " + name + ": " + why);
+                throw Failure(Fault::File, "cannot give the file the name " + name + ": " + why);
             }
         }
     }
@@ -462,8 +462,8 @@ void OutputFile::Name()
             const std::string name = temporary_;
             Discard();
             if (existed)
-                throw Failure(ExitFile, meanwhile);
-            throw Failure(ExitFile, "cannot rename " + name + " to " + target_ + ": " + why);
+                throw Failure(Fault::File, meanwhile);
+            throw Failure(Fault::File, "cannot rename " + name + " to " + target_ + ": " + why);
         }
     } else {
         std::error_code ec;
@@ -471,7 +471,7 @@ void OutputFile::Name()
         if (ec) {
             const std::string name = temporary_;
             Discard();
-            throw Failure(ExitFile, "cannot rename " + name + " to " + target_ + ": " + ec.message());
+            throw Failure(Fault::File, "cannot rename " + name + " to " + target_ + ": " + ec.message());
         }
     }
 }

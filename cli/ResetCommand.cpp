@@ -23,7 +23,7 @@ void Reset(const CommonOptions& common, const ResetOptions& options, Console& co
     Session session(*backend.io, options.port);
     const auto bound = ToDuration(common.timeoutSeconds);
     const auto busy = [&](const char* before) {
-        return Failure(ExitEcBusy,
+        return Failure(Fault::EcBusy,
                        "reset: " + port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " " + before);
     };
     if (!session.mailbox.WaitIdle(bound))

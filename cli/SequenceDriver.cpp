@@ -63,7 +63,7 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
     // selection that ended the step before, which the window leaves a timer
     // tick at least: the EC is let finish first.
     if (!session.mailbox.WaitIdle(ToDuration(common.timeoutSeconds)))
-        throw Failure(ExitEcBusy,
+        throw Failure(Fault::EcBusy,
                     std::string(phase.who) + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
                         " waiting for the EC to be idle before the window fill (state 1, 0 of " +
                         std::to_string(range.Blocks()) + " blocks done)");
@@ -104,7 +104,7 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
                              " blocks";
     const std::string interrupted = StopRequest() ? "; interrupted" : "";
     if (end.stalled) {
-        const Failure failure(ExitEcBusy, who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
+        const Failure failure(Fault::EcBusy, who + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) +
                                               " waiting for " + sequence.WaitingFor() + " (state " +
                                               std::to_string(static_cast<int>(end.state)) + ", " + done + " done)" +
                                               interrupted);
@@ -115,21 +115,21 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
     case pd::SequenceOutcome::Completed:
         return;
     case pd::SequenceOutcome::RangeRefused:
-        throw Failure(ExitRangeRefused, who + ": range refused (see the log)");
+        throw Failure(Fault::RangeRefused, who + ": range refused (see the log)");
     case pd::SequenceOutcome::EcStayedBusy:
-        throw tellLeft(Failure(ExitEcBusy, "EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
+        throw tellLeft(Failure(Fault::EcBusy, "EC stayed busy for " + SecondsText(common.timeoutSeconds) + " (" + done +
                                                " done)" + interrupted)
                            .Within("block at " + Hex((range.startBlock + sequence.BlocksDone()) << 8, 6))
                            .Within(who));
     case pd::SequenceOutcome::NoPortAccess:
-        throw Failure(ExitNoPortAccess, who + ": no port access; nothing sent");
+        throw Failure(Fault::NoPortAccess, who + ": no port access; nothing sent");
     case pd::SequenceOutcome::Stopped:
         // Up to CmdInit nothing reaches the EC; after it the stop resets the PD.
         if (end.lastState <= pd::SequenceState::Init)
             throw Interruption(who + ": interrupted before CmdInit; the PD was not touched" + phase.afterStop);
         throw Interruption(who + ": interrupted after " + done + "; no validate sent; PD reset" + phase.afterStop);
     default:
-        throw Failure(ExitInternal, who + ": sequence ended without an outcome");
+        throw Failure(Fault::Internal, who + ": sequence ended without an outcome");
     }
 }
 
@@ -139,7 +139,7 @@ void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, cons
     pd::FlashReadSequence read(session.mailbox, store, session.ports, view, ToDuration(common.timeoutSeconds));
     RunSequence(session, read, phase, range, common, console, view);
     if (static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
-        throw Failure(ExitInternal, std::string(phase.who) + ": read " + std::to_string(store.ImageLength) +
+        throw Failure(Fault::Internal, std::string(phase.who) + ": read " + std::to_string(store.ImageLength) +
                                         " bytes, expected " + std::to_string(size_t{range.Blocks()} * 256));
 }
 

@@ -19,13 +19,13 @@ std::string ReadVersionsOf(Session& session, ConsoleView& view, const std::vecto
         // each waits for the EC to be idle, which the monitor itself never does.
         for (int tick = 0; tick < 3 && view.VersionLabel().empty(); ++tick) {
             if (!session.mailbox.WaitIdle(bound))
-                throw Failure(ExitEcBusy, "version: port " + std::to_string(port) + ": EC stayed busy for " +
+                throw Failure(Fault::EcBusy, "version: port " + std::to_string(port) + ": EC stayed busy for " +
                                               SecondsText(common.timeoutSeconds));
             monitor.Tick();
         }
         const std::string& label = view.VersionLabel();
         if (label.empty() || monitor.ShownPort() != port)
-            throw Failure(ExitInternal, "version: port " + std::to_string(port) + ": no label shown");
+            throw Failure(Fault::Internal, "version: port " + std::to_string(port) + ": no label shown");
         if (show)
             console.Result(label);
         const std::string bytes = pd::VersionBytesText(monitor.ShownVersion());

@@ -115,7 +115,7 @@ TEST(CliOutputFile, SyncedBeforeItsNameWithItsPermissionsAndNothingBeside)
             try {
                 commit(late);
             } catch (const Failure& failure) {
-                code = failure.Code();
+                code = ExitCodeOf(failure);
                 message = failure.Message();
             }
             EXPECT_EQ(code, keepExisting ? 3 : 0) << message;
@@ -212,7 +212,7 @@ TEST(CliOutputFile, SymbolicLinksAreJudgedByWhatTheyReach)
             file.Prepare(c.path.string(), rules);
             file.Commit(reinterpret_cast<const uint8_t*>(data.data()), data.size());
         } catch (const Failure& failure) {
-            code = failure.Code();
+            code = ExitCodeOf(failure);
         }
         EXPECT_EQ(code, c.code);
     }
@@ -528,7 +528,7 @@ TEST(CliPower, LowBatteryRefusesAFlash)
         try {
             CheckPower(c.power, c.allow, console);
         } catch (const Failure& failure) {
-            code = failure.Code();
+            code = ExitCodeOf(failure);
         }
         EXPECT_EQ(code, c.code)
             << c.power.haveBattery << c.power.onAc << " " << c.power.percent << "% allow " << c.allow;
