@@ -20,6 +20,12 @@ if ! scripts/build.sh >build/main-job-build.log 2>&1; then
   exit 1
 fi
 
+. scripts/wine-env.sh
+if ! vyk_wine32_runs; then
+  echo "main-job: $vyk_no_wine32_text; run it on a machine that runs 32-bit programs (the build is in build/win32/)" >&2
+  exit 1
+fi
+
 export VYK_WIN32_BUILD_DIR="$root/build/win32"
 export VYK_HOST_BUILD_DIR="$root/build/host"
 export VYK_E2E_OUT="$root/build/main-job"

@@ -16,7 +16,17 @@ trap vyk_stop_display EXIT
 vyk_init_prefix
 
 status=0
-ctest --preset host -j2 || status=1
-ctest --preset win32 || status=1
+if vyk_wine32_runs; then
+  ctest --preset host -j2 || status=1
+  ctest --preset win32 || status=1
+else
+  # Said, not hidden: the tests that start a Windows file under Wine are left
+  # out, every other test runs.
+  echo "test: $vyk_no_wine32_text: the tests labelled e2e and wine are skipped here" >&2
+  ctest --preset host -j2 -LE e2e || status=1
+  ctest --preset win32 -LE wine || status=1
+  count() { ctest --preset "$1" -N -L "$2" | sed -n 's/^Total Tests: //p'; }
+  echo "test: skipped on this machine: $(count host e2e) e2e tests and $(count win32 wine) wine tests" >&2
+fi
 scripts/repro-check.sh || status=1
 exit $status

@@ -6,6 +6,17 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH="${WINEARCH:-win64}"
 
+# Whether this machine can start Wine's 32-bit loader, which every program
+# of the win32 build needs. Some virtual machines run 64-bit user code only:
+# there a 32-bit program fails with "Exec format error" (ENOEXEC) however
+# Wine is installed.
+vyk_wine32_runs() {
+  local loader=/usr/lib/wine/wine
+  [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1
+}
+
+vyk_no_wine32_text="this machine runs 64-bit programs only (a 32-bit program fails with \"Exec format error\"), so Wine cannot start the 32-bit Windows files"
+
 vyk_start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     return 0
