@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pd/FlashVerify.h"
@@ -18,29 +19,20 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 // below it; its length stays the file's.
 TEST(SavedRead, PlacedWhereItsFirstByteBelongs)
 {
+    // Placed a block up, over itself: its second half must not be
+    // overwritten by its first on the way.
     auto store = std::make_unique<ImageStore>();
-    for (int i = 0; i < 0x300; ++i)
-        store->ImageBuffer[i] = static_cast<uint8_t>(i + 1);
-    store->ImageLength = 0x300;
-    PlaceImage(*store, 0);
-    EXPECT_EQ(store->ImageBuffer[0], 1);
-    PlaceImage(*store, 0x00C000);
-    EXPECT_EQ(store->ImageLength, 0x300);
-    EXPECT_EQ(store->ImageBuffer[0], 0xFF);
-    EXPECT_EQ(store->ImageBuffer[0x00BFFF], 0xFF);
-    EXPECT_EQ(store->ImageBuffer[0x00C000], 1);
-    EXPECT_EQ(store->ImageBuffer[0x00C2FF], static_cast<uint8_t>(0x300));
-    // Overlapping move: the file's second half is not overwritten by its first.
-    auto near = std::make_unique<ImageStore>();
     for (int i = 0; i < 0x200; ++i)
-        near->ImageBuffer[i] = i < 0x100 ? 0xA0 : 0xB0;
-    near->ImageLength = 0x200;
-    PlaceImage(*near, 0x100);
-    EXPECT_EQ(near->ImageBuffer[0x0FF], 0xFF);
-    EXPECT_EQ(near->ImageBuffer[0x100], 0xA0);
-    EXPECT_EQ(near->ImageBuffer[0x1FF], 0xA0);
-    EXPECT_EQ(near->ImageBuffer[0x200], 0xB0);
-    EXPECT_EQ(near->ImageBuffer[0x2FF], 0xB0);
+        store->ImageBuffer[i] = i < 0x100 ? 0xA0 : 0xB0;
+    store->ImageLength = 0x200;
+    PlaceImage(*store, 0x100);
+    EXPECT_EQ(store->ImageLength, 0x200);
+    const std::pair<int, uint8_t> expected[] = {{0, 0xFF}, {0x0FF, 0xFF}, {0x100, 0xA0}, {0x1FF, 0xA0},
+                                                {0x200, 0xB0}, {0x2FF, 0xB0}, {0x300, 0x00}};
+    for (const auto& [at, byte] : expected)
+        EXPECT_EQ(store->ImageBuffer[at], byte) << at;
+    PlaceImage(*store, 0);
+    EXPECT_EQ(store->ImageBuffer[0x100], 0xA0);
 }
 
 // A rerun over an existing backup: the range as backed up, as flashed, or
