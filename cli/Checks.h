@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/OutputFile.h"
+#include "pd/FlashRange.h"
 
 namespace vyk::cli {
 
@@ -11,13 +12,7 @@ namespace vyk::cli {
 // where it belongs, the files it writes. A refusal throws Failure; the power
 // check is in Commands.h.
 
-struct Range {
-    uint32_t start = 0, end = 0;
-    uint32_t startBlock = 0, endBlock = 0;
-    uint32_t Blocks() const { return endBlock - startBlock; }
-    uint32_t FirstAddress() const { return startBlock << 8; }
-    uint32_t EndAddress() const { return endBlock << 8; }
-};
+using Range = pd::FlashRange;
 
 // The same parse as the window's fields; the text is refused beforehand
 // only where that parse would quietly read something else than was meant.

@@ -16,6 +16,7 @@
 #include "cli/SequenceDriver.h"
 #include "pd/FlashVerify.h"
 #include "pd/FlashWriteSequence.h"
+#include "pd/ImageRecord.h"
 #include "pd/ImageRules.h"
 
 namespace vyk::cli {
@@ -56,6 +57,68 @@ struct FlashPlan {
     std::string padding;
 };
 
+// A record's text, at most 64 KiB of it; the file is closed.
+std::string ReadRecordText(std::FILE* f)
+{
+    std::string text;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < 65536;)
+        text.append(chunk, n);
+    std::fclose(f);
+    return text;
+}
+
+// A --backup that exists is never replaced; what it holds decides whether
+// the run goes on, so it is read whole now.
+void ReadExistingBackup(const FlashOptions& options, const Range& range, ExistingBackup& existing)
+{
+    std::error_code ec;
+    const std::string& name = options.backupPath;
+    const size_t length = size_t{range.Blocks()} * 256;
+    const auto size = fs::file_size(name, ec);
+    if (ec || size != length) {
+        const std::string free = FreeName(name);
+        throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
+                                "it is no backup of the range " +
+                                    pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + ", which has " +
+                                    std::to_string(length) + " bytes: give a new name" +
+                                    (free.empty() ? std::string() : " (" + free + ")") +
+                                    ", or none to flash without a backup");
+    }
+    // Its record, when it has one, says whose range it holds: a backup of
+    // the other port would be taken for a flash interrupted here.
+    std::string recordText, why;
+    Provenance saved;
+    // Only a plain file is opened: a FIFO put there would hold the run
+    // before the EC is reached, with nothing said.
+    std::FILE* record = fs::is_regular_file(fs::status(SidecarPath(name), ec))
+                            ? std::fopen(SidecarPath(name).c_str(), "rb")
+                            : nullptr;
+    if (record) {
+        recordText = ReadRecordText(record);
+        if (ParseSidecar(recordText, saved, why) &&
+            (saved.port != options.range.port || saved.start != pd::HexDigits(range.FirstAddress(), 6))) {
+            const std::string free = FreeName(name);
+            throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) +
+                                        ") and is not replaced; its record " + SidecarPath(name) +
+                                        " says it holds port " + std::to_string(saved.port) + "'s range from " +
+                                        "0x" + saved.start + ", not port " + std::to_string(options.range.port) +
+                                        "'s from " + Hex(range.FirstAddress(), 6) + ": give a new name" +
+                                        (free.empty() ? std::string() : " (" + free + ")"));
+        }
+    }
+    if (recordText.size() && why.empty())
+        existing.serial = saved.serial;
+    existing.bytes.resize(length);
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
+    if (f)
+        std::fclose(f);
+    if (!read)
+        throw Failure(Fault::File, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
+    existing.path = name;
+}
+
 // The backup's checks, and its temporary file made, before the EC is reached.
 void PrepareBackup(const CommonOptions& common, const FlashOptions& options, const Range& range,
                    OutputFile& backupFile, OutputFile& backupRecord, ExistingBackup& existing, JsonSummary& summary)
@@ -67,54 +130,7 @@ void PrepareBackup(const CommonOptions& common, const FlashOptions& options, con
         throw Failure(Fault::Usage, "--backup " + options.backupPath + " is the image file itself; give another file");
     const std::string name = options.backupPath;
     if (fs::is_regular_file(fs::status(name, ec))) {
-        // Never replaced; what it holds decides whether the run goes on.
-        const size_t length = size_t{range.Blocks()} * 256;
-        const auto size = fs::file_size(name, ec);
-        if (ec || size != length) {
-            const std::string free = FreeName(name);
-            throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) + ") and is not replaced; "
-                                    "it is no backup of the range " +
-                                        pd::AddressRangeText(range.FirstAddress(), range.EndAddress()) + ", which has " +
-                                        std::to_string(length) + " bytes: give a new name" +
-                                        (free.empty() ? std::string() : " (" + free + ")") +
-                                        ", or none to flash without a backup");
-        }
-        // Its record, when it has one, says whose range it holds: a backup
-        // of the other port would be taken for a flash interrupted here.
-        std::string recordText, why;
-        Provenance saved;
-        // Only a plain file is opened: a FIFO put there would hold the run
-        // before the EC is reached, with nothing said.
-        std::FILE* record = fs::is_regular_file(fs::status(SidecarPath(name), ec))
-                                ? std::fopen(SidecarPath(name).c_str(), "rb")
-                                : nullptr;
-        if (std::FILE* f = record) {
-            char chunk[4096];
-            for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && recordText.size() < 65536;)
-                recordText.append(chunk, n);
-            std::fclose(f);
-            if (ParseSidecar(recordText, saved, why) &&
-                (saved.port != options.range.port || saved.start != pd::HexDigits(range.FirstAddress(), 6))) {
-                const std::string free = FreeName(name);
-                throw Failure(Fault::File, "backup " + name + " exists (" + FileFacts(name) +
-                                            ") and is not replaced; its record " + SidecarPath(name) +
-                                            " says it holds port " + std::to_string(saved.port) + "'s range from " +
-                                            "0x" + saved.start + ", not port " +
-                                            std::to_string(options.range.port) + "'s from " +
-                                            Hex(range.FirstAddress(), 6) + ": give a new name" +
-                                            (free.empty() ? std::string() : " (" + free + ")"));
-            }
-        }
-        if (recordText.size() && why.empty())
-            existing.serial = saved.serial;
-        existing.bytes.resize(length);
-        std::FILE* f = std::fopen(name.c_str(), "rb");
-        const bool read = f && std::fread(existing.bytes.data(), 1, length, f) == length;
-        if (f)
-            std::fclose(f);
-        if (!read)
-            throw Failure(Fault::File, "backup " + name + " exists and cannot be read: " + std::strerror(errno));
-        existing.path = name;
+        ReadExistingBackup(options, range, existing);
         summary.Set("backup", AbsolutePath(name));
         return;
     }
@@ -149,13 +165,9 @@ void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& im
 {
     if (!pd::LoadImageFile(image, options.imagePath, view))
         throw Failure(Fault::File, "image file " + options.imagePath + " could not be loaded (see the log)");
+    // Recorded as the file holds it, before it moves to where it belongs.
     RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(), static_cast<size_t>(image.ImageLength));
-    if (imageAt != 0) {
-        // Buffer index is flash address: the file moves to where it belongs.
-        uint8_t* buffer = image.ImageBuffer.data();
-        std::memmove(buffer + imageAt, buffer, static_cast<size_t>(image.ImageLength));
-        std::fill(buffer, buffer + imageAt, uint8_t{0xFF});
-    }
+    pd::PlaceImage(image, imageAt);
 }
 
 // The range into the backup file; nothing is written to the flash when it fails.
@@ -198,25 +210,25 @@ void KeepBackup(Session& session, const CommonOptions& common, const FlashOption
     const Phase check{"backup check", false, "; nothing written to the flash", &left};
     ReadRange(session, *now, check, range, common, console, view);
     const size_t length = existing.bytes.size();
-    const uint8_t* held = now->ImageBuffer.data();
     const std::string rangeText = pd::AddressRangeText(range.FirstAddress(), range.EndAddress());
     left.backupPath = existing.path;
     summary.Set("backupKept", true);
-    if (std::equal(held, held + length, existing.bytes.begin())) {
+    using Found = pd::BackupComparison::Case;
+    const pd::BackupComparison compared = pd::CompareWithBackup(
+        now->ImageBuffer.data(), existing.bytes.data(), image.ImageBuffer.data() + range.FirstAddress(), length);
+    if (compared.found == Found::MatchesBackup) {
         console.Note("backup " + existing.path + " exists and holds what port " + std::to_string(options.range.port) +
                      "'s range " + rangeText + " holds now (all " + std::to_string(length) +
                      " bytes match): kept as this flash's backup, not written again");
-    } else if (std::equal(held, held + length, image.ImageBuffer.data() + range.FirstAddress())) {
+    } else if (compared.found == Found::HoldsImage) {
         console.Note("port " + std::to_string(options.range.port) + "'s range " + rangeText +
                      " holds the image already (an earlier flash of it completed); the backup " + existing.path +
                      " keeps the firmware from before it");
     } else {
         summary.Set("backupKept", false);
-        const size_t first = static_cast<size_t>(
-            std::mismatch(held, held + length, existing.bytes.begin()).first - held);
         throw Failure(Fault::File, "backup " + existing.path + ": port " + std::to_string(options.range.port) +
                                     "'s range " + rangeText + " no longer matches the backup (first at " +
-                                    Hex(range.FirstAddress() + static_cast<uint32_t>(first), 6) +
+                                    Hex(range.FirstAddress() + static_cast<uint32_t>(compared.firstDiffering), 6) +
                                     "), nor the image: a flash was interrupted after the backup was made. Nothing "
                                     "written. " + InterruptedBackupAdvice(left, CompleteCommand(common, options, left)));
     }
@@ -237,40 +249,23 @@ void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::I
         return;
     summary.Set("imageRecord", AbsolutePath(recordPath));
     std::vector<std::string> problems;
-    std::string text, why;
+    std::string why;
     Provenance saved;
     if (std::FILE* f = fs::is_regular_file(status) ? std::fopen(recordPath.c_str(), "rb") : nullptr) {
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < 65536;)
-            text.append(chunk, n);
-        std::fclose(f);
-        if (!ParseSidecar(text, saved, why))
+        if (!ParseSidecar(ReadRecordText(f), saved, why))
             problems.push_back("its record " + recordPath + " cannot be read: " + why);
     } else {
         problems.push_back("its record " + recordPath + " cannot be read: " +
                            (fs::is_regular_file(status) ? std::string(std::strerror(errno))
                                                         : "it is " + std::string(KindOf(status.type()))));
     }
-    const int port = options.range.port;
     if (problems.empty()) {
-        const std::string sha = Sha256Hex(image.ImageBuffer.data() + imageAt, static_cast<size_t>(image.ImageLength));
-        if (sha != saved.sha256)
-            problems.push_back("it does not match its record " + recordPath + ": its SHA-256 is " + sha +
-                               ", the record's " + saved.sha256 + " (saved " + saved.time +
-                               "): the file has changed since it was saved");
-        // Its first byte belongs where its read began: placed elsewhere
-        // (often a saved read flashed without --image-at) the range would
-        // take other bytes and, with --allow-short, 0xFF, and verify as good.
-        if (saved.start != pd::HexDigits(imageAt, 6))
-            problems.push_back("it was read from flash address 0x" + saved.start + " on (" + recordPath +
-                               "), so its first byte belongs there; this flash places it at " + Hex(imageAt, 6) +
-                               ": give --image-at " + saved.start);
-        if (saved.port != port)
-            problems.push_back("it was read from port " + std::to_string(saved.port) + " (" + recordPath +
-                               "); this flash is to port " + std::to_string(port));
-        if (machine && !saved.serial.empty() && !machine->serial.empty() && saved.serial != machine->serial)
-            problems.push_back("it was read from the notebook with serial " + saved.serial + " (" + recordPath +
-                               "); this notebook's serial is " + machine->serial);
+        const pd::SavedRead read{.sha256 = saved.sha256, .start = saved.start, .time = saved.time,
+                                 .port = saved.port, .serial = saved.serial};
+        const pd::ImageUse use{
+            .sha256 = Sha256Hex(image.ImageBuffer.data() + imageAt, static_cast<size_t>(image.ImageLength)),
+            .imageAt = imageAt, .port = options.range.port, .serial = machine ? machine->serial : std::string()};
+        problems = pd::ImageRecordProblems(read, recordPath, use);
     }
     if (problems.empty()) {
         console.Note("image file " + options.imagePath + " matches its record " + recordPath + " (port " +
@@ -316,6 +311,22 @@ void Verify(Session& session, const CommonOptions& common, const FlashOptions& o
     console.SetAchieved("the flash of " + BlocksText(range, port) + " completed and verified");
 }
 
+// Another notebook's backup under the same name: its range differs from
+// this one's and would be taken for an interrupted flash, whose advice
+// flashes on with no backup of this notebook's firmware.
+void CheckBackupNotebook(const FlashPlan& plan)
+{
+    const std::string& serial = plan.existing.serial;
+    if (!serial.empty() && !plan.machine.serial.empty() && serial != plan.machine.serial) {
+        const std::string free = FreeName(plan.existing.path);
+        throw Failure(Fault::File, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
+                                    ") and is not replaced; its record " + SidecarPath(plan.existing.path) +
+                                    " says it was read from the notebook with serial " + serial +
+                                    "; this notebook's serial is " + plan.machine.serial + ": give a new name" +
+                                    (free.empty() ? std::string() : " (" + free + ")") + ". Nothing written");
+    }
+}
+
 // What follows the Session of a flash: the backup, the write, the verify.
 void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
                     pd::ImageStore& image, FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view,
@@ -328,18 +339,7 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
         view.SetPort(port);
         session.ForceSelection(port);
     }
-    // Another notebook's backup under the same name: its range differs from
-    // this one's and would be taken for an interrupted flash, whose advice
-    // flashes on with no backup of this notebook's firmware.
-    const std::string& serial = plan.existing.serial;
-    if (!serial.empty() && !plan.machine.serial.empty() && serial != plan.machine.serial) {
-        const std::string free = FreeName(plan.existing.path);
-        throw Failure(Fault::File, "backup " + plan.existing.path + " exists (" + FileFacts(plan.existing.path) +
-                                    ") and is not replaced; its record " + SidecarPath(plan.existing.path) +
-                                    " says it was read from the notebook with serial " + serial +
-                                    "; this notebook's serial is " + plan.machine.serial + ": give a new name" +
-                                    (free.empty() ? std::string() : " (" + free + ")") + ". Nothing written");
-    }
+    CheckBackupNotebook(plan);
     if (!plan.existing.path.empty())
         KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);
     else if (!options.backupPath.empty())

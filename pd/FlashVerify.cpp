@@ -1,5 +1,7 @@
 #include "pd/FlashVerify.h"
 
+#include <algorithm>
+
 #include "pd/Advice.h"
 #include "pd/HexText.h"
 #include "pd/SequenceText.h"
@@ -24,6 +26,17 @@ FlashComparison CompareFlash(const uint8_t* wrote, const uint8_t* got, uint32_t 
         }
         c.differingBlocks += differs ? 1 : 0;
     }
+    return c;
+}
+
+BackupComparison CompareWithBackup(const uint8_t* now, const uint8_t* backup, const uint8_t* image, size_t length)
+{
+    BackupComparison c;
+    if (std::equal(now, now + length, backup))
+        return c;
+    c.firstDiffering = static_cast<size_t>(std::mismatch(now, now + length, backup).first - now);
+    c.found = std::equal(now, now + length, image) ? BackupComparison::Case::HoldsImage
+                                                   : BackupComparison::Case::Interrupted;
     return c;
 }
 

@@ -21,6 +21,21 @@ struct FlashComparison {
 // (a whole number of blocks).
 FlashComparison CompareFlash(const uint8_t* wrote, const uint8_t* got, uint32_t firstAddress, size_t length);
 
+// A rerun of a flash whose backup exists: what the range holds now, against
+// the backup and against the image.
+struct BackupComparison {
+    enum class Case {
+        MatchesBackup,   // the backup holds this firmware and stays the backup
+        HoldsImage,      // an earlier flash of the image completed
+        Interrupted,     // neither: a flash stopped half way, the backup is the only whole firmware
+    };
+    Case found = Case::MatchesBackup;
+    size_t firstDiffering = 0;   // offset in the range of the first byte unlike the backup's
+};
+
+// `now`, `backup` and `image` hold `length` bytes of the range each.
+BackupComparison CompareWithBackup(const uint8_t* now, const uint8_t* backup, const uint8_t* image, size_t length);
+
 // The bytes a flash write sends for the block at `address`, as it takes
 // them from the image in memory (a file by flash address, a read from its
 // first block).

@@ -132,4 +132,13 @@ std::string ImagePaddingLine(const ImageStore& store, uint32_t startAddress, uin
            BlockSpanText(first, endBlock) + ")";
 }
 
+void PlaceImage(ImageStore& store, uint32_t imageAt)
+{
+    if (imageAt == 0)
+        return;
+    uint8_t* buffer = store.ImageBuffer.data();
+    std::memmove(buffer + imageAt, buffer, static_cast<size_t>(store.ImageLength));
+    std::fill(buffer, buffer + imageAt, uint8_t{0xFF});
+}
+
 } // namespace vyk::pd

@@ -43,4 +43,10 @@ bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceVie
 // image ends and how many blocks go out padded with 0xFF.
 std::string ImagePaddingLine(const ImageStore& store, uint32_t startAddress, uint32_t endAddress);
 
+// A loaded file moved to where its first byte belongs: buffer index is
+// flash address, so a file saved by a read from `imageAt` goes back there,
+// with 0xFF below it. The file must fit: imageAt + ImageLength at most
+// ImageBufferSize. ImageLength stays the file's length.
+void PlaceImage(ImageStore& store, uint32_t imageAt);
+
 } // namespace vyk::pd

@@ -2,6 +2,7 @@
 
 #include "pd/AddressField.h"
 #include "pd/HexText.h"
+#include "pd/ImageBuffer.h"
 
 namespace vyk::pd {
 
@@ -41,6 +42,27 @@ bool TiTxtAddressLine(const uint8_t* data, size_t size)
     while (i < size && i <= 8 && IsHexDigit(data[i]))
         ++i;
     return i > 1 && i < size && (data[i] == '\r' || data[i] == '\n');
+}
+
+// A short file refused: the range it covers is the way to flash it. A file
+// exactly as long as the range is most likely a saved read flashed at 0.
+std::string ShortImageRefusal(const ImageFile& file, const ShortImage& image, const FlashRange& range,
+                              std::string_view padOption)
+{
+    const std::string path(file.path);
+    const uint32_t rangeLength = range.EndAddress() - range.FirstAddress();
+    if (file.size == rangeLength)
+        return "image file " + path + " holds " + std::to_string(file.size) +
+               " bytes, exactly the length of the range " + AddressRangeText(range.FirstAddress(), range.EndAddress()) +
+               ": a file saved by 'read' holds the range alone, from its start. Flash it back with --image-at " +
+               HexDigits(range.FirstAddress(), 6);
+    std::string text = "image file " + path + " ends at " + Address(image.imageEnd) + ", before the range's end " +
+                       Address(range.EndAddress()) + ": " +
+                       ShortImageAdvice(image, range.FirstAddress(), range.EndAddress(), padOption);
+    if (!file.imageAtGiven)
+        text += ". (An image is indexed by flash address from 0 unless --image-at gives where its first byte "
+                "belongs: a file saved by 'read --start S' flashes back with --image-at S.)";
+    return text;
 }
 
 } // namespace
@@ -125,6 +147,65 @@ std::string PaddingText(const ShortImage& image, uint32_t rangeEnd)
         text += (text.empty() ? "" : " and ") + std::string("the last ") + std::to_string(256 - image.partialBytes) +
                 " bytes of block " + AddressRangeText(image.coveredEnd - 256, image.coveredEnd);
     return text + " written as 0xFF padding";
+}
+
+std::string ImageSizeProblem(std::string_view path, uint64_t size, uint32_t imageAt)
+{
+    const uint64_t imageEnd = uint64_t{imageAt} + size;
+    if (imageEnd > static_cast<uint64_t>(ImageBufferSize))
+        return "image file " + std::string(path) + " holds " + std::to_string(size) + " bytes; placed at " +
+               Address(imageAt) + " it would end at " + Address(static_cast<uint32_t>(imageEnd)) +
+               ", past the 262146 bytes the image buffer takes";
+    return {};
+}
+
+// A text file (hex records, a listing) flashed as raw bytes would put ASCII
+// into the PD's flash and verify it as good.
+std::string TextImageRefusal(std::string_view path, const uint8_t* data, size_t size)
+{
+    const std::string look = TextImageLook(data, size);
+    if (look.empty())
+        return {};
+    return "image file " + std::string(path) + " is " + look +
+           ". vykuu flashes raw binary images (the bytes as they go into the flash, as 'read' saves them); convert "
+           "it to a raw image first";
+}
+
+ImageFit FitImage(const ImageFile& file, const FlashRange& range, bool allowShort, std::string_view padOption)
+{
+    ImageFit fit;
+    const std::string path(file.path);
+    const uint32_t imageAt = file.imageAt;
+    const uint64_t imageEnd = uint64_t{imageAt} + file.size;
+    if (range.FirstAddress() < imageAt) {
+        fit.refusal = "image file " + path + " begins at flash address " + Address(imageAt) +
+                      " (--image-at), after the range's start " + Address(range.FirstAddress()) +
+                      ": the blocks before it would be written as 0xFF";
+        return fit;
+    }
+    // Not one byte of the file in the range: the flash would be erased and
+    // the run reported as a flash. No option makes that a flash.
+    if (imageEnd <= range.FirstAddress()) {
+        fit.refusal = "image file " + path +
+                      (file.size == 0 ? std::string(" is empty")
+                                      : " ends at " + Address(static_cast<uint32_t>(imageEnd)) +
+                                            ", before the range's start") +
+                      ": not one byte of it lies in the range " +
+                      AddressRangeText(range.FirstAddress(), range.EndAddress()) +
+                      ", which would be written as 0xFF alone; refused, with " + std::string(padOption) + " too";
+        return fit;
+    }
+    fit.shortImage = ShortImageOf(imageAt, file.size, range.FirstAddress(), range.EndAddress());
+    if (!fit.shortImage.isShort)
+        return fit;
+    if (!allowShort) {
+        fit.refusal = ShortImageRefusal(file, fit.shortImage, range, padOption);
+        return fit;
+    }
+    fit.padding = PaddingText(fit.shortImage, range.EndAddress());
+    fit.note = "image file " + path + " ends at " + Address(fit.shortImage.imageEnd) + ", before the range's end " +
+               Address(range.EndAddress()) + ": " + fit.padding + " (" + std::string(padOption) + ")";
+    return fit;
 }
 
 } // namespace vyk::pd

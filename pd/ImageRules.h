@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "pd/FlashRange.h"
+
 namespace vyk::pd {
 
 // What an image and a flash range must be before a flash may start, shared
@@ -55,5 +57,31 @@ std::string ShortImageAdvice(const ShortImage& image, uint32_t rangeFirst, uint3
 // What a flash with padding says about it: "303 blocks (0x00D000..0x01FEFF)
 // written as 0xFF padding"; empty when nothing was padded.
 std::string PaddingText(const ShortImage& image, uint32_t rangeEnd);
+
+// The refusal of a file of `size` bytes whose first byte goes to `imageAt`
+// and whose end would lie past the image buffer; empty when it fits.
+std::string ImageSizeProblem(std::string_view path, uint64_t size, uint32_t imageAt);
+
+// The refusal of a file that is text rather than raw firmware (TextImageLook
+// of its bytes), with the way out; empty for anything else.
+std::string TextImageRefusal(std::string_view path, const uint8_t* data, size_t size);
+
+// Whether a file fits a flash of `range` placed at `imageAt`: it must hold
+// bytes of the range and reach from its start; a short file needs
+// `allowShort` (named `padOption` in the texts), and then says what pads.
+struct ImageFit {
+    std::string refusal;   // the whole refusal; empty when the file may be flashed
+    ShortImage shortImage;
+    std::string padding;   // PaddingText, when a short file is padded; else empty
+    std::string note;      // what a front end says of the padding before the EC is reached
+};
+struct ImageFile {
+    std::string_view path;
+    uint64_t size = 0;
+    uint32_t imageAt = 0;
+    bool imageAtGiven = false;   // placed on purpose, not at 0 by default
+};
+ImageFit FitImage(const ImageFile& file, const FlashRange& range, bool allowShort,
+                  std::string_view padOption = "--allow-short");
 
 } // namespace vyk::pd

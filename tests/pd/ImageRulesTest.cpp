@@ -96,3 +96,63 @@ TEST(ImageRules, LowRangeIsRefusedWithTheAddressMeant)
     }
     EXPECT_FALSE(Has(LowRangeProblem(0, 0x100, "0"), "block 0 starts"));
 }
+
+// Where a file lies against the range decides: refused, flashed whole, or
+// padded when asked for. Each refusal says why in its own words.
+TEST(ImageRules, FitOfAFileOverTheRange)
+{
+    const FlashRange range = ReadFlashRange("00C000", "01FF00").range;
+    struct Case {
+        uint32_t imageAt; uint64_t size; bool given, allowShort;
+        const char* refusal; uint32_t padded;
+    };
+    const Case cases[] = {
+        {0, 0x40000, false, false, nullptr, 0},
+        {0x00C000, 0x13F00, true, false, nullptr, 0},
+        {0x00D000, 0x13F00, true, false, "begins at flash address 0x00D000 (--image-at), after the range's start", 0},
+        {0, 0xC000, false, false, "ends at 0x00C000, before the range's start: not one byte of it lies in the range "
+                                  "0x00C000..0x01FEFF, which would be written as 0xFF alone; refused, with "
+                                  "--allow-short too", 0},
+        {0, 0xC000, false, true, "not one byte of it lies in the range", 0},
+        {0, 0, false, true, "f.bin is empty: not one byte", 0},
+        {0, 0x13F00, false, false, "exactly the length of the range 0x00C000..0x01FEFF: a file saved by 'read' "
+                                   "holds the range alone, from its start. Flash it back with --image-at 00C000", 0},
+        {0, 0xD000, false, false, "ends at 0x00D000, before the range's end 0x01FF00: it covers", 0},
+        {0, 0xD000, false, false, "(An image is indexed by flash address from 0 unless --image-at", 0},
+        {0, 0x1FEF0, false, true, nullptr, 0},
+        {0, 0xD000, false, true, nullptr, 303},
+    };
+    for (const auto& c : cases) {
+        const ImageFit fit = FitImage({"f.bin", c.size, c.imageAt, c.given}, range, c.allowShort);
+        if (c.refusal) {
+            EXPECT_TRUE(Has(fit.refusal, "image file f.bin")) << fit.refusal;
+            EXPECT_TRUE(Has(fit.refusal, c.refusal)) << fit.refusal;
+            continue;
+        }
+        EXPECT_EQ(fit.refusal, "") << c.size;
+        EXPECT_EQ(fit.padding.empty(), !fit.shortImage.isShort) << c.size;
+        EXPECT_EQ(fit.shortImage.paddedBlocks, c.padded) << c.size;
+    }
+    // The hint on placement only where none was given.
+    EXPECT_FALSE(Has(FitImage({"f.bin", 0x1000, 0x00C000, true}, range, false).refusal, "(An image is indexed"));
+    EXPECT_EQ(FitImage({"f.bin", 0xD000, 0, false}, range, true).note,
+              "image file f.bin ends at 0x00D000, before the range's end 0x01FF00: 303 blocks (0x00D000..0x01FEFF) "
+              "written as 0xFF padding (--allow-short)");
+}
+
+// Past the buffer, or text instead of raw bytes: refused before the range
+// is looked at.
+TEST(ImageRules, FileRefusedForSizeOrText)
+{
+    EXPECT_EQ(ImageSizeProblem("f", 0x40002, 0), "");
+    EXPECT_EQ(ImageSizeProblem("f", 0x34002, 0x00C000), "");
+    EXPECT_EQ(ImageSizeProblem("f", 0x34003, 0x00C000),
+              "image file f holds 212995 bytes; placed at 0x00C000 it would end at 0x040003, past the 262146 bytes "
+              "the image buffer takes");
+    const std::string hex = ":10C00000FFFF\n";
+    const std::string refusal = TextImageRefusal("h.hex", reinterpret_cast<const uint8_t*>(hex.data()), hex.size());
+    EXPECT_TRUE(Has(refusal, "image file h.hex is an Intel HEX text file")) << refusal;
+    EXPECT_TRUE(Has(refusal, "; convert it to a raw image first")) << refusal;
+    const uint8_t raw[] = {0xFF, 0x00, 0x12};
+    EXPECT_EQ(TextImageRefusal("r.bin", raw, sizeof raw), "");
+}
