@@ -41,10 +41,9 @@ int Tell(Console& console, JsonSummary& summary, const Failure& failure)
 
 namespace {
 
-std::string MachineJson(const Machine& machine)
+Json MachineJson(const Machine& machine)
 {
-    return "{\"vendor\": " + JsonSummary::Quote(machine.vendor) + ", \"product\": " +
-           JsonSummary::Quote(machine.product) + ", \"serial\": " + JsonSummary::Quote(machine.serial) + "}";
+    return {{"vendor", machine.vendor}, {"product", machine.product}, {"serial", machine.serial}};
 }
 
 } // namespace

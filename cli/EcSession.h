@@ -86,9 +86,10 @@ void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, 
                 JsonSummary& summary, const std::string& plan);
 
 // The eight version bytes of each port, as the monitor shows them; their
-// labels are told as results when `show` is set. Returns a JSON array.
-std::string ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
-                           const CommonOptions& common, bool show, Console& console);
+// labels are told as results when `show` is set. A JSON array of port,
+// version and label.
+Json ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
+                    const CommonOptions& common, bool show, Console& console);
 // The versions into the summary under `key`.
 void RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
                     bool show, Console& console, JsonSummary& summary, const char* key);

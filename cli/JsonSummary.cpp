@@ -1,6 +1,9 @@
 #include "cli/JsonSummary.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -56,9 +59,9 @@ std::string FromAnsiCodePage(std::string_view text)
 }
 #endif
 
-} // namespace
-
-std::string JsonSummary::Quote(std::string_view original)
+// A file name may hold any bytes: each one that begins no well-formed
+// sequence becomes U+FFFD, so that the library is given UTF-8 alone.
+std::string WellFormed(std::string_view original)
 {
 #ifdef _WIN32
     const std::string converted = FromAnsiCodePage(original);
@@ -66,83 +69,116 @@ std::string JsonSummary::Quote(std::string_view original)
 #else
     std::string_view text = original;
 #endif
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char ch = text[i];
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x80) {
-            // A file name may hold any bytes: what is not UTF-8 shows as U+FFFD.
-            const size_t n = Utf8Length(text.substr(i));
-            if (n == 0) {
-                out += "\xEF\xBF\xBD";
-            } else {
-                out.append(text.substr(i, n));
-                i += n - 1;
-            }
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04X", c);
-                out += buf;
-            } else {
-                out += ch;
-            }
-        }
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8Length(text.substr(i));
+        if (n == 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text.substr(i, n));
+        i += n == 0 ? 1 : n;
     }
-    out += '"';
     return out;
 }
 
-void JsonSummary::Put(std::string_view key, std::string value)
+// The library's quoting, with the escapes records have always carried:
+// \u0008 and \u000C rather than \b and \f, and upper-case hex digits, so
+// that a reader comparing records byte for byte sees no change.
+std::string StringText(std::string_view text)
 {
-    bool found = false;
-    for (auto& field : fields_) {
-        if (field.first == key) {
-            field.second = std::move(value);
-            found = true;
-            break;
+    const std::string quoted = Json(WellFormed(text)).dump();
+    std::string out;
+    out.reserve(quoted.size());
+    for (size_t i = 0; i < quoted.size(); ++i) {
+        if (quoted[i] != '\\') {
+            out += quoted[i];
+            continue;
+        }
+        const char escaped = quoted[++i];
+        if (escaped == 'b') {
+            out += "\\u0008";
+        } else if (escaped == 'f') {
+            out += "\\u000C";
+        } else if (escaped == 'u') {
+            out += "\\u";
+            for (int k = 0; k < 4; ++k)
+                out += static_cast<char>(std::toupper(static_cast<unsigned char>(quoted[++i])));
+        } else {
+            out += '\\';
+            out += escaped;
         }
     }
-    if (!found)
-        fields_.emplace_back(std::string(key), std::move(value));
+    return out;
+}
+
+} // namespace
+
+std::string JsonText(const Json& value)
+{
+    std::string out;
+    switch (value.type()) {
+    case Json::value_t::object:
+        for (const auto& member : value.items())
+            out += (out.empty() ? "" : ", ") + StringText(member.key()) + ": " + JsonText(member.value());
+        return "{" + out + "}";
+    case Json::value_t::array:
+        for (const Json& element : value)
+            out += (out.empty() ? "" : ", ") + JsonText(element);
+        return "[" + out + "]";
+    case Json::value_t::string:
+        return StringText(value.get_ref<const std::string&>());
+    case Json::value_t::number_float: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3f", value.get<double>());
+        return buf;
+    }
+    default:
+        return value.dump();   // integers, true, false, null
+    }
+}
+
+const std::vector<std::string_view>& JsonSummary::Keys()
+{
+    // The order a run meets them in: what was asked, the files and the
+    // range checked, the ports opened, the EC's answers, how the run ended.
+    static const std::vector<std::string_view> keys = {
+        "tool", "toolVersion", "started",
+        "command", "port", "start", "end", "firstBlock", "endBlock", "blocks",
+        "image", "verify", "output", "imageAt", "paddedBlocks", "backup",
+        "backend", "machine", "imageBytes", "imageSha256", "imageRecord", "dryRun",
+        "versionsBefore", "versions", "backupKept", "backupBytes", "backupSha256",
+        "bytes", "outputBytes", "outputSha256", "record",
+        "blocksWritten", "verified", "firstMismatch", "mismatchedBytes", "resetSent",
+        "interrupted", "signal", "error", "pdMayBeInBootLoader", "advice", "versionsAfter",
+        "ended", "seconds", "ok", "exitCode",
+    };
+    return keys;
+}
+
+void JsonSummary::Put(std::string_view key, Json value)
+{
+    const auto& keys = Keys();
+    if (std::find(keys.begin(), keys.end(), key) == keys.end())
+        throw std::logic_error("the --json summary has no place for \"" + std::string(key) + "\"");
+    fields_.insert_or_assign(std::string(key), std::move(value));
     if (watcher_)
         watcher_(Text());
 }
 
-void JsonSummary::Set(std::string_view key, std::string_view text) { Put(key, Quote(text)); }
-void JsonSummary::Set(std::string_view key, int64_t number) { Put(key, std::to_string(number)); }
-void JsonSummary::Set(std::string_view key, bool value) { Put(key, value ? "true" : "false"); }
-void JsonSummary::SetRaw(std::string_view key, std::string raw) { Put(key, std::move(raw)); }
-
-void JsonSummary::SetSeconds(std::string_view key, double seconds)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", seconds);
-    Put(key, buf);
-}
+void JsonSummary::Set(std::string_view key, std::string_view text) { Put(key, std::string(text)); }
+void JsonSummary::Set(std::string_view key, int64_t number) { Put(key, number); }
+void JsonSummary::Set(std::string_view key, bool value) { Put(key, value); }
+void JsonSummary::SetSeconds(std::string_view key, double seconds) { Put(key, seconds); }
+void JsonSummary::SetRaw(std::string_view key, Json value) { Put(key, std::move(value)); }
 
 std::string JsonSummary::Text() const
 {
-    std::string out = "{";
-    bool first = true;
-    for (const auto& [key, value] : fields_) {
-        if (!first)
-            out += ", ";
-        first = false;
-        out += Quote(key);
-        out += ": ";
-        out += value;
-    }
-    out += "}";
-    return out;
+    Json record = Json::object();
+    for (const std::string_view key : Keys())
+        if (const auto field = fields_.find(key); field != fields_.end())
+            record[std::string(key)] = field->second;
+    return JsonText(record);
 }
 
 } // namespace vyk::cli

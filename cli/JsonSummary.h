@@ -1,14 +1,29 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace vyk::cli {
 
-// The --json summary: one flat object, keys in the order they were set.
+// A JSON value as vykuu builds it: an object keeps its keys in the order
+// they were given.
+using Json = nlohmann::ordered_json;
+
+// `value` on one line, as every record vykuu writes has it: ", " between
+// members, ": " after a key, a fraction to the millisecond ("12.345"),
+// strings in UTF-8 (a byte that begins no well-formed sequence shows as
+// U+FFFD) with control characters as \u00XX.
+std::string JsonText(const Json& value);
+
+// The --json summary: one flat object. Its keys stand in one fixed order
+// (Keys()), whatever the order the run set them in; setting a key again
+// replaces its value in place.
 class JsonSummary {
 public:
     void Set(std::string_view key, std::string_view text);
@@ -18,18 +33,21 @@ public:
     void Set(std::string_view key, uint32_t number) { Set(key, static_cast<int64_t>(number)); }
     void Set(std::string_view key, bool value);
     void SetSeconds(std::string_view key, double seconds);
-    // A raw JSON value (an array built by the caller).
-    void SetRaw(std::string_view key, std::string raw);
+    // A value the caller built (the versions read, the machine).
+    void SetRaw(std::string_view key, Json value);
 
     std::string Text() const;
     // Called with Text() after every change (the record a process ended
     // at once still prints); empty: nothing.
     void Watch(std::function<void(const std::string&)> watcher) { watcher_ = std::move(watcher); }
-    static std::string Quote(std::string_view text);
+
+    // Every key a summary may hold, in the order it prints them. A key
+    // not listed is a mistake of the caller's (std::logic_error).
+    static const std::vector<std::string_view>& Keys();
 
 private:
-    void Put(std::string_view key, std::string value);
-    std::vector<std::pair<std::string, std::string>> fields_;
+    void Put(std::string_view key, Json value);
+    std::map<std::string, Json, std::less<>> fields_;
     std::function<void(const std::string&)> watcher_;
 };
 

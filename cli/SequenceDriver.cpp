@@ -77,7 +77,7 @@ void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& 
     sequence.SetStopRequest(&StopRequest());
     if (phase.left) {
         SetHardStopText(HardStopAdvice(*phase.left));
-        SetHardStopPdState(JsonSummary::Quote(pd::PdStateText(*phase.left)), phase.flash);
+        SetHardStopPdState(JsonText(pd::PdStateText(*phase.left)), phase.flash);
     }
     sequence.Start();
     const DriveEnd end = Drive(sequence, ToDuration(common.timeoutSeconds), progress);

@@ -5,12 +5,12 @@
 
 namespace vyk::cli {
 
-std::string ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
-                           const CommonOptions& common, bool show, Console& console)
+Json ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
+                    const CommonOptions& common, bool show, Console& console)
 {
     pd::VersionMonitor monitor(session.mailbox, session.ports, view);
     const auto bound = ToDuration(common.timeoutSeconds);
-    std::string json = "[";
+    Json versions = Json::array();
     for (const int port : ports) {
         view.SetPort(port);
         session.ForceSelection(port);
@@ -29,12 +29,9 @@ std::string ReadVersionsOf(Session& session, ConsoleView& view, const std::vecto
         if (show)
             console.Result(label);
         const std::string bytes = pd::VersionBytesText(monitor.ShownVersion());
-        if (json.size() > 1)
-            json += ", ";
-        json += "{\"port\": " + std::to_string(port) + ", \"version\": " + JsonSummary::Quote(bytes) +
-                    ", \"label\": " + JsonSummary::Quote(label) + "}";
+        versions.push_back({{"port", port}, {"version", bytes}, {"label", label}});
     }
-    return json + "]";
+    return versions;
 }
 
 void RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "cli/Commands.h"
@@ -24,6 +25,7 @@
 #include "cli/MachineInfo.h"
 #include "cli/OutputFile.h"
 #include "cli/Sha256.h"
+#include "cli/Sidecar.h"
 #include "pd/ClockText.h"
 #include "pd/Mailbox.h"
 #include "sim/SimNotebook.h"
@@ -320,11 +322,11 @@ TEST(CliProgress, BarRateAndTimeLeft)
 TEST(CliJson, QuotesEveryControlCharacterAndKeepsKeyOrder)
 {
     JsonSummary s;
-    s.Set("path", "C:\\a \"b\"\n\x01");
-    s.Set("n", 7);
+    s.Set("error", "C:\\a \"b\"\n\x01\b\f");
+    s.Set("exitCode", 7);
     s.Set("ok", false);
-    s.Set("n", 8);
-    EXPECT_EQ(s.Text(), R"({"path": "C:\\a \"b\"\n\u0001", "n": 8, "ok": false})");
+    s.Set("exitCode", 8);
+    EXPECT_EQ(s.Text(), R"({"error": "C:\\a \"b\"\n\u0001\u0008\u000C", "ok": false, "exitCode": 8})");
     // What is not well-formed UTF-8 shows as U+FFFD, one per byte that
     // begins no sequence; a well-formed one is kept as it is.
     const std::string bad = "\xEF\xBF\xBD";
@@ -336,8 +338,108 @@ TEST(CliJson, QuotesEveryControlCharacterAndKeepsKeyOrder)
              {"\xC3(", bad + "("},                                 // no continuation byte
              {"\xE2\x82", bad + bad},                              // cut short
              {"\x1F\x7F", "\\u001F\x7F"},
+             {std::string("\0\x0B\t\r", 4), "\\u0000\\u000B\\t\\r"},
          })
-        EXPECT_EQ(JsonSummary::Quote(text), "\"" + quoted + "\"") << quoted;
+        EXPECT_EQ(JsonText(text), "\"" + quoted + "\"") << quoted;
+}
+
+// The summary's keys stand in one order whatever the order a run sets
+// them in, nested values and seconds printed as the record always had them.
+TEST(CliJson, KeysStandInOneOrderWhateverTheOrderTheyAreSetIn)
+{
+    const auto fill = [](JsonSummary& s, const std::string& key) {
+        if (key == "seconds")
+            s.SetSeconds(key, 1.5);
+        else if (key == "machine")
+            s.SetRaw(key, Json{{"vendor", "V"}, {"serial", ""}});
+        else if (key == "versionsAfter")
+            s.SetRaw(key, Json::array({Json{{"port", 1}, {"label", "L"}}, Json{{"port", 2}}}));
+        else if (key == "ok")
+            s.Set(key, true);
+        else if (key == "blocks")
+            s.Set(key, 319);
+        else
+            s.Set(key, key);
+    };
+    for (const auto& [keys, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"ok", "tool", "seconds"}, R"({"tool": "tool", "seconds": 1.500, "ok": true})"},
+             {{"versionsAfter", "error", "resetSent", "command"},
+              R"({"command": "command", "resetSent": "resetSent", "error": "error", "versionsAfter": [{"port": 1, "label": "L"}, {"port": 2}]})"},
+             {{"record", "outputSha256", "machine", "backend", "imageAt", "output", "blocks"},
+              R"({"blocks": 319, "output": "output", "imageAt": "imageAt", "backend": "backend", "machine": {"vendor": "V", "serial": ""}, "outputSha256": "outputSha256", "record": "record"})"},
+             {{"dryRun", "imageRecord", "imageSha256", "backend", "backup", "paddedBlocks", "imageAt", "verify"},
+              R"({"verify": "verify", "imageAt": "imageAt", "paddedBlocks": "paddedBlocks", "backup": "backup", "backend": "backend", "imageSha256": "imageSha256", "imageRecord": "imageRecord", "dryRun": "dryRun"})"},
+         }) {
+        JsonSummary backwards, forwards;
+        for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+            fill(backwards, *key);
+        for (const auto& key : keys)
+            fill(forwards, key);
+        EXPECT_EQ(forwards.Text(), text);
+        EXPECT_EQ(backwards.Text(), text);
+    }
+    // Every key has its place, and a key without one is a mistake, not a
+    // key printed wherever it falls.
+    std::vector<std::string_view> all = JsonSummary::Keys();
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    EXPECT_EQ(all.size(), 46u);
+    // The README's table names them all, and the two a second signal adds.
+    std::ifstream readme(VYK_README);
+    std::string line;
+    while (std::getline(readme, line) && line != "### The JSON summary") {
+    }
+    std::set<std::string> described;
+    while (std::getline(readme, line) && line.rfind("## ", 0) != 0) {
+        if (line.rfind("| `", 0) != 0)
+            continue;
+        const std::string first = line.substr(0, line.find(" |", 1));
+        for (size_t at = first.find('`'); at != std::string::npos; at = first.find('`', first.find('`', at + 1) + 1))
+            described.insert(first.substr(at + 1, first.find('`', at + 1) - at - 1));
+    }
+    std::set<std::string> keys = {"endedAtOnce", "pdState"};
+    for (const std::string_view key : JsonSummary::Keys())
+        keys.emplace(key);
+    EXPECT_EQ(described, keys);
+    JsonSummary s;
+    EXPECT_THROW(s.Set("bogus", 1), std::logic_error);
+    EXPECT_EQ(s.Text(), "{}");
+}
+
+// The record beside a file read from a PD: written as one line, read back
+// the same; what is not such a record is refused with the reason.
+TEST(CliSidecar, WritesOneLineAndRefusesWhatIsNoRecord)
+{
+    Provenance p;
+    p.port = 2, p.start = "00C000", p.end = "01FF00", p.vendor = "V\"1", p.product = "P", p.serial = "S\x01";
+    p.toolVersion = "1.3", p.time = "2026-01-02T03:04:05.678Z", p.bytes = 81664, p.sha256 = "ab";
+    const std::string text = SidecarText(p);
+    EXPECT_EQ(text, R"({"savedBy": "vykuu", "toolVersion": "1.3", "time": "2026-01-02T03:04:05.678Z", "port": 2, )"
+                    R"("start": "00C000", "end": "01FF00", "vendor": "V\"1", "product": "P", "serial": "S\u0001", )"
+                    R"("bytes": 81664, "sha256": "ab"})" "\n");
+    Provenance back;
+    std::string why;
+    ASSERT_TRUE(ParseSidecar(text, back, why)) << why;
+    EXPECT_EQ(std::tie(back.port, back.start, back.end, back.vendor, back.serial, back.bytes, back.time),
+              std::tie(p.port, p.start, p.end, p.vendor, p.serial, p.bytes, p.time));
+    const std::string least = R"("start": "A", "end": "B", "bytes": 1, "sha256": "C")";
+    for (const auto& [record, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"[1]", "it does not begin with {"},
+             {"", "it is not well-formed JSON"},
+             {R"({"port": 1, )" + least, "it is not well-formed JSON"},
+             {R"({"port": 1.5, )" + least + "}", "the value of \"port\" is neither a string nor a whole number"},
+             {R"({"port": true, )" + least + "}", "the value of \"port\" is neither a string nor a whole number"},
+             {R"({"port": 1, "bytes": 1234567890123456, "start": "A", "end": "B", "sha256": "C"})",
+              "the value of \"bytes\" is neither a string nor a whole number"},
+             {R"({"port": "x", )" + least + "}", "a number or an escape in it is out of shape"},
+             {"{" + least + "}", "it has no \"port\""},
+         }) {
+        why.clear();
+        EXPECT_FALSE(ParseSidecar(record, back, why)) << record;
+        EXPECT_EQ(why.substr(0, reason.size()), reason) << record;
+    }
+    EXPECT_TRUE(ParseSidecar(R"( {"port": "2", )" + least + "}\n", back, why)) << why;
+    EXPECT_EQ(back.port, 2);
 }
 
 // The Windows tool's reason for a driver that is not open: a signature

@@ -622,7 +622,7 @@ void ExpectToolEnd(World& w, const ToolRun& run, const char* who, const char* su
     } else {
         // The last line is the error or, when the PD may be stranded, the advice.
         const std::string said = StartsWith(last, "vykuu: ") ? last.substr(7) : last;
-        v.Expect(Has(run.summary, ((left ? "\"advice\": " : "\"error\": ") + cli::JsonSummary::Quote(said)).c_str()),
+        v.Expect(Has(run.summary, ((left ? "\"advice\": " : "\"error\": ") + cli::JsonText(said)).c_str()),
                  what + " ended with \"" + last + "\", not its error");
         const char* word = run.code == 5 ? "stayed busy" : run.code == 6 ? "verify: " : run.code == 7 ? "range refused"
                          : run.code == 8 ? "interrupted" : run.code == 10 ? "no EC answers" : "";

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# check_notices.sh PACKAGE BUILD_DIR COPY=ORIGIN FILE...
+# check_notices.sh PACKAGE BUILD_DIR COPY=ORIGIN... FILE...
 # Every piece of others' code in the packaged FILEs has its notice in the
 # package's THIRD-PARTY-NOTICES: the objects and archive members each FILE's
 # link map (FILE.map) shows the linker took from outside the build, and the
 # headers the build's own objects in that link included (from ninja's
 # dependency log, or FILE.d for the drivers), each traced to its Debian
-# package. COPY=ORIGIN: headers the build copied to BUILD_DIR/COPY came from
-# ORIGIN. The notice must name each package with its installed version and
+# package. Each COPY=ORIGIN: headers the build copied to BUILD_DIR/COPY came
+# from ORIGIN. The notice must name each package with its installed version and
 # hold its copyright file whole.
 set -uo pipefail
-package=$1 build=$(cd "$2" && pwd) copy=${3%%=*} origin=${3#*=}
-shift 3
+package=$1 build=$(cd "$2" && pwd)
+shift 2
+copies=()
+while [ $# -gt 0 ] && [[ $1 == *=* ]]; do
+  copies+=("$1")
+  shift
+done
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 [ -f "$package" ] || { echo "FAIL: no $package: build it first" >&2; exit 1; }
@@ -67,9 +72,20 @@ fi
 
 # Each outside file to its package; the build's and the sources' own are not.
 source=$(cd "$(dirname "$0")/../.." && pwd)
+origin_of() { # PATH -> where a copied header came from; nothing for others
+  local c copy
+  for c in "${copies[@]}"; do
+    copy=${c%%=*}
+    case $1 in "$build/$copy"/*) echo "${c#*=}/${1#"$build/$copy"/}" && return ;; esac
+  done
+}
 paths=$(printf '%s\0' "${outside[@]}" | sort -zu | xargs -0 -r realpath -m -- | while IFS= read -r f; do
+  copied=$(origin_of "$f")
+  if [ -n "$copied" ]; then
+    echo "$copied"
+    continue
+  fi
   case $f in
-    "$build/$copy"/*) echo "$origin/${f#"$build/$copy"/}" ;;
     "$build"/* | "$source"/*) ;;
     *) echo "$f" ;;
   esac

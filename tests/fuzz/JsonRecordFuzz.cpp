@@ -1,10 +1,13 @@
-// Any bytes quoted for JSON: the result is one well-formed JSON string that
+// Any bytes as a JSON string vykuu writes: one well-formed JSON string that
 // decodes to the input, with each byte that is not part of well-formed
-// UTF-8 shown as U+FFFD.
+// UTF-8 shown as U+FFFD. The same bytes as the record beside a file
+// (FILE.json): refused or read, never a crash, and what is read is written
+// back as a record that reads the same.
 #include <cstdlib>
 #include <string>
 
 #include "cli/JsonSummary.h"
+#include "cli/Sidecar.h"
 #include "tests/fuzz/Fuzz.h"
 
 using namespace vyk;
@@ -52,20 +55,29 @@ std::string Decode(const std::string& json)
         }
         FUZZ_REQUIRE(i + 2 < json.size());
         const char e = json[++i];
-        const std::string simple = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
+        // Records write backspace and form feed as \u0008 and \u000C.
+        const std::string simple = "\"\\nrt", meant = "\"\\\n\r\t";
         if (simple.find(e) != std::string::npos) {
             out += meant[simple.find(e)];
             continue;
         }
         FUZZ_REQUIRE(e == 'u' && i + 5 < json.size());
         const std::string hex = json.substr(i + 1, 4);
-        FUZZ_REQUIRE(hex.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos);
+        // Upper-case digits, as records have always had them.
+        FUZZ_REQUIRE(hex.find_first_not_of("0123456789ABCDEF") == std::string::npos);
         const unsigned long code = std::strtoul(hex.c_str(), nullptr, 16);
         FUZZ_REQUIRE(code < 0x20);   // all the quoting ever needs
         out += static_cast<char>(code);
         i += 4;
     }
     return out;
+}
+
+bool Same(const cli::Provenance& a, const cli::Provenance& b)
+{
+    return a.port == b.port && a.start == b.start && a.end == b.end && a.vendor == b.vendor &&
+           a.product == b.product && a.serial == b.serial && a.toolVersion == b.toolVersion && a.time == b.time &&
+           a.bytes == b.bytes && a.sha256 == b.sha256;
 }
 
 } // namespace
@@ -79,10 +91,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         expected += n ? text.substr(i, n) : "\xEF\xBF\xBD";
         i += n ? n : 1;
     }
-    const std::string quoted = cli::JsonSummary::Quote(text);
+    const std::string quoted = cli::JsonText(std::string(text));
     FUZZ_REQUIRE(Decode(quoted) == expected);
+    FUZZ_REQUIRE(cli::Json::parse(quoted) == expected);
     cli::JsonSummary summary;
-    summary.Set(text, text);
-    FUZZ_REQUIRE(summary.Text() == "{" + quoted + ": " + quoted + "}");
+    summary.Set("error", text);
+    FUZZ_REQUIRE(summary.Text() == "{\"error\": " + quoted + "}");
+
+    cli::Provenance read, again;
+    std::string why;
+    if (cli::ParseSidecar(std::string(text), read, why)) {
+        FUZZ_REQUIRE(why.empty());
+        FUZZ_REQUIRE(cli::ParseSidecar(cli::SidecarText(read), again, why) && Same(read, again));
+    } else {
+        FUZZ_REQUIRE(!why.empty());
+    }
     return 0;
 }
