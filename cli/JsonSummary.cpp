@@ -158,9 +158,11 @@ const std::vector<std::string_view>& JsonSummary::Keys()
 
 void JsonSummary::Put(std::string_view key, Json value)
 {
+    // A key the list lacks is a slip of ours: the record still keeps it, after
+    // the listed ones, rather than ending a run on the EC.
     const auto& keys = Keys();
-    if (std::find(keys.begin(), keys.end(), key) == keys.end())
-        throw std::logic_error("the --json summary has no place for \"" + std::string(key) + "\"");
+    if (std::find(keys.begin(), keys.end(), key) == keys.end() && !fields_.count(key))
+        unlisted_.emplace_back(key);
     fields_.insert_or_assign(std::string(key), std::move(value));
     if (watcher_)
         watcher_(Text());
@@ -178,6 +180,8 @@ std::string JsonSummary::Text() const
     for (const std::string_view key : Keys())
         if (const auto field = fields_.find(key); field != fields_.end())
             record[std::string(key)] = field->second;
+    for (const std::string& key : unlisted_)
+        record[key] = fields_.find(key)->second;
     return JsonText(record);
 }
 

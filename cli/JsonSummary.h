@@ -48,6 +48,7 @@ public:
 private:
     void Put(std::string_view key, Json value);
     std::map<std::string, Json, std::less<>> fields_;
+    std::vector<std::string> unlisted_;   // keys Keys() lacks, in the order set
     std::function<void(const std::string&)> watcher_;
 };
 
