@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "windows/PortLibraryBinding.h"
+#include "platform/windows/PortLibraryBinding.h"
 
 namespace vyk::app {
 
@@ -73,22 +73,22 @@ std::string Win32PortLibrary::FullPath(const std::string& name)
 PortLibraryPlatform::Library Win32PortLibrary::LoadLibraryFullPath(const std::string& fullPath)
 {
     unsigned long error = 0;
-    return windows::LoadByFullPath(Widened(fullPath), error);
+    return platform::LoadByFullPath(Widened(fullPath), error);
 }
 
 PortLibraryPlatform::Entry Win32PortLibrary::LookUp(Library library, const char* name)
 {
-    return windows::EntryPoint(library, name);
+    return platform::EntryPoint(library, name);
 }
 
 int32_t Win32PortLibrary::CallIsPortDriverOpen(Entry entry)
 {
-    return windows::CallWithoutArguments(entry);
+    return platform::CallWithoutArguments(entry);
 }
 
 PortIo* Win32PortLibrary::BindPortIo(Entry outPortByte, Entry inPortByte)
 {
-    bound_.push_back(std::make_unique<windows::EntryPortIo>(outPortByte, inPortByte));
+    bound_.push_back(std::make_unique<platform::EntryPortIo>(outPortByte, inPortByte));
     return bound_.back().get();
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/Commands.h"
-#include "cli/OutputFile.h"
+#include "cli/Platform.h"
 
 namespace vyk::cli {
 

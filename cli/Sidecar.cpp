@@ -6,7 +6,7 @@
 
 #include "cli/JsonSummary.h"
 #include "cli/RunRecord.h"
-#include "cli/Sha256.h"
+#include "cli/Platform.h"
 #include "pd/HexText.h"
 
 namespace vyk::cli {

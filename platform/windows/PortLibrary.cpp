@@ -1,15 +1,15 @@
-#include "cli/WinPortLibrary.h"
+#include "platform/windows/PortLibrary.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include <windows.h>
 
-#include "cli/DriverStartText.h"
-#include "cli/Failure.h"
-#include "windows/PortLibraryBinding.h"
+#include "platform/DriverStartText.h"
+#include "platform/Failure.h"
+#include "platform/windows/PortLibraryBinding.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 namespace fs = std::filesystem;
 
@@ -31,8 +31,8 @@ fs::path ExecutableFolder()
 // the reason here. Empty when the service manager tells nothing.
 std::string DriverNotOpenReason(void* library)
 {
-    void* is64 = windows::EntryPoint(library, "Is64BitWindows");
-    const std::string name = is64 && windows::CallWithoutArguments(is64) ? "vykportx64" : "vykport32";
+    void* is64 = EntryPoint(library, "Is64BitWindows");
+    const std::string name = is64 && CallWithoutArguments(is64) ? "vykportx64" : "vykport32";
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return GetLastError() == ERROR_ACCESS_DENIED ? DriverStartProblem(name, ERROR_ACCESS_DENIED) : std::string();
@@ -91,7 +91,7 @@ std::string WinPortLibrary::FindLibrary(const std::string& explicitPath)
 
 struct WinPortLibrary::Impl {
     explicit Impl(void* out, void* in) : io(out, in) {}
-    windows::EntryPortIo io;
+    EntryPortIo io;
 };
 
 WinPortLibrary::WinPortLibrary(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -112,15 +112,15 @@ std::unique_ptr<WinPortLibrary> WinPortLibrary::Open(const std::string& explicit
     }
     // Full path and no search: a library of the same name elsewhere must never be picked up.
     unsigned long loadError = 0;
-    void* library = windows::LoadByFullPath(fs::path(path).wstring(), loadError);
+    void* library = LoadByFullPath(fs::path(path).wstring(), loadError);
     if (!library)
         throw NoPortAccess("port library " + path + " does not load (Windows error " + std::to_string(loadError) + ")");
-    void* out = windows::EntryPoint(library, "OutPortByte");
-    void* in = windows::EntryPoint(library, "InPortByte");
-    void* isOpen = windows::EntryPoint(library, "IsPortDriverOpen");
+    void* out = EntryPoint(library, "OutPortByte");
+    void* in = EntryPoint(library, "InPortByte");
+    void* isOpen = EntryPoint(library, "IsPortDriverOpen");
     if (!out || !in || !isOpen)
         throw NoPortAccess("port library " + path + " lacks OutPortByte, InPortByte or IsPortDriverOpen");
-    if (windows::CallWithoutArguments(isOpen) == 0) {
+    if (CallWithoutArguments(isOpen) == 0) {
         const std::string reason = DriverNotOpenReason(library);
         throw NoPortAccess("port library " + path + " loaded but its driver is not open: " +
                            (reason.empty() ? "run as administrator; the driver must be installed and signed" : reason));
@@ -139,4 +139,4 @@ uint16_t WinPortLibrary::InPortByte(uint16_t port)
     return impl_->io.InPortByte(port);
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform

@@ -5,7 +5,7 @@
 
 #include "hw/PortIo.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 // Windows only. The program's port library ("io.dll" or "vykport32.dll"),
 // loaded by full path only, never through the DLL search order.
@@ -32,4 +32,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace vyk::cli
+} // namespace vyk::platform
