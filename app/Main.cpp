@@ -6,7 +6,7 @@
 
 #include "app/Application.h"
 #include "app/PortLibraryImage.h"
-#include "app/Win32PortLibrary.h"
+#include "platform/windows/PortLibrary.h"
 #include "app/resource.h"
 #include "hw/EcLockNames.h"
 #include "platform/windows/EcLockMutex.h"
@@ -113,7 +113,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
     CreateApplicationWindow(instance, icon);
-    vyk::app::Win32PortLibrary platform;
+    vyk::platform::Win32PortLibrary platform;
     vyk::app::RunMainWindow(
         instance, icon, platform, vyk::app::PortLibraryImage(), [](HWND window) { mainWindow = window; },
         ShowErrorBox);

@@ -128,7 +128,7 @@ OpenBackend OpenMachinePorts(const BackendChoice& choice)
     out.lock = EcLock::Take();
 #ifdef _WIN32
     std::string path;
-    out.owned = WinPortLibrary::Open(choice.portLibrary, path);
+    out.owned = LibraryPortIo::Open(choice.portLibrary, path);
     out.description = "ports 0x4E/0x4F through " + path;
 #else
     (void)choice;
@@ -145,10 +145,10 @@ DryBackend DryMachinePorts(const BackendChoice& choice)
     EcLock::Take();   // and released at once
     out.power = ReadHostPower();
 #ifdef _WIN32
-    const std::string path = WinPortLibrary::FindLibrary(choice.portLibrary);
+    const std::string path = LibraryPortIo::FindLibrary(choice.portLibrary);
     if (path.empty()) {
         std::string error = "no port library: none of";
-        for (const auto& c : WinPortLibrary::Candidates(choice.portLibrary))
+        for (const auto& c : LibraryPortIo::Candidates(choice.portLibrary))
             error += " " + c;
         throw NoPortAccess(error + " exists");
     }
