@@ -19,8 +19,10 @@
 #include "platform/EcLock.h"
 #include "platform/MachineInfo.h"
 #include "platform/OutputFile.h"
+#include "platform/PortBackend.h"
 #include "platform/Sha256.h"
 #include "platform/StopSignals.h"
+#include "sim/SimNotebook.h"
 
 using namespace vyk;
 using namespace vyk::platform;
@@ -437,4 +439,50 @@ TEST(EcLock, ExclusiveHeldAndOnlyOnARegularFile)
         EXPECT_THROW(EcLock::TakeFile((dir / name).string()), NoPortAccess) << name;
     EXPECT_EQ(text(dir / "target"), "x");
     std::filesystem::remove_all(dir);
+}
+
+// The table of back ends: ports the caller opened win over a folder; a
+// folder is the simulated notebook only once vyksimctl init made it one,
+// opened or only looked at by a dry run; its power is its settings'.
+TEST(PortBackend, ChoiceOrderAndTheSimulatorFolder)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vyk-backend-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "plain");
+    struct NoPorts : vyk::PortIo {
+        void OutPortByte(uint16_t, uint16_t) override {}
+        uint16_t InPortByte(uint16_t) override { return 0xFF; }
+    } ports;
+
+    BackendChoice choice;
+    choice.simDir = (dir / "plain").string();
+    choice.openPorts = &ports;
+    EXPECT_EQ(OpenPorts(choice).io, &ports);
+    EXPECT_EQ(CheckPortsDry(choice).description, "ports opened by the caller");
+
+    choice.openPorts = nullptr;
+    for (const std::string& folder : {(dir / "plain").string(), (dir / "none").string()}) {
+        choice.simDir = folder;
+        EXPECT_THROW(OpenPorts(choice), NoPortAccess) << folder;
+        EXPECT_THROW(CheckPortsDry(choice), NoPortAccess) << folder;
+    }
+
+    choice.simDir = (dir / "nb").string();
+    {
+        auto notebook = vyk::sim::SimNotebook::InitFolder(choice.simDir);
+        notebook->GetSettings().batteryPercent = 42;
+        notebook->SaveSettings();
+    }
+    const DryBackend dry = CheckPortsDry(choice);
+    EXPECT_EQ(dry.power.percent, 42);
+    EXPECT_EQ(dry.description, "simulated notebook in " + (dir / "nb").string());
+    {
+        const OpenBackend open = OpenPorts(choice);
+        EXPECT_NE(open.sim, nullptr);
+        EXPECT_EQ(open.io, open.owned.get());
+        EXPECT_EQ(open.description, dry.description);
+        EXPECT_EQ(PowerOf(open).percent, 42);
+        EXPECT_THROW(CheckPortsDry(choice), EcInUse) << "while it is open";
+    }
+    fs::remove_all(dir);
 }
