@@ -6,10 +6,10 @@
 
 #include "app/Application.h"
 #include "app/PortLibraryImage.h"
-#include "app/Win32PortLibrary.h"
+#include "platform/windows/PortLibrary.h"
 #include "app/resource.h"
 #include "hw/EcLockNames.h"
-#include "windows/EcLockMutex.h"
+#include "platform/windows/EcLockMutex.h"
 
 namespace {
 
@@ -73,12 +73,12 @@ bool TakeEcLock()
 {
     void* lock = nullptr;
     unsigned long error = 0;
-    switch (vyk::windows::TakeEcLockMutex(lock, error)) {
-    case vyk::windows::EcLockTake::Taken:
+    switch (vyk::platform::TakeEcLockMutex(lock, error)) {
+    case vyk::platform::EcLockTake::Taken:
         return true;   // never released
-    case vyk::windows::EcLockTake::InUse:
+    case vyk::platform::EcLockTake::InUse:
         return false;
-    case vyk::windows::EcLockTake::NotMade:
+    case vyk::platform::EcLockTake::NotMade:
         break;
     }
     // It exists but is not ours to open: another user's program has it.
@@ -113,7 +113,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAINICON));
     CreateApplicationWindow(instance, icon);
-    vyk::app::Win32PortLibrary platform;
+    vyk::platform::Win32PortLibrary platform;
     vyk::app::RunMainWindow(
         instance, icon, platform, vyk::app::PortLibraryImage(), [](HWND window) { mainWindow = window; },
         ShowErrorBox);

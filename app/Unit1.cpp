@@ -168,7 +168,8 @@ void TForm1::FormCreate()
 
 void TForm1::InitPortAccess()
 {
-    portAccess_ = vyk::InitPortAccess(platform_, portLibraryImage_, *this);
+    portAccess_ = vyk::InitPortAccess(platform_, portLibraryImage_);
+    ShowPortStatus(portAccess_, *this);
     ec_.Bind(portAccess_.PortReady ? portAccess_.Io : nullptr);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/PortStatus.h"
 #include "app/Toolkit.h"
 #include "hw/EcRam.h"
 #include "hw/PortAccessInit.h"

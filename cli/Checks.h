@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/Commands.h"
-#include "cli/OutputFile.h"
+#include "cli/Platform.h"
 #include "pd/FlashRange.h"
 
 namespace vyk::cli {

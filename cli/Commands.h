@@ -6,7 +6,7 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/JsonSummary.h"
-#include "cli/PortBackend.h"
+#include "cli/Platform.h"
 
 namespace vyk::cli {
 
@@ -73,6 +73,9 @@ int RunRead(const CommonOptions& common, const ReadOptions& options, Console& co
 int RunVersion(const CommonOptions& common, const VersionOptions& options, Console& console, JsonSummary& summary);
 // Sends a PD back from its boot loader to the firmware it holds.
 int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary);
+
+// Flashing on battery below this charge is refused.
+inline constexpr int LowestBatteryPercent = 30;
 
 // A flash on a low battery (below LowestBatteryPercent, off the charger):
 // refused (Failure with ExitOnBattery) unless allowed, and said either way.

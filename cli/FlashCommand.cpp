@@ -11,7 +11,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/RunRecord.h"
-#include "cli/Sha256.h"
+#include "cli/Platform.h"
 #include "cli/Sidecar.h"
 #include "cli/SequenceDriver.h"
 #include "pd/FlashVerify.h"

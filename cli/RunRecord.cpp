@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "pd/ClockText.h"
-#include "cli/Sha256.h"
+#include "cli/Platform.h"
 
 namespace vyk::cli {
 

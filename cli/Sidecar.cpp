@@ -1,7 +1,7 @@
 #include "cli/Sidecar.h"
 
 #include "cli/RunRecord.h"
-#include "cli/Sha256.h"
+#include "cli/Platform.h"
 #include "pd/HexText.h"
 
 namespace vyk::cli {

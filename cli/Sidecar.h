@@ -4,8 +4,7 @@
 #include <string>
 
 #include "cli/Checks.h"
-#include "cli/MachineInfo.h"
-#include "cli/OutputFile.h"
+#include "cli/Platform.h"
 
 namespace vyk::cli {
 

@@ -11,7 +11,7 @@
 namespace vyk {
 
 // What deploying and binding the port library needs from the platform. The
-// Win32 face lives with the application; tests use a fake.
+// Windows side lives in platform/windows; tests use a fake.
 class PortLibraryPlatform {
 public:
     using Library = void*;
@@ -42,17 +42,19 @@ public:
     virtual PortIo* BindPortIo(Entry outPortByte, Entry inPortByte) = 0;
 };
 
-// Where the outcome is shown: the status bar of the window.
-class PortAccessReport {
-public:
-    virtual ~PortAccessReport() = default;
-    virtual void ShowPanelText(int panel, std::string_view text) = 0;
-    // Refreshes DateText and TimeText and shows them in panels 0 and 1.
-    virtual void RefreshClock() = 0;
+// How deploying and binding the port library ended.
+enum class PortAccessOutcome {
+    NoLibraryFile,     // no file to load: none was there and none could be written whole
+    NotALibrary,       // the file does not load
+    NotOurLibrary,     // it lacks OutPortByte, InPortByte or IsPortDriverOpen; nothing of it is called
+    DriverNotOpen,     // its IsPortDriverOpen said no
+    NotBound,          // the platform gave no port operations
+    Ready,
 };
 
 struct PortAccess {
-    bool PortReady = false;
+    PortAccessOutcome Outcome = PortAccessOutcome::NoLibraryFile;
+    bool PortReady = false;   // Outcome is Ready
     bool LibraryExtracted = false;
     PortIo* Io = nullptr;   // non-null exactly when PortReady
     PortLibraryPlatform::Library Library = nullptr;
@@ -64,9 +66,14 @@ struct PortAccess {
 
 inline constexpr const char* PortLibraryFileName = "io.dll";
 
+// Loads the library a full path names, looks up its entry points, asks
+// whether its driver is open and binds the port operations: the one way
+// both the window and vykuu.exe take to the ports. Fills `access` as far as
+// it got.
+PortAccessOutcome BindPortLibrary(PortLibraryPlatform& platform, const std::string& fullPath, PortAccess& access);
+
 // Writes the library out as the hidden "io.dll" when that file is missing,
-// loads it from the current folder, binds its entry points and asks whether
-// its driver is open. Runs once, at window creation.
-PortAccess InitPortAccess(PortLibraryPlatform& platform, std::span<const uint8_t> image, PortAccessReport& report);
+// then binds it from the current folder. Runs once, at window creation.
+PortAccess InitPortAccess(PortLibraryPlatform& platform, std::span<const uint8_t> image);
 
 } // namespace vyk

@@ -133,5 +133,42 @@ TEST(PortAccess, CreateWritesOnceToTheSetUpRegisterAndCloseClearsHostPresence)
     EXPECT_EQ(writes[0].value, 0);
 }
 
+// The one way to a port library, as vykuu.exe takes it too: how far it
+// got, told as a value; IsPortDriverOpen is called only for our library and
+// no port operation is bound before the driver said yes.
+TEST(PortAccess, BindingTellsHowFarItGot)
+{
+    struct Case {
+        const char* name;
+        void (*arrange)(FakePortPlatform&);
+        PortAccessOutcome outcome;
+        int driverOpenCalls;
+    };
+    const Case cases[] = {
+        {"not a library", [](FakePortPlatform& p) { p.loadFails = true; }, PortAccessOutcome::NotALibrary, 0},
+        {"no InPortByte", [](FakePortPlatform& p) { p.missingEntries = {"InPortByte"}; },
+         PortAccessOutcome::NotOurLibrary, 0},
+        {"driver not open", [](FakePortPlatform& p) { p.driverOpen = 0; }, PortAccessOutcome::DriverNotOpen, 1},
+        {"no port operations", [](FakePortPlatform& p) { p.io = nullptr; }, PortAccessOutcome::NotBound, 1},
+        {"ready", [](FakePortPlatform&) {}, PortAccessOutcome::Ready, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FormHarness h;
+        h.platform.files["io.dll"] = h.image;
+        c.arrange(h.platform);
+        PortAccess access;
+        EXPECT_EQ(BindPortLibrary(h.platform, "C:\\work\\io.dll", access), c.outcome);
+        EXPECT_EQ(access.PortReady, c.outcome == PortAccessOutcome::Ready);
+        EXPECT_EQ(access.Io != nullptr, c.outcome == PortAccessOutcome::Ready);
+        EXPECT_EQ(h.platform.driverOpenCalls, c.driverOpenCalls);
+    }
+    // Bound without port operations, the window says as for a foreign library.
+    FormHarness h;
+    h.platform.io = nullptr;
+    EXPECT_FALSE(h.Start().PortReady());
+    EXPECT_EQ(h.tk.Panels(), (Panels{"02/03/26", "21:05:07", "IO NG2", "", "", "", ""}));
+}
+
 } // namespace
 } // namespace vyk::app::test

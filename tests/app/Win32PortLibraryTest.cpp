@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Win32PortLibrary.h"
+#include "platform/windows/PortLibrary.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main()
     CreateDirectoryA(dir.c_str(), nullptr);
     SetCurrentDirectoryA(dir.c_str());
 
-    vyk::app::Win32PortLibrary platform;
+    vyk::platform::Win32PortLibrary platform;
 
     CreateDirectoryA("io.dll", nullptr);
     Check(!platform.FileExists("io.dll"), "a directory named io.dll is not the file");

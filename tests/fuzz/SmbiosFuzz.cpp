@@ -5,19 +5,19 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/MachineInfo.h"
+#include "platform/MachineInfo.h"
 #include "tests/fuzz/Fuzz.h"
 
 using namespace vyk;
 
 namespace {
 
-cli::Machine Parse(const std::vector<uint8_t>& table)
+platform::Machine Parse(const std::vector<uint8_t>& table)
 {
     // Exactly the table's bytes, so a read past its end is seen.
     const auto exact = std::make_unique<uint8_t[]>(table.size());
     std::copy(table.begin(), table.end(), exact.get());
-    return cli::ParseSmbiosTable(exact.get(), table.size());
+    return platform::ParseSmbiosTable(exact.get(), table.size());
 }
 
 bool WholeString(const std::vector<uint8_t>& table, const std::string& s)
@@ -36,7 +36,7 @@ bool WholeString(const std::vector<uint8_t>& table, const std::string& s)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> table(data, data + size);
-    const cli::Machine m = Parse(table);
+    const platform::Machine m = Parse(table);
     FUZZ_REQUIRE(WholeString(table, m.vendor) && WholeString(table, m.product) && WholeString(table, m.serial));
 
     // The input's own structures up to the first type 1 one, ended by a
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i : {3, 2, 1})
         built.insert(built.end(), parts[i].c_str(), parts[i].c_str() + parts[i].size() + 1);
     built.push_back(0);
-    const cli::Machine back = Parse(built);
+    const platform::Machine back = Parse(built);
     FUZZ_REQUIRE(back.vendor == parts[1] && back.product == parts[2] && back.serial == parts[3]);
     return 0;
 }

@@ -7,7 +7,7 @@
 // A port library ("io.dll", "vykport32.dll", "vyksim.dll") loaded for the
 // rest of the process, and calls of its entry points. Libraries and entry
 // points travel as void*, so that callers need no Windows header.
-namespace vyk::windows {
+namespace vyk::platform {
 
 // Loads exactly the file a full path names (a drive or a UNC path), never a
 // bare name through the DLL search order, and with no system error box for a
@@ -37,4 +37,4 @@ private:
     void* in_;
 };
 
-} // namespace vyk::windows
+} // namespace vyk::platform

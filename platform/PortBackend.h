@@ -2,16 +2,16 @@
 #include <memory>
 #include <string>
 
-#include "cli/EcLock.h"
-#include "cli/Failure.h"
-#include "cli/MachineInfo.h"
+#include "platform/EcLock.h"
+#include "platform/Failure.h"
+#include "platform/MachineInfo.h"
 #include "hw/PortIo.h"
 
 namespace vyk::sim {
 class SimNotebook;
 }
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 struct BackendChoice {
     std::string simDir;        // the simulated notebook's folder; empty: real ports (an empty --sim is refused before)
@@ -47,4 +47,4 @@ struct DryBackend {
 };
 DryBackend CheckPortsDry(const BackendChoice& choice);
 
-} // namespace vyk::cli
+} // namespace vyk::platform

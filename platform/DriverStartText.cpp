@@ -1,6 +1,6 @@
-#include "cli/DriverStartText.h"
+#include "platform/DriverStartText.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 std::string DriverStartProblem(const std::string& driverName, uint32_t windowsError)
 {
@@ -27,4 +27,4 @@ std::string DriverStartProblem(const std::string& driverName, uint32_t windowsEr
     }
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform

@@ -2,9 +2,9 @@
 #include <memory>
 #include <string>
 
-#include "cli/Failure.h"
+#include "platform/Failure.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 // The right to drive the EC through the real ports, one holder on the whole
 // machine for as long as the object lives: on Linux a lock on a file in the
@@ -36,4 +36,4 @@ private:
 #endif
 };
 
-} // namespace vyk::cli
+} // namespace vyk::platform

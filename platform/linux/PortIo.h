@@ -4,7 +4,7 @@
 
 #include "hw/PortIo.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 // Real ports on Linux through the kernel's per-process I/O permission
 // bitmap. Only the Super I/O pair 0x4E/0x4F is ever opened; any other
@@ -29,4 +29,4 @@ private:
     LinuxPortIo() = default;
 };
 
-} // namespace vyk::cli
+} // namespace vyk::platform

@@ -2,7 +2,7 @@
 
 // The EC lock on Windows, the global mutex hw::EcLockMutexName, taken the
 // same way by the window (for its whole run) and by vykuu (while it works).
-namespace vyk::windows {
+namespace vyk::platform {
 
 enum class EcLockTake { Taken, InUse, NotMade };
 
@@ -13,4 +13,4 @@ enum class EcLockTake { Taken, InUse, NotMade };
 EcLockTake TakeEcLockMutex(void*& mutex, unsigned long& error);
 void ReleaseEcLockMutex(void* mutex);
 
-} // namespace vyk::windows
+} // namespace vyk::platform

@@ -1,4 +1,4 @@
-#include "cli/OutputFile.h"
+#include "platform/OutputFile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -8,9 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/ExitCodes.h"
-#include "cli/Failure.h"
-#include "cli/Interrupt.h"
+#include "platform/Failure.h"
+#include "platform/StopSignals.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -26,7 +25,7 @@
 #include <unistd.h>
 #endif
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 namespace fs = std::filesystem;
 
@@ -214,6 +213,15 @@ bool LiesInside(const fs::path& path, const fs::path& folder)
 }
 
 } // namespace
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path == "-")
+        return path;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
 
 std::string FileFacts(const std::string& path)
 {
@@ -491,4 +499,4 @@ void OutputFile::Discard()
     }
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform

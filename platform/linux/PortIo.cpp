@@ -1,6 +1,6 @@
-#include "cli/LinuxPortIo.h"
+#include "platform/linux/PortIo.h"
 
-#include "cli/Failure.h"
+#include "platform/Failure.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,7 +13,7 @@
 #define VYK_HAVE_PORT_INSTRUCTIONS 0
 #endif
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 namespace {
 void CheckPort(uint16_t port)
@@ -74,4 +74,4 @@ uint16_t LinuxPortIo::InPortByte(uint16_t port)
 #endif
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform

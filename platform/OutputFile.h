@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/Failure.h"
+#include "platform/Failure.h"
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 // A file a command writes (read -o, flash --backup). Prepare() does every
 // check before the first EC access and makes the temporary file beside the
@@ -71,8 +71,12 @@ private:
 // from another in a refusal; the system's reason when it cannot be looked at.
 std::string FileFacts(const std::string& path);
 
+// The path made absolute and plain, as records and messages name a file;
+// "-" (standard output) and a path that cannot be made absolute stay.
+std::string AbsolutePath(const std::string& path);
+
 // What messages call a file of this type that is not a regular one: "a
 // folder", "a FIFO", "a device", "a socket".
 const char* KindOf(std::filesystem::file_type type);
 
-} // namespace vyk::cli
+} // namespace vyk::platform

@@ -1,8 +1,8 @@
-#include "windows/PortLibraryBinding.h"
+#include "platform/windows/PortLibraryBinding.h"
 
 #include <windows.h>
 
-namespace vyk::windows {
+namespace vyk::platform {
 
 namespace {
 
@@ -83,4 +83,4 @@ uint16_t EntryPortIo::InPortByte(uint16_t port)
     return static_cast<uint16_t>(Call1(in_, port) & 0xFFFF);
 }
 
-} // namespace vyk::windows
+} // namespace vyk::platform

@@ -1,10 +1,10 @@
-#include "windows/EcLockMutex.h"
+#include "platform/windows/EcLockMutex.h"
 
 #include <windows.h>
 
 #include "hw/EcLockNames.h"
 
-namespace vyk::windows {
+namespace vyk::platform {
 
 EcLockTake TakeEcLockMutex(void*& mutex, unsigned long& error)
 {
@@ -30,4 +30,4 @@ void ReleaseEcLockMutex(void* mutex)
     CloseHandle(static_cast<HANDLE>(mutex));
 }
 
-} // namespace vyk::windows
+} // namespace vyk::platform

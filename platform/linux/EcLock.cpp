@@ -1,64 +1,14 @@
-#include "cli/EcLock.h"
+#include "platform/EcLock.h"
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
-#include "hw/EcLockNames.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "windows/EcLockMutex.h"
-#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
-namespace vyk::cli {
-
-#ifdef _WIN32
-
-namespace {
-std::string WindowsError(DWORD error) { return std::system_category().message(static_cast<int>(error)); }
-} // namespace
-
-std::string EcLock::Name() { return std::string("the mutex ") + hw::EcLockMutexText; }
-
-std::unique_ptr<EcLock> EcLock::Take()
-{
-    // The window of this session is named as such; it holds the EC lock
-    // too, as does a vykuu or a window of another session.
-    if (HANDLE window = OpenMutexA(SYNCHRONIZE, FALSE, hw::WindowMutexName)) {
-        CloseHandle(window);
-        throw EcInUse(std::string("the EC is in use: the window VYK_UU.exe runs (its mutex ") + hw::WindowMutexName +
-                      " exists); close it first; nothing was done");
-    }
-    void* global = nullptr;
-    unsigned long error = 0;
-    switch (windows::TakeEcLockMutex(global, error)) {
-    case windows::EcLockTake::Taken:
-        break;
-    case windows::EcLockTake::InUse:
-        throw EcInUse("the EC is in use: another vykuu, or the window in another session, holds " + Name() +
-                      "; nothing was done");
-    case windows::EcLockTake::NotMade:
-        throw NoPortAccess("cannot make the EC lock (" + Name() + "): " + WindowsError(error) +
-                           " (run as administrator)");
-    }
-    std::unique_ptr<EcLock> lock(new EcLock());
-    lock->global_ = global;
-    return lock;
-}
-
-EcLock::~EcLock()
-{
-    windows::ReleaseEcLockMutex(global_);
-}
-
-#else
+namespace vyk::platform {
 
 namespace {
 std::string LockPath()
@@ -117,6 +67,4 @@ EcLock::~EcLock()
         ::close(fd_);
 }
 
-#endif
-
-} // namespace vyk::cli
+} // namespace vyk::platform

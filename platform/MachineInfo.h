@@ -8,10 +8,7 @@
 
 #include "platform/Smbios.h"
 
-namespace vyk::cli {
-
-using platform::Machine;
-using platform::ParseSmbiosTable;
+namespace vyk::platform {
 
 // Linux: /sys/class/dmi/id (the serial needs root); Windows: the firmware
 // table API.
@@ -36,7 +33,4 @@ using SupplyFiles = std::function<std::string(const char* name)>;
 // folders under its root.
 Power PowerOfSupplies(const std::vector<SupplyFiles>& supplies);
 
-// Flashing on battery below this charge is refused.
-inline constexpr int LowestBatteryPercent = 30;
-
-} // namespace vyk::cli
+} // namespace vyk::platform

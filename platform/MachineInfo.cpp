@@ -1,4 +1,4 @@
-#include "cli/MachineInfo.h"
+#include "platform/MachineInfo.h"
 
 #include <algorithm>
 #include <charconv>
@@ -11,7 +11,7 @@
 #include <windows.h>
 #endif
 
-namespace vyk::cli {
+namespace vyk::platform {
 
 namespace fs = std::filesystem;
 
@@ -30,7 +30,7 @@ std::string FirstLine(std::string_view text)
 
 Machine ReadHostMachine()
 {
-    return platform::ReadFirmwareMachine();
+    return ReadFirmwareMachine();
 }
 
 Power ReadHostPower(const fs::path&)
@@ -110,4 +110,4 @@ Power PowerOfSupplies(const std::vector<SupplyFiles>& supplies)
     return power;
 }
 
-} // namespace vyk::cli
+} // namespace vyk::platform
