@@ -54,8 +54,9 @@ void Check(const Case& c, const RunResult& r)
 {
     EXPECT_EQ(r.outcome, c.outcome);
     EXPECT_EQ(r.stalled, c.stalled);
-    if (c.stalled)
+    if (c.stalled) {
         EXPECT_EQ(r.stalledIn, c.stalledIn);
+    }
     EXPECT_EQ(r.pd, c.pd);
     EXPECT_EQ(r.blocksDone, c.blocksDone);
     EXPECT_EQ(r.blocksTotal, 4u);
@@ -91,8 +92,9 @@ TEST(Operations, WriteEndsAndSaysWhereThePdIs)
         std::copy(bytes.begin(), bytes.end(), image->ImageBuffer.begin());
         image->ImageLength = 0x10000;
         Check(c, WriteFlash(run.link, run.request, *image));
-        if (c.outcome == O::Completed)
+        if (c.outcome == O::Completed) {
             EXPECT_EQ(run.sim.Flash(1)[0xC3FF], bytes[0xC3FF]);
+        }
     }
 }
 
@@ -143,8 +145,9 @@ TEST(Operations, VerifyComparesTheReadBackWithTheImage)
         EXPECT_TRUE(r.run.Completed());
         EXPECT_EQ(r.compared.blocks, 4u);
         EXPECT_EQ(r.compared.Matches(), !corrupt);
-        if (corrupt)
+        if (corrupt) {
             EXPECT_EQ(r.compared.firstAddress, 0xC123u);
+        }
     }
 }
 
