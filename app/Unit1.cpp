@@ -89,8 +89,6 @@ TForm1::TForm1(Toolkit& toolkit, PortLibraryPlatform& platform, std::span<const 
     // timeout; its ghost window could then be closed, ending the process.
     tk_.DisableGhosting();
     BuildLayout();
-    // The read-back gives the controls back when it ends.
-    flashWrite_.KeepControlsOnCompletion(true);
     flashWrite_.AdviseWhenStranded(pd::PdLeft::Stage::Writing);
     flashRead_.AdviseWhenStranded(pd::PdLeft::Stage::BeforeWrite);
     verify_.AdviseWhenStranded(pd::PdLeft::Stage::Written);
@@ -183,8 +181,10 @@ void TForm1::Button1Click()
     std::string path;
     if (!tk_.RunFileDialog(OpenDialog1, path))
         return;
-    if (pd::LoadImageFile(*image_, path, *this))
-        Record("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
+    if (!pd::LoadImageFile(*image_, path, [this](std::string_view line) { AddLogLine(line); }))
+        return;
+    EnableFlashGo();
+    Record("Loaded " + path + ": " + std::to_string(image_->ImageLength) + " Byte, SHA-256 " +
                    platform::Sha256Hex(image_->ImageBuffer.data(), static_cast<size_t>(image_->ImageLength)));
 }
 
@@ -199,7 +199,7 @@ void TForm1::Button2Click()
     if (!flashWrite_.Start())
         return;
     verifyDue_ = true;
-    RecordStart("Flash Go", pd::AddressField::FlashStart, pd::AddressField::FlashEnd);
+    RecordStart("Flash Go", pd::SequenceKind::Write);
     // Said before the PD is touched: a short image is padded, never silently.
     const std::string padding = pd::ImagePaddingLine(*image_, pd::ReadAddressField(tk_.GetText(IdEdit1)),
                                                      pd::ReadAddressField(tk_.GetText(IdEdit2)));
@@ -222,7 +222,7 @@ void TForm1::StartVerify()
     // The flash completed: whatever the read-back finds, a new flash or a
     // save is offered when it ends.
     flashGoOn_ = saveOn_ = true;
-    verify_.StartOnRange(flashWrite_.StartBlock() << 8, flashWrite_.EndBlock() << 8);
+    verify_.StartOnRange({flashWrite_.StartBlock() << 8, flashWrite_.EndBlock() << 8});
 }
 
 void TForm1::Timer3Timer()
@@ -234,17 +234,16 @@ void TForm1::Timer3Timer()
 void TForm1::Button3Click()
 {
     if (flashRead_.Start())
-        RecordStart("Read FW", pd::AddressField::ReadStart, pd::AddressField::ReadEnd);
+        RecordStart("Read FW", pd::SequenceKind::Read);
 }
 
-void TForm1::RecordStart(const char* what, pd::AddressField start, pd::AddressField end)
+void TForm1::RecordStart(const char* what, pd::SequenceKind kind)
 {
     const platform::Machine m = tk_.ReadMachine();
     const auto shown = [](const std::string& text) { return text.empty() ? std::string("(not given)") : text; };
-    const uint32_t from = pd::ReadAddressField(AddressFieldText(start));
-    const uint32_t to = pd::ReadAddressField(AddressFieldText(end));
-    Record(std::string(what) + " on port " + (Port1Wanted() ? "1" : "2") + ", range 0x" + pd::HexDigits(from, 6) +
-               " to 0x" + pd::HexDigits(to, 6) + "; VYK_UU " + ProjectVersion + "; notebook maker " +
+    const pd::FlashRange range = RangeFor(kind).range;
+    Record(std::string(what) + " on port " + std::to_string(pd::PortNumber(ChosenPort())) + ", range 0x" +
+               pd::HexDigits(range.start, 6) + " to 0x" + pd::HexDigits(range.end, 6) + "; VYK_UU " + ProjectVersion + "; notebook maker " +
                shown(m.vendor) + ", model " + shown(m.product) + ", serial " + shown(m.serial));
 }
 
@@ -262,7 +261,7 @@ void TForm1::Button4Click()
     std::string path;
     if (!tk_.RunFileDialog(SaveDialog1, path))
         return;
-    pd::SaveImageFile(*image_, path, *this);
+    pd::SaveImageFile(*image_, path, [this](std::string_view line) { AddLogLine(line); });
 }
 
 void TForm1::FormClose()
@@ -375,20 +374,38 @@ void TForm1::ScrollLogLineDown()
     tk_.ScrollLog(IdRichEdit1, LogScroll::LineDown);
 }
 
-std::string TForm1::AddressFieldText(pd::AddressField field)
+pd::RangeChoice TForm1::RangeFor(pd::SequenceKind kind)
 {
-    switch (field) {
-    case pd::AddressField::FlashStart: return tk_.GetText(IdEdit1);
-    case pd::AddressField::FlashEnd: return tk_.GetText(IdEdit2);
-    case pd::AddressField::ReadStart: return tk_.GetText(IdEdit3);
-    case pd::AddressField::ReadEnd: return tk_.GetText(IdEdit4);
-    }
-    return {};
+    // The read-back runs over the range the write set up, never asks.
+    if (kind == pd::SequenceKind::Write)
+        return pd::ReadRangeFields("\"Write PD FW\" start address", tk_.GetText(IdEdit1),
+                                   "\"Write PD FW\" end address", tk_.GetText(IdEdit2));
+    return pd::ReadRangeFields("\"Read PD FW\" start address", tk_.GetText(IdEdit3), "\"Read PD FW\" end address",
+                               tk_.GetText(IdEdit4));
 }
 
-bool TForm1::Port1Wanted()
+pd::PdPort TForm1::ChosenPort()
 {
-    return tk_.IsChecked(IdRadioButton1);
+    return tk_.IsChecked(IdRadioButton1) ? pd::PdPort::Port1 : pd::PdPort::Port2;
+}
+
+void TForm1::SequenceStarted(pd::SequenceKind kind)
+{
+    HoldWhileRunning(kind, true);
+    SetSequenceControlsEnabled(false);
+    SetSequenceTimer(kind, true);
+}
+
+void TForm1::SequenceEnded(pd::SequenceKind kind, pd::SequenceOutcome outcome)
+{
+    SetSequenceTimer(kind, false);
+    // A completed write leaves the controls off for its read-back, which
+    // gives them back.
+    if (outcome != pd::SequenceOutcome::Completed)
+        RestoreSequenceControls();
+    else if (kind != pd::SequenceKind::Write)
+        SetSequenceControlsEnabled(true);
+    HoldWhileRunning(kind, false);
 }
 
 void TForm1::SetSequenceControlsEnabled(bool enabled)
@@ -411,11 +428,11 @@ void TForm1::RestoreSequenceControls()
     tk_.SetEnabled(IdRadioButton2, true);
 }
 
-void TForm1::SequenceRunning(pd::SequenceTimer timer, bool running)
+void TForm1::HoldWhileRunning(pd::SequenceKind kind, bool running)
 {
     // Timer3 ticks every 10 ms: at the system's default 15.6 ms a read
     // would take half as long again.
-    const bool read = timer == pd::SequenceTimer::FlashRead;
+    const bool read = kind != pd::SequenceKind::Write;
     if (running) {
         tk_.SetKeepAwake(true);
         if (read)
@@ -431,9 +448,9 @@ void TForm1::SequenceRunning(pd::SequenceTimer timer, bool running)
     }
 }
 
-void TForm1::SetTimerEnabled(pd::SequenceTimer timer, bool enabled)
+void TForm1::SetSequenceTimer(pd::SequenceKind kind, bool enabled)
 {
-    tk_.SetTimerEnabled(timer == pd::SequenceTimer::FlashWrite ? IdTimer2 : IdTimer3, enabled);
+    tk_.SetTimerEnabled(kind == pd::SequenceKind::Write ? IdTimer2 : IdTimer3, enabled);
 }
 
 void TForm1::EnableFlashGo()
@@ -450,10 +467,10 @@ void TForm1::RefreshClock()
     tk_.SetPanelText(IdStatusBar1, 1, timeText_);
 }
 
-void TForm1::SetVersionLabel(std::string_view text, uint32_t colour)
+void TForm1::VersionRead(pd::PdPort port, const uint8_t* version8)
 {
-    tk_.SetFontColour(IdLabel5, colour);
-    tk_.SetText(IdLabel5, text);
+    tk_.SetFontColour(IdLabel5, port == pd::PdPort::Port1 ? Port1LabelColour : Port2LabelColour);
+    tk_.SetText(IdLabel5, pd::VersionLabelText(port, version8));
 }
 
 } // namespace vyk::app

@@ -12,7 +12,7 @@
 #include "hw/PortAccessInit.h"
 #include "pd/ClockText.h"
 #include "pd/Mailbox.h"
-#include "pd/SequenceView.h"
+#include "pd/FrontEnd.h"
 
 #include "pd/FlashReadSequence.h"
 #include "pd/FlashVerify.h"
@@ -27,11 +27,14 @@ namespace vyk::app {
 inline constexpr const char* MainCaption = "VYK EC CYPD(CCG5) FW UPDATE UTILITY V1.3";
 inline constexpr int StatusPanelCount = 7;
 inline constexpr int StatusPanelEdges[StatusPanelCount] = {64, 128, 178, 218, 258, 330, -1};
+// Label5's font colour for each port's version, 0x00BBGGRR.
+inline constexpr uint32_t Port1LabelColour = 0x008000;   // green
+inline constexpr uint32_t Port2LabelColour = 0xFF0000;   // blue
 
 // The main window: every control, the three timers, the log and the status
 // bar. The toolkit is reached only through `Toolkit`; the hardware only
 // through the port library the platform binds.
-class TForm1 final : public pd::SequenceView, private FormEvents, private PortAccessReport, private pd::RecordFiles {
+class TForm1 final : public pd::FrontEnd, private FormEvents, private PortAccessReport, private pd::RecordFiles {
 public:
     // Builds the layout, then runs FormCreate, as the toolkit does for a form.
     // `busyBound` bounds the sequences' in-tick waits on the EC.
@@ -58,20 +61,23 @@ public:
     // an error that escaped): a running sequence stops safely, then FormClose.
     void Closing();
 
-    // SequenceView
+    // FrontEnd
     void AddLogLine(std::string_view text) override;
     void AddStampedLogLine(std::string_view text) override;
     void ScrollLogLineDown() override;
-    std::string AddressFieldText(pd::AddressField field) override;
-    bool Port1Wanted() override;
-    void SetSequenceControlsEnabled(bool enabled) override;
-    void SetTimerEnabled(pd::SequenceTimer timer, bool enabled) override;
-    void EnableFlashGo() override;
-    void RestoreSequenceControls() override;
-    void SequenceRunning(pd::SequenceTimer timer, bool running) override;
+    // Edit1/Edit2 for a write, Edit3/Edit4 for a read, as the window reads them.
+    pd::RangeChoice RangeFor(pd::SequenceKind kind) override;
+    // RadioButton1 ("PORT 1 PD") checked: port 1.
+    pd::PdPort ChosenPort() override;
     std::string PortStatusText() override { return portStatus_; }
+    void SequenceStarted(pd::SequenceKind kind) override;
+    void SequenceEnded(pd::SequenceKind kind, pd::SequenceOutcome outcome) override;
     void RefreshClock() override;
-    void SetVersionLabel(std::string_view text, uint32_t colour) override;
+    // Label5: font colour first, then the caption.
+    void VersionRead(pd::PdPort port, const uint8_t* version8) override;
+
+    // Enables "Flash Go" alone, after an image has been loaded.
+    void EnableFlashGo();
 
     // The record of this run: the file it goes to (empty while none).
     const pd::LogRecord& Record() const { return *record_; }
@@ -108,7 +114,19 @@ private:
     // Into the record only: every log line, and what the window does not show.
     void Record(std::string_view text);
     // At each start: the port, the range, the program and the notebook.
-    void RecordStart(const char* what, pd::AddressField start, pd::AddressField end);
+    void RecordStart(const char* what, pd::SequenceKind kind);
+    // Button1, Button2, Button3, Button4, RadioButton1, RadioButton2, in
+    // that order.
+    void SetSequenceControlsEnabled(bool enabled);
+    // After a sequence stopped short (range refused, EC stayed busy):
+    // Button1, Button3 and the radio buttons on again, "Flash Go" and "Save
+    // Bin File" as they were before it started. Only a completed sequence
+    // offers new data to flash or save.
+    void RestoreSequenceControls();
+    // Timer2 ticks the write, Timer3 the read and the read-back.
+    void SetSequenceTimer(pd::SequenceKind kind, bool enabled);
+    // What guards a running sequence, held for exactly as long as it runs.
+    void HoldWhileRunning(pd::SequenceKind kind, bool running);
 
     // RecordFiles, through the toolkit.
     bool OpenRecord(const std::string& path, uint64_t& size) override { return tk_.OpenRecord(path, size); }

@@ -5,12 +5,11 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "cli/ConsoleView.h"
+#include "cli/Console.h"
 #include "cli/Failure.h"
 #include "hw/EcRam.h"
 #include "pd/HexText.h"
-#include "pd/Mailbox.h"
-#include "pd/PortSelection.h"
+#include "pd/EcConnection.h"
 
 namespace vyk::cli {
 
@@ -41,33 +40,8 @@ Failure Interruption(const std::string& message);
 
 inline std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
 
-// One front end's worth of state, as the window holds it.
-struct Session {
-    Session(PortIo& io, int port) : ec(&io), mailbox(ec)
-    {
-        // What the window does at start and at its first monitor tick.
-        mailbox.EcSetup();
-        mailbox.SetPresence(true);
-        ForceSelection(port);
-    }
-    ~Session()
-    {
-        // A destructor must not throw: a simulator folder that has become
-        // unwritable only loses the presence flag.
-        try {
-            mailbox.SetPresence(false);
-        } catch (const std::exception&) {
-        }
-    }
-
-    // The EC may have either port selected (another run, the window): make
-    // the sequence send the selection of the wanted port itself.
-    void ForceSelection(int port) { ports.Port1Selected = port != 1; }
-
-    EcRam ec;
-    pd::Mailbox mailbox;
-    pd::PortSelection ports;
-};
+// The tool's hold on the EC for one command.
+using Session = pd::EcConnection;
 
 // The steps below throw Failure; a refusal leaves everything untouched.
 
@@ -88,10 +62,10 @@ void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, 
 // The eight version bytes of each port, as the monitor shows them; their
 // labels are told as results when `show` is set. A JSON array of port,
 // version and label.
-Json ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
-                    const CommonOptions& common, bool show, Console& console);
+Json ReadVersionsOf(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+                    Console& console);
 // The versions into the summary under `key`.
-void RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
-                    bool show, Console& console, JsonSummary& summary, const char* key);
+void RecordVersions(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+                    Console& console, JsonSummary& summary, const char* key);
 
 } // namespace vyk::cli

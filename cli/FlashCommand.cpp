@@ -13,9 +13,8 @@
 #include "cli/RunRecord.h"
 #include "cli/Platform.h"
 #include "cli/Sidecar.h"
-#include "cli/SequenceDriver.h"
+#include "cli/RunReport.h"
 #include "pd/FlashVerify.h"
-#include "pd/FlashWriteSequence.h"
 #include "pd/ImageRecord.h"
 #include "pd/ImageRules.h"
 
@@ -160,10 +159,10 @@ std::string CompleteCommand(const CommonOptions& common, const FlashOptions& opt
 }
 
 // The image file into the buffer, where its first byte belongs.
-void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& image, ConsoleView& view,
+void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& image, Console& console,
                JsonSummary& summary)
 {
-    if (!pd::LoadImageFile(image, options.imagePath, view))
+    if (!pd::LoadImageFile(image, options.imagePath, [&](std::string_view line) { console.LogLine(line); }))
         throw Failure(Fault::File, "image file " + options.imagePath + " could not be loaded (see the log)");
     // Recorded as the file holds it, before it moves to where it belongs.
     RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(), static_cast<size_t>(image.ImageLength));
@@ -172,11 +171,11 @@ void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& im
 
 // The range into the backup file; nothing is written to the flash when it fails.
 void BackUp(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-            FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
+            FlashPlan& plan, PdLeft& left, Console& console, JsonSummary& summary)
 {
     auto saved = std::make_unique<pd::ImageStore>();
     const Phase backup{"backup", false, "; nothing written to the flash", &left};
-    ReadRange(session, *saved, backup, range, common, console, view);
+    ReadRange(session, *saved, backup, range, options.range.port, common, console);
     const auto size = static_cast<size_t>(saved->ImageLength);
     try {
         plan.backupFile.Commit(saved->ImageBuffer.data(), size);
@@ -204,11 +203,11 @@ void BackUp(Session& session, const CommonOptions& common, const FlashOptions& o
 // stopped half way and the backup is the only whole firmware: refused.
 void KeepBackup(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
                 const pd::ImageStore& image, const ExistingBackup& existing, PdLeft& left, Console& console,
-                ConsoleView& view, JsonSummary& summary)
+                JsonSummary& summary)
 {
     auto now = std::make_unique<pd::ImageStore>();
     const Phase check{"backup check", false, "; nothing written to the flash", &left};
-    ReadRange(session, *now, check, range, common, console, view);
+    ReadRange(session, *now, check, range, options.range.port, common, console);
     const size_t length = existing.bytes.size();
     const std::string rangeText = pd::AddressRangeText(range.FirstAddress(), range.EndAddress());
     left.backupPath = existing.path;
@@ -284,15 +283,16 @@ void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::I
 
 // The range read back and compared with the image.
 void Verify(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-            const pd::ImageStore& image, PdLeft& left, Console& console, ConsoleView& view, JsonSummary& summary)
+            const pd::ImageStore& image, PdLeft& left, Console& console, JsonSummary& summary)
 {
-    auto back = std::make_unique<pd::ImageStore>();
     const Phase verify{"verify", false, "; the flash was written and validated but is not verified", &left};
-    ReadRange(session, *back, verify, range, common, console, view);
+    pd::VerifyResult result;
+    RunPhase(verify, range, options.range.port, common, console, [&](const pd::RunRequest& request) {
+        result = pd::VerifyFlash(session, request, image);
+        return result.run;
+    });
     const size_t length = size_t{range.Blocks()} * 256;
-    const pd::FlashComparison compared =
-        pd::CompareFlash(image.ImageBuffer.data() + range.FirstAddress(), back->ImageBuffer.data(),
-                         range.FirstAddress(), length);
+    const pd::FlashComparison& compared = result.compared;
     const size_t differing = compared.differingBytes;
     summary.Set("verified", differing == 0);
     if (differing != 0) {
@@ -327,37 +327,48 @@ void CheckBackupNotebook(const FlashPlan& plan)
     }
 }
 
-// What follows the Session of a flash: the backup, the write, the verify.
-void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
-                    pd::ImageStore& image, FlashPlan& plan, PdLeft& left, Console& console, ConsoleView& view,
-                    JsonSummary& summary)
+// The range written from the image; the blocks it got to go into the
+// summary however it ends.
+void Write(Session& session, const CommonOptions& common, const Range& range, int port, pd::ImageStore& image,
+           PdLeft& left, Console& console, JsonSummary& summary)
 {
-    const int port = options.range.port;
-    if (console.Json()) {
-        // A production line keeps what was on both ports before and after.
-        RecordVersions(session, view, {1, 2}, common, false, console, summary, "versionsBefore");
-        view.SetPort(port);
-        session.ForceSelection(port);
-    }
-    CheckBackupNotebook(plan);
-    if (!plan.existing.path.empty())
-        KeepBackup(session, common, options, range, image, plan.existing, left, console, view, summary);
-    else if (!options.backupPath.empty())
-        BackUp(session, common, options, range, plan, left, console, view, summary);
-
     left.stage = PdLeft::Stage::Writing;
-    pd::FlashWriteSequence write(session.mailbox, image, session.ports, view, ToDuration(common.timeoutSeconds));
     std::string afterStop = "; flash again to complete";
     if (!left.backupPath.empty())
         afterStop += ". " + RetryAdvice(left);
     const Phase writing{"flash write", true, afterStop, &left};
+    uint32_t written = 0;
+    const auto write = [&](const pd::RunRequest& request) {
+        const pd::RunResult result = pd::WriteFlash(session, request, image);
+        written = result.blocksDone;
+        return result;
+    };
     try {
-        RunSequence(session, write, writing, range, common, console, view);
+        RunPhase(writing, range, port, common, console, write);
     } catch (const Failure&) {
-        summary.Set("blocksWritten", write.BlocksDone());
+        summary.Set("blocksWritten", written);
         throw;
     }
-    summary.Set("blocksWritten", write.BlocksDone());
+    summary.Set("blocksWritten", written);
+}
+
+// What follows the Session of a flash: the backup, the write, the verify.
+void FlashOnSession(Session& session, const CommonOptions& common, const FlashOptions& options, const Range& range,
+                    pd::ImageStore& image, FlashPlan& plan, PdLeft& left, Console& console, JsonSummary& summary)
+{
+    const int port = options.range.port;
+    if (console.Json()) {
+        // A production line keeps what was on both ports before and after.
+        RecordVersions(session, {1, 2}, common, false, console, summary, "versionsBefore");
+        session.ForceSelection(pd::PdPortOf(port));
+    }
+    CheckBackupNotebook(plan);
+    if (!plan.existing.path.empty())
+        KeepBackup(session, common, options, range, image, plan.existing, left, console, summary);
+    else if (!options.backupPath.empty())
+        BackUp(session, common, options, range, plan, left, console, summary);
+
+    Write(session, common, range, port, image, left, console, summary);
 
     left.stage = PdLeft::Stage::Written;
     // The padding is part of what was flashed: said with the result.
@@ -378,7 +389,7 @@ void FlashOnSession(Session& session, const CommonOptions& common, const FlashOp
     if (!padding.empty())
         console.Note("written: " + BlocksText(range, port) + "; of these, " + padding + " (--allow-short)");
     try {
-        Verify(session, common, options, range, image, left, console, view, summary);
+        Verify(session, common, options, range, image, left, console, summary);
     } catch (const Failure& failure) {
         if (failure.Kind() != Fault::Interrupted)
             throw;
@@ -409,9 +420,8 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     OpenBackend backend;
     if (!common.dryRun)
         Open(common, console, summary, backend);
-    ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
     auto image = std::make_unique<pd::ImageStore>();
-    LoadImage(options, imageAt, *image, view, summary);
+    LoadImage(options, imageAt, *image, console, summary);
     if (!common.dryRun)
         plan.machine = MachineOf(backend);
     CheckImageRecord(options, imageAt, *image, common.dryRun ? nullptr : &plan.machine, console, summary);
@@ -428,7 +438,7 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     }
 
     Ready(backend, true, options.allowBattery, console);
-    Session session(*backend.io, options.range.port);
+    Session session(*backend.io, pd::PdPortOf(options.range.port));
     PdLeft left;
     left.port = options.range.port;
     left.tool = ToolText(common);
@@ -437,12 +447,12 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
         left.rangeArgs =
             " --start " + ShellWord(options.range.startText) + " --end " + ShellWord(options.range.endText);
     const int code = Told(console, summary, [&] {
-        FlashOnSession(session, common, options, range, *image, plan, left, console, view, summary);
+        FlashOnSession(session, common, options, range, *image, plan, left, console, summary);
     });
     // What both ports show now, on every end where the EC still answers.
     if (console.Json() && code != ExitEcBusy) {
         try {
-            summary.SetRaw("versionsAfter", ReadVersionsOf(session, view, {1, 2}, common, false, console));
+            summary.SetRaw("versionsAfter", ReadVersionsOf(session, {1, 2}, common, false, console));
         } catch (const Failure&) {
         }
     }

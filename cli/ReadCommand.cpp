@@ -1,5 +1,5 @@
 // vykuu read: a range into a file, written whole or not at all.
-#include "cli/SequenceDriver.h"
+#include "cli/RunReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Sidecar.h"
 #include "pd/HexText.h"
@@ -38,15 +38,14 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
 
     OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, options.range.port);
-    ConsoleView view(console, options.range.startText, options.range.endText, options.range.port);
+    Session session(*backend.io, pd::PdPortOf(options.range.port));
 
     PdLeft left;
     left.port = options.range.port;
     left.tool = ToolText(common);
     auto store = std::make_unique<pd::ImageStore>();
     const Phase reading{"read", false, "; nothing saved", &left};
-    ReadRange(session, *store, reading, range, common, console, view);
+    ReadRange(session, *store, reading, range, options.range.port, common, console);
     const auto size = static_cast<size_t>(store->ImageLength);
     try {
         output.Commit(store->ImageBuffer.data(), size);

@@ -3,8 +3,7 @@
 // safe stop sends, after the port's selection, each once the EC is idle.
 #include "cli/Commands.h"
 #include "cli/EcSession.h"
-#include "pd/Mailbox.h"
-#include "pd/PortSelection.h"
+#include "pd/Operations.h"
 
 namespace vyk::cli {
 
@@ -20,28 +19,24 @@ void Reset(const CommonOptions& common, const ResetOptions& options, Console& co
 
     OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, options.port);
-    const auto bound = ToDuration(common.timeoutSeconds);
+    Session session(*backend.io, pd::PdPortOf(options.port));
     const auto busy = [&](const char* before) {
         return Failure(Fault::EcBusy,
                        "reset: " + port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " " + before);
     };
-    if (!session.mailbox.WaitIdle(bound))
-        throw busy("before the port selection; nothing sent");
-    pd::SendSelectionIfDue(session.mailbox, session.ports, options.port == 1);
-    if (!session.mailbox.WaitIdle(bound))
-        throw busy("after the port selection; no reset sent");
-    session.mailbox.IssueCommand(pd::CmdResetPd);
-    if (!session.mailbox.WaitIdle(bound))
-        throw busy("after CmdResetPd went out; it may not have been carried out");
+    switch (pd::ResetPd(session, pd::PdPortOf(options.port), ToDuration(common.timeoutSeconds))) {
+    case pd::ResetEnd::BusyBeforeSelection: throw busy("before the port selection; nothing sent");
+    case pd::ResetEnd::BusyAfterSelection: throw busy("after the port selection; no reset sent");
+    case pd::ResetEnd::BusyAfterReset: throw busy("after CmdResetPd went out; it may not have been carried out");
+    case pd::ResetEnd::Done: break;
+    }
     summary.Set("resetSent", true);
     console.Note("reset: CmdResetPd sent to " + port + ", and the EC reports it done: the PD restarts with the "
                  "firmware it holds");
     console.SetAchieved("the reset of " + port + " completed");
 
     // What the port shows now, as a check that it answers.
-    ConsoleView view(console, DefaultStartText, DefaultEndText, options.port);
-    summary.SetRaw("versionsAfter", ReadVersionsOf(session, view, {options.port}, common, true, console));
+    summary.SetRaw("versionsAfter", ReadVersionsOf(session, {options.port}, common, true, console));
 }
 
 } // namespace

@@ -1,43 +1,39 @@
 // vykuu version, and the versions a flash records before and after.
 #include "cli/EcSession.h"
-#include "pd/HexText.h"
+#include "pd/Operations.h"
 #include "pd/VersionMonitor.h"
 
 namespace vyk::cli {
 
-Json ReadVersionsOf(Session& session, ConsoleView& view, const std::vector<int>& ports,
-                    const CommonOptions& common, bool show, Console& console)
+Json ReadVersionsOf(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+                    Console& console)
 {
-    pd::VersionMonitor monitor(session.mailbox, session.ports, view);
-    const auto bound = ToDuration(common.timeoutSeconds);
+    std::vector<pd::PdPort> asked;
+    for (const int port : ports)
+        asked.push_back(pd::PdPortOf(port));
+    const pd::VersionsResult read = pd::ReadVersions(session, asked, ToDuration(common.timeoutSeconds));
     Json versions = Json::array();
-    for (const int port : ports) {
-        view.SetPort(port);
-        session.ForceSelection(port);
-        view.ClearVersionLabel();
-        // The first tick selects the port, the next one shows its version;
-        // each waits for the EC to be idle, which the monitor itself never does.
-        for (int tick = 0; tick < 3 && view.VersionLabel().empty(); ++tick) {
-            if (!session.mailbox.WaitIdle(bound))
-                throw Failure(Fault::EcBusy, "version: port " + std::to_string(port) + ": EC stayed busy for " +
-                                              SecondsText(common.timeoutSeconds));
-            monitor.Tick();
-        }
-        const std::string& label = view.VersionLabel();
-        if (label.empty() || monitor.ShownPort() != port)
-            throw Failure(Fault::Internal, "version: port " + std::to_string(port) + ": no label shown");
+    // Each label as it would have shown, up to a port that failed.
+    for (const pd::PortVersion& version : read.versions) {
+        const std::string label = pd::VersionLabelText(version.port, version.bytes.data());
         if (show)
             console.Result(label);
-        const std::string bytes = pd::VersionBytesText(monitor.ShownVersion());
-        versions.push_back({{"port", port}, {"version", bytes}, {"label", label}});
+        const std::string bytes = pd::VersionBytesText(version.bytes.data());
+        versions.push_back({{"port", pd::PortNumber(version.port)}, {"version", bytes}, {"label", label}});
+    }
+    if (read.failedAt) {
+        const std::string port = "version: port " + std::to_string(pd::PortNumber(*read.failedAt));
+        if (read.ecBusy)
+            throw Failure(Fault::EcBusy, port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds));
+        throw Failure(Fault::Internal, port + ": no label shown");
     }
     return versions;
 }
 
-void RecordVersions(Session& session, ConsoleView& view, const std::vector<int>& ports, const CommonOptions& common,
-                    bool show, Console& console, JsonSummary& summary, const char* key)
+void RecordVersions(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+                    Console& console, JsonSummary& summary, const char* key)
 {
-    summary.SetRaw(key, ReadVersionsOf(session, view, ports, common, show, console));
+    summary.SetRaw(key, ReadVersionsOf(session, ports, common, show, console));
 }
 
 namespace {
@@ -59,9 +55,8 @@ void Version(const CommonOptions& common, const VersionOptions& options, Console
 
     OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, ports.front());
-    ConsoleView view(console, DefaultStartText, DefaultEndText, ports.front());
-    RecordVersions(session, view, ports, common, true, console, summary, "versions");
+    Session session(*backend.io, pd::PdPortOf(ports.front()));
+    RecordVersions(session, ports, common, true, console, summary, "versions");
 }
 
 } // namespace

@@ -97,4 +97,15 @@ std::string AddressFieldRefusal(std::string_view fieldName, std::string_view typ
            HexDigits(ReadAddressField(text), 6) + "; " + Hint;
 }
 
+RangeChoice ReadRangeFields(std::string_view startName, std::string_view startText, std::string_view endName,
+                            std::string_view endText)
+{
+    RangeChoice choice;
+    choice.refusal = AddressFieldRefusal(startName, startText);
+    if (choice.refusal.empty())
+        choice.refusal = AddressFieldRefusal(endName, endText);
+    choice.range = {ReadAddressField(startText), ReadAddressField(endText)};
+    return choice;
+}
+
 } // namespace vyk::pd

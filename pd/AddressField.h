@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "pd/FrontEnd.h"
+
 namespace vyk::pd {
 
 // Parses the first `count` characters of text as uppercase hexadecimal:
@@ -23,6 +25,11 @@ std::string AddressTextProblem(std::string_view text);
 // as typed; otherwise the field's name, the quoted text, why it would be
 // misread, what the window would read and what to type.
 std::string AddressFieldRefusal(std::string_view fieldName, std::string_view text);
+
+// A window's two address fields read as the window reads them, the start
+// field's refusal first: the range, or the first field that would be misread.
+RangeChoice ReadRangeFields(std::string_view startName, std::string_view startText, std::string_view endName,
+                            std::string_view endText);
 
 // The block number (address bits 23..8) of an address.
 inline constexpr uint32_t BlockOf(uint32_t address) { return (address >> 8) & 0xFFFF; }

@@ -29,10 +29,10 @@ bool TestsBusyFirst(SequenceState state)
 
 } // namespace
 
-FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
-                                   std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts,
+FirmwareSequence::FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, FrontEnd& front,
+                                   std::chrono::steady_clock::duration busyBound, SequenceKind kind, Texts texts,
                                    RangeTexts rangeTexts)
-    : mailbox_(mailbox), image_(image), ports_(ports), view_(view), busyBound_(busyBound), timer_(timer),
+    : mailbox_(mailbox), image_(image), ports_(ports), front_(front), busyBound_(busyBound), kind_(kind),
       texts_(texts), rangeTexts_(rangeTexts)
 {
 }
@@ -42,35 +42,25 @@ bool FirmwareSequence::Start()
     fixedRange_ = false;
     // A typo such as "0x00C000" or "00c000" reads as 0: refused before the
     // PD is touched, the controls as they were.
-    if (const std::string refusal = FieldRefusal(); !refusal.empty()) {
-        view_.AddLogLine(std::string(rangeTexts_.button) + " refused: " + refusal + "; nothing sent, the PD not touched");
+    if (const RangeChoice choice = front_.RangeFor(kind_); choice.Refused()) {
+        front_.AddLogLine(std::string(rangeTexts_.button) + " refused: " + choice.refusal +
+                          "; nothing sent, the PD not touched");
         return false;
     }
     Arm();
     return true;
 }
 
-void FirmwareSequence::StartOnRange(uint32_t startAddress, uint32_t endAddress)
+void FirmwareSequence::StartOnRange(FlashRange range)
 {
     Arm();
     fixedRange_ = true;
-    fixedStart_ = startAddress;
-    fixedEnd_ = endAddress;
-}
-
-std::string FirmwareSequence::FieldRefusal()
-{
-    std::string line = AddressFieldRefusal(rangeTexts_.startName, view_.AddressFieldText(rangeTexts_.startField));
-    if (line.empty())
-        line = AddressFieldRefusal(rangeTexts_.endName, view_.AddressFieldText(rangeTexts_.endField));
-    return line;
+    fixed_ = range;
 }
 
 void FirmwareSequence::Arm()
 {
-    view_.SequenceRunning(timer_, true);
-    view_.SetSequenceControlsEnabled(false);
-    view_.SetTimerEnabled(timer_, true);
+    front_.SequenceStarted(kind_);
     state_ = S::FillWindow;
     ports_.SequenceRunning = true;
     outcome_ = SequenceOutcome::Running;
@@ -112,14 +102,14 @@ void FirmwareSequence::Begin()
     // Every write would be dropped and every read give 0, the busy test
     // included: the run would claim steps that never happened.
     if (!mailbox_.Ec().PortReady()) {
-        view_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone + ", the port library has no access (" +
-                         view_.PortStatusText() + ")");
+        front_.AddLogLine(std::string(texts_.name) + ": " + texts_.nothingDone + ", the port library has no access (" +
+                         front_.PortStatusText() + ")");
         Stop(SequenceOutcome::NoPortAccess);
         return;
     }
-    view_.AddStampedLogLine(texts_.started);
+    front_.AddStampedLogLine(texts_.started);
     mailbox_.FillWindow();
-    view_.ScrollLogLineDown();
+    front_.ScrollLogLineDown();
     state_ = S::Init;
 }
 
@@ -130,8 +120,8 @@ void FirmwareSequence::Step()
         Begin();
         return;
     case S::Init:
-        // Our commands go to the port the radio buttons show.
-        if (SendSelectionIfDue(mailbox_, ports_, view_.Port1Wanted())) {
+        // Our commands go to the port the user chose.
+        if (SendSelectionIfDue(mailbox_, ports_, front_.ChosenPort())) {
             // The next tick's busy test waits for the EC to finish it.
             return;
         }
@@ -143,7 +133,7 @@ void FirmwareSequence::Step()
         state_ = S::EnterFlash;
         return;
     case S::EnterFlash:
-        view_.AddLogLine("Jump To Boot Mode Done.");
+        front_.AddLogLine("Jump To Boot Mode Done.");
         mailbox_.IssueCommand(CmdEnterFlash);
         state_ = S::SetUpRange;
         return;
@@ -155,12 +145,12 @@ void FirmwareSequence::Step()
         TransferStep();
         return;
     case S::Validate:
-        view_.AddLogLine(texts_.done);
+        front_.AddLogLine(texts_.done);
         mailbox_.IssueCommand(CmdValidate);
         state_ = S::ResetPd;
         return;
     case S::ResetPd:
-        view_.AddLogLine("Request The New Firmware To Be Validated Done");
+        front_.AddLogLine("Request The New Firmware To Be Validated Done");
         mailbox_.IssueCommand(CmdResetPd);
         state_ = S::Complete;
         return;
@@ -175,24 +165,27 @@ void FirmwareSequence::Step()
 void FirmwareSequence::SetUpRange()
 {
     const RangeTexts& t = rangeTexts_;
-    view_.AddLogLine("Enter Flashing Mode Done.");
-    view_.AddLogLine(t.working);
+    front_.AddLogLine("Enter Flashing Mode Done.");
+    front_.AddLogLine(t.working);
 
     const std::string head = std::string(texts_.name) + ": ";
-    // The fields stay editable while the PD walks into flashing mode.
+    // What the user typed stays editable while the PD walks into flashing mode.
+    FlashRange range = fixed_;
     if (!fixedRange_) {
-        if (const std::string refusal = FieldRefusal(); !refusal.empty()) {
-            Refuse(head + "changed meanwhile, " + refusal + t.refused);
+        const RangeChoice choice = front_.RangeFor(kind_);
+        if (choice.Refused()) {
+            Refuse(head + "changed meanwhile, " + choice.refusal + t.refused);
             return;
         }
+        range = choice.range;
     }
-    const uint32_t start = fixedRange_ ? fixedStart_ : ReadAddressField(view_.AddressFieldText(t.startField));
-    view_.AddLogLine(std::string(t.addrName) + " Start Addr = 0x" + HexDigits(start, 6));
-    const uint32_t end = fixedRange_ ? fixedEnd_ : ReadAddressField(view_.AddressFieldText(t.endField));
-    view_.AddLogLine(std::string(t.addrName) + " End Addr = 0x" + HexDigits(end, 6));
+    const uint32_t start = range.start;
+    front_.AddLogLine(std::string(t.addrName) + " Start Addr = 0x" + HexDigits(start, 6));
+    const uint32_t end = range.end;
+    front_.AddLogLine(std::string(t.addrName) + " End Addr = 0x" + HexDigits(end, 6));
     SetRange(start, end);
     if (t.countLine)
-        view_.AddLogLine(t.countLine + HexDigits(endBlock_, 6));
+        front_.AddLogLine(t.countLine + HexDigits(endBlock_, 6));
 
     // The block loop only ends on reaching the end block, and the buffer (as
     // the flash) holds blocks 0x0000..0x03FF: anything else would never end,
@@ -237,7 +230,7 @@ void FirmwareSequence::Refuse(const std::string& line)
     // The EC has just read idle and holds the PD in flashing mode with
     // nothing written: reset it to the firmware it has rather than leave it
     // waiting in its boot loader. Not waited for, as at a sequence's end.
-    view_.AddLogLine(line + "; PD reset sent to leave flashing mode");
+    front_.AddLogLine(line + "; PD reset sent to leave flashing mode");
     mailbox_.IssueCommand(CmdResetPd);
     Stop(SequenceOutcome::RangeRefused);
 }
@@ -258,7 +251,7 @@ void FirmwareSequence::StopOnRequest()
     // Before CmdInit the PD has not been touched (a port selection is no PD
     // command): nothing to undo.
     if (state_ <= S::Init) {
-        view_.AddLogLine(head + " before CmdInit, the PD not touched" + texts_.stopNote);
+        front_.AddLogLine(head + " before CmdInit, the PD not touched" + texts_.stopNote);
         Stop(SequenceOutcome::Stopped);
         return;
     }
@@ -266,12 +259,12 @@ void FirmwareSequence::StopOnRequest()
                                                : " after " + std::to_string(blocksDone_) + " of " +
                                                      std::to_string(blocksTotal_) + " blocks";
     if (!mailbox_.WaitIdle(busyBound_)) {
-        view_.AddLogLine(head + done + texts_.stopNote + ", but the EC stayed busy for " + BoundText(busyBound_) +
+        front_.AddLogLine(head + done + texts_.stopNote + ", but the EC stayed busy for " + BoundText(busyBound_) +
                          ": no validate sent, no reset could be sent");
         Stop(SequenceOutcome::EcStayedBusy);
         return;
     }
-    view_.AddLogLine(head + done + texts_.stopNote + ", no validate sent, PD reset sent");
+    front_.AddLogLine(head + done + texts_.stopNote + ", no validate sent, PD reset sent");
     mailbox_.IssueCommand(CmdResetPd);
     Stop(SequenceOutcome::Stopped);
 }
@@ -280,11 +273,11 @@ void FirmwareSequence::FinishTransfer()
 {
     // Dropping a whole transfer would leave the PD in its boot loader with
     // every block in place: finish it, each step once the EC is idle.
-    view_.AddLogLine(std::string(texts_.name) + ": stop asked for after the last block; the transfer is whole, "
+    front_.AddLogLine(std::string(texts_.name) + ": stop asked for after the last block; the transfer is whole, "
                                                 "so the validate and the PD reset still go out");
     while (state_ >= S::FinishBlock && state_ <= S::ResetPd) {
         if (!mailbox_.WaitIdle(busyBound_)) {
-            view_.AddLogLine(std::string(texts_.name) + ": the EC stayed busy for " + BoundText(busyBound_) +
+            front_.AddLogLine(std::string(texts_.name) + ": the EC stayed busy for " + BoundText(busyBound_) +
                              (state_ == S::ResetPd ? " after the validate: no reset could be sent"
                                         : " after the last block: no validate sent, no reset could be sent"));
             Stop(SequenceOutcome::EcStayedBusy);
@@ -297,36 +290,55 @@ void FirmwareSequence::FinishTransfer()
 
 void FirmwareSequence::Complete()
 {
-    view_.AddLogLine("Reset PD Register Done");
+    front_.AddLogLine("Reset PD Register Done");
     OnCompleted();
     if (texts_.completed)
-        view_.AddStampedLogLine(texts_.completed);
+        front_.AddStampedLogLine(texts_.completed);
     Stop(SequenceOutcome::Completed);
 }
 
+PdAfter FirmwareSequence::PdState() const
+{
+    // CmdInit is out from JumpBoot on.
+    if (Running())
+        return state_ >= S::JumpBoot ? PdAfter::MayBeInBootLoader : PdAfter::NotTouched;
+    return pdAfter_;
+}
+
+namespace {
+
+PdAfter PdAfterEnd(SequenceOutcome outcome, SequenceState state)
+{
+    switch (outcome) {
+    case SequenceOutcome::Completed: return PdAfter::Running;
+    case SequenceOutcome::RangeRefused: return PdAfter::Reset;
+    case SequenceOutcome::EcStayedBusy: return PdAfter::MayBeInBootLoader;
+    // Up to CmdInit nothing reaches the PD; after it a stop resets it.
+    case SequenceOutcome::Stopped: return state <= S::Init ? PdAfter::NotTouched : PdAfter::Reset;
+    default: return PdAfter::NotTouched;
+    }
+}
+
+} // namespace
+
 void FirmwareSequence::Stop(SequenceOutcome outcome)
 {
+    pdAfter_ = PdAfterEnd(outcome, state_);
     // Every EC that stays busy ends a run after CmdInit went out.
     if (outcome == SequenceOutcome::EcStayedBusy && strandedStage_) {
         PdLeft left;
         left.stage = *strandedStage_;
-        left.port = view_.Port1Wanted() ? 1 : 2;
+        left.port = PortNumber(front_.ChosenPort());
         left.blocksWritten = blocksDone_;
         left.blocksTotal = blocksTotal_;
-        view_.AddLogLine(WindowBootLoaderAdvice(left));
+        front_.AddLogLine(WindowBootLoaderAdvice(left));
     }
     state_ = S::Idle;
-    view_.SetTimerEnabled(timer_, false);
-    if (outcome == SequenceOutcome::Completed) {
-        if (!keepControls_)
-            view_.SetSequenceControlsEnabled(true);
-    } else {
+    if (outcome != SequenceOutcome::Completed)
         OnStoppedShort();
-        view_.RestoreSequenceControls();
-    }
     ports_.SequenceRunning = false;
     outcome_ = outcome;
-    view_.SequenceRunning(timer_, false);
+    front_.SequenceEnded(kind_, outcome);
 }
 
 } // namespace vyk::pd

@@ -10,7 +10,7 @@
 #include "pd/Mailbox.h"
 #include "pd/PortSelection.h"
 #include "pd/SequenceOutcome.h"
-#include "pd/SequenceView.h"
+#include "pd/FrontEnd.h"
 
 namespace vyk::pd {
 
@@ -23,7 +23,7 @@ enum class SequenceState : int {
     Init = 2,         // the port selection when due, then CmdInit
     JumpBoot = 3,     // CmdJumpBoot
     EnterFlash = 4,   // CmdEnterFlash
-    SetUpRange = 5,   // the range read from the address fields and checked
+    SetUpRange = 5,   // the range asked of the front end and checked
     SendBlock = 6,    // a write sends every block, a read requests the next
     FinishBlock = 7,  // a write waits for its last block, a read fetches one
     Validate = 8,     // CmdValidate
@@ -37,19 +37,22 @@ enum class SequenceState : int {
 // giving the controls back. Each sequence supplies its transfer states.
 class FirmwareSequence {
 public:
-    // Checks both address fields before anything is sent: a field that
-    // would be misread gets one log line and nothing starts (false).
-    // Otherwise controls off, timer on, the first state.
+    // Asks the front end for the range before anything is sent: a range the
+    // user would see misread gets one log line and nothing starts (false).
+    // Otherwise the front end hears of the start, and the first state.
     bool Start();
-    // The same run over a range given here, not read from the fields: the
-    // read-back that follows a flash.
-    void StartOnRange(uint32_t startAddress, uint32_t endAddress);
+    // The same run over a range given here, not asked of the front end: the
+    // read-back that follows a flash, a run of the tool's.
+    void StartOnRange(FlashRange range);
     // One tick of the state table.
     void Tick();
 
     SequenceState State() const { return state_; }
     bool Running() const { return state_ != SequenceState::Idle; }
     SequenceOutcome Outcome() const { return outcome_; }
+    // Where the PD stands: for a running sequence, where it would be left if
+    // the EC stopped answering now; for an ended one, where the end left it.
+    PdAfter PdState() const;
     // Blocks of the last range set up, and those transferred so far.
     uint32_t BlocksDone() const { return blocksDone_; }
     uint32_t BlocksTotal() const { return blocksTotal_; }
@@ -69,9 +72,6 @@ public:
     // as EcStayedBusy, saying what could not be sent.
     void StopNow();
 
-    // A completed run leaves the controls off for the run that follows it
-    // (the read-back after a flash), which gives them back.
-    void KeepControlsOnCompletion(bool keep) { keepControls_ = keep; }
     // Where an end that may leave the PD in its boot loader (the EC busy
     // after CmdInit) logs, after its own line, the state the PD may be in and
     // how to bring it back, for the window: the stage of the run it is.
@@ -95,21 +95,18 @@ protected:
         const char* lastBlockWait;  // what FinishBlock waits for
         const char* validateWait;   // what Validate waits for
     };
-    // The range set-up's own texts and fields.
+    // The range set-up's own texts.
     struct RangeTexts {
         const char* working;     // "Flashing...", "Reading..."
         const char* addrName;    // "Flash", "Read": "Flash Start Addr = 0x..."
-        AddressField startField, endField;
         const char* countLine;   // "ReadCnt = 0x" with the end block, or null
         const char* lastBlock;   // what holds no block past 0x03FF
         const char* refused;     // ", range refused: no block sent"
         const char* button;      // "Flash Go", "Read FW": heads a refusal at the start
-        const char* startName;   // "\"Write PD FW\" start address"
-        const char* endName;
     };
 
-    FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
-                     std::chrono::steady_clock::duration busyBound, SequenceTimer timer, Texts texts,
+    FirmwareSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, FrontEnd& front,
+                     std::chrono::steady_clock::duration busyBound, SequenceKind kind, Texts texts,
                      RangeTexts rangeTexts);
     virtual ~FirmwareSequence() = default;
 
@@ -147,7 +144,7 @@ protected:
     Mailbox& mailbox_;
     ImageStore& image_;
     PortSelection& ports_;
-    SequenceView& view_;
+    FrontEnd& front_;
     const std::chrono::steady_clock::duration busyBound_;
 
     SequenceState state_ = SequenceState::Idle;
@@ -167,21 +164,19 @@ private:
     void FinishTransfer();
     void Complete();
 
-    const SequenceTimer timer_;
+    const SequenceKind kind_;
     const Texts texts_;
     const RangeTexts rangeTexts_;
     uint32_t blockHigh_ = 0;   // bits 23..16 of the next block; only the low 8 bits are sent
     uint32_t blockMid_ = 0;    // bits 15..8 of the next block
     SequenceOutcome outcome_ = SequenceOutcome::None;
+    PdAfter pdAfter_ = PdAfter::NotTouched;
     const std::atomic<bool>* stopRequest_ = nullptr;
     bool fixedRange_ = false;
-    bool keepControls_ = false;
-    uint32_t fixedStart_ = 0, fixedEnd_ = 0;
+    FlashRange fixed_;
     std::optional<PdLeft::Stage> strandedStage_;
-    // Arms the first state: controls off, timer on.
+    // Arms the first state, once the front end has heard of the start.
     void Arm();
-    // The first of the two fields that would be misread, as a refusal line.
-    std::string FieldRefusal();
 };
 
 } // namespace vyk::pd

@@ -8,20 +8,19 @@
 namespace vyk::pd {
 
 FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
-                                     SequenceView& view, std::chrono::steady_clock::duration busyBound)
-    : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::FlashRead,
+                                     FrontEnd& front, std::chrono::steady_clock::duration busyBound)
+    : FirmwareSequence(mailbox, image, ports, front, busyBound, SequenceKind::Read,
                        {"Read Cypress PD FW Start", "Read Done.", "Read Cypess PD FW Completed!", "Read FW",
                         "nothing read", ", no data kept", "CmdReadBlock", "the EC to be idle before CmdValidate"},
-                       {"Reading...", "Read", AddressField::ReadStart, AddressField::ReadEnd, "ReadCnt = 0x",
-                        "the flash's last block 0x03FF", ", range refused: no block read", "Read FW",
-                        "\"Read PD FW\" start address", "\"Read PD FW\" end address"})
+                       {"Reading...", "Read", "ReadCnt = 0x", "the flash's last block 0x03FF",
+                        ", range refused: no block read", "Read FW"})
 {
 }
 
-FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, SequenceView& view,
+FlashReadSequence::FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, FrontEnd& front,
                                      std::chrono::steady_clock::duration busyBound, Texts texts,
                                      RangeTexts rangeTexts, bool blockLines)
-    : FirmwareSequence(mailbox, store, ports, view, busyBound, SequenceTimer::FlashRead, texts, rangeTexts),
+    : FirmwareSequence(mailbox, store, ports, front, busyBound, SequenceKind::ReadBack, texts, rangeTexts),
       blockLines_(blockLines)
 {
 }
@@ -58,13 +57,13 @@ void FlashReadSequence::FetchBlock()
         else
             line += "no block read, ";
         line += "the image in memory is as before; no validate or reset sent";
-        view_.AddLogLine(line);
+        front_.AddLogLine(line);
         Stop(SequenceOutcome::EcStayedBusy);
         return;
     }
     const uint32_t address = NextAddress();
     if (blockLines_)
-        view_.AddLogLine("ReadAddr = 0x" + HexDigits(address, 6));
+        front_.AddLogLine("ReadAddr = 0x" + HexDigits(address, 6));
     // At most 1,024 blocks were let through in SetUpRange.
     const size_t at = data_.size();
     data_.resize(at + DataWindowSize);

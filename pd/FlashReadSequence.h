@@ -12,7 +12,7 @@ namespace vyk::pd {
 // memory as it was.
 class FlashReadSequence : public FirmwareSequence {
 public:
-    FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
+    FlashReadSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, FrontEnd& front,
                       std::chrono::steady_clock::duration busyBound = BusySpinLimit);
 
     int ReadState() const { return static_cast<int>(State()); }
@@ -20,7 +20,7 @@ public:
 protected:
     // `blockLines`: a "ReadAddr = 0x" line per block, one block per two
     // ticks; without, the next block is requested as one is fetched.
-    FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, SequenceView& view,
+    FlashReadSequence(Mailbox& mailbox, ImageStore& store, PortSelection& ports, FrontEnd& front,
                       std::chrono::steady_clock::duration busyBound, Texts texts, RangeTexts rangeTexts,
                       bool blockLines);
     void OnCompleted() override;

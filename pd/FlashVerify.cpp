@@ -46,13 +46,13 @@ const uint8_t* SentBytes(const ImageStore& image, uint32_t address)
 }
 
 VerifySequence::VerifySequence(Mailbox& mailbox, ImageStore& readBack, const ImageStore& image,
-                               PortSelection& ports, SequenceView& view,
+                               PortSelection& ports, FrontEnd& front,
                                std::chrono::steady_clock::duration busyBound)
-    : FlashReadSequence(mailbox, readBack, ports, view, busyBound,
+    : FlashReadSequence(mailbox, readBack, ports, front, busyBound,
                         {"Cypress PD FW Verify Start", "Read Back Done.", nullptr, "Verify", "nothing read back",
                          ", not verified", "CmdReadBlock", "the EC to be idle before CmdValidate"},
-                        {"Reading back...", "Verify", AddressField::FlashStart, AddressField::FlashEnd, nullptr,
-                         "the flash's last block 0x03FF", ", range refused: not verified", "Verify", "", ""},
+                        {"Reading back...", "Verify", nullptr, "the flash's last block 0x03FF",
+                         ", range refused: not verified", "Verify"},
                         false),
       readBack_(readBack), sent_(image)
 {
@@ -66,12 +66,12 @@ void VerifySequence::OnCompleted()
     result_ = CompareFlash(SentBytes(sent_, first), readBack_.ImageBuffer.data(), first, length);
     const std::string blocks = std::to_string(result_.blocks) + " blocks (" + BlockSpanText(startBlock_, endBlock_) + ")";
     if (result_.Matches()) {
-        view_.AddStampedLogLine("Verify OK: the flash holds the image, all " + blocks + " read back and equal");
+        front_.AddStampedLogLine("Verify OK: the flash holds the image, all " + blocks + " read back and equal");
         return;
     }
     PdLeft left;
-    left.port = view_.Port1Wanted() ? 1 : 2;
-    view_.AddStampedLogLine("Verify FAILED: " + std::to_string(result_.differingBlocks) + " of " + blocks +
+    left.port = PortNumber(front_.ChosenPort());
+    front_.AddStampedLogLine("Verify FAILED: " + std::to_string(result_.differingBlocks) + " of " + blocks +
                             " differ from the image, the first at 0x" + HexDigits(result_.firstAddress, 6) +
                             " (flash 0x" + HexDigits(result_.got, 2) + ", image 0x" + HexDigits(result_.wrote, 2) +
                             "). " + WindowMismatchAdvice(left));

@@ -48,7 +48,7 @@ const uint8_t* SentBytes(const ImageStore& image, uint32_t address);
 class VerifySequence : public FlashReadSequence {
 public:
     VerifySequence(Mailbox& mailbox, ImageStore& readBack, const ImageStore& image, PortSelection& ports,
-                   SequenceView& view, std::chrono::steady_clock::duration busyBound = BusySpinLimit);
+                   FrontEnd& front, std::chrono::steady_clock::duration busyBound = BusySpinLimit);
 
     // Set when a read-back completed.
     const FlashComparison& Result() const { return result_; }

@@ -6,13 +6,12 @@
 namespace vyk::pd {
 
 FlashWriteSequence::FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports,
-                                       SequenceView& view, std::chrono::steady_clock::duration busyBound)
-    : FirmwareSequence(mailbox, image, ports, view, busyBound, SequenceTimer::FlashWrite,
+                                       FrontEnd& front, std::chrono::steady_clock::duration busyBound)
+    : FirmwareSequence(mailbox, image, ports, front, busyBound, SequenceKind::Write,
                        {"Cypress PD FW Flash Start", "Flash Done.", "Cypess PD FW Update Completed!", "Flash write",
                         "nothing flashed", "", "the last CmdWriteBlock", "the last CmdWriteBlock"},
-                       {"Flashing...", "Flash", AddressField::FlashStart, AddressField::FlashEnd, nullptr,
-                        "the image buffer's last block 0x03FF", ", range refused: no block sent", "Flash Go",
-                        "\"Write PD FW\" start address", "\"Write PD FW\" end address"})
+                       {"Flashing...", "Flash", nullptr, "the image buffer's last block 0x03FF",
+                        ", range refused: no block sent", "Flash Go"})
 {
 }
 
@@ -57,7 +56,7 @@ void FlashWriteSequence::SendBlocks()
             if (blocksDone_ > 0)
                 line += BlockSpanText(startBlock_, block) + " sent, ";
             line += BlockSpanText(block, endBlock_) + " not sent, no validate or reset sent";
-            view_.AddLogLine(line);
+            front_.AddLogLine(line);
             Stop(SequenceOutcome::EcStayedBusy);
             return;
         }
@@ -67,7 +66,7 @@ void FlashWriteSequence::SendBlocks()
             return;
         }
         const uint32_t address = NextAddress();
-        view_.AddLogLine("FlashAddr = 0x" + HexDigits(address, 6));
+        front_.AddLogLine("FlashAddr = 0x" + HexDigits(address, 6));
         // The range was checked against the buffer in SetUpRange.
         const uint32_t offset = image_.HoldsRead ? address - image_.DataStart : address;
         mailbox_.WriteBlock(static_cast<uint16_t>(block), image_.ImageBuffer.data() + offset);
@@ -82,7 +81,7 @@ void FlashWriteSequence::OnCompleted()
 {
     // The opposite of the wanted port: the monitor sends the selection again
     // at its next tick.
-    ports_.Port1Selected = !view_.Port1Wanted();
+    ports_.Port1Selected = front_.ChosenPort() != PdPort::Port1;
 }
 
 } // namespace vyk::pd

@@ -7,7 +7,7 @@ namespace vyk::pd {
 // block of the range is sent inside the one tick of SendBlock.
 class FlashWriteSequence : public FirmwareSequence {
 public:
-    FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, SequenceView& view,
+    FlashWriteSequence(Mailbox& mailbox, ImageStore& image, PortSelection& ports, FrontEnd& front,
                        std::chrono::steady_clock::duration busyBound = BusySpinLimit);
 
     int FlashState() const { return static_cast<int>(State()); }

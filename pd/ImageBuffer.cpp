@@ -21,19 +21,19 @@ struct FileCloser {
 
 } // namespace
 
-bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& view)
+bool LoadImageFile(ImageStore& store, const std::string& path, const LogSink& log)
 {
-    view.AddLogLine(" ");
-    view.AddLogLine("Load File : " + path);
+    log(" ");
+    log("Load File : " + path);
 
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         // The image in memory stays as it was: "Flash Go" may still be enabled
         // and must not send a buffer wiped by a failed open.
-        view.AddLogLine("Load File failed! ");
+        log("Load File failed! ");
         return false;
     }
-    view.AddLogLine("Load File Successed! ");
+    log("Load File Successed! ");
 
     // Read into a buffer of our own first: a file too long for the image
     // buffer, or one that fails half way, leaves the old image whole. One
@@ -50,12 +50,12 @@ bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& vie
     file.reset();
 
     if (readError) {
-        view.AddLogLine("Load File failed! Read error after " + std::to_string(length) +
+        log("Load File failed! Read error after " + std::to_string(length) +
                         " Byte, image not loaded");
         return false;
     }
     if (length > static_cast<size_t>(ImageBufferSize)) {
-        view.AddLogLine("Load File failed! File longer than " + std::to_string(ImageBufferSize) +
+        log("Load File failed! File longer than " + std::to_string(ImageBufferSize) +
                         " Byte, image not loaded");
         return false;
     }
@@ -67,16 +67,15 @@ bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& vie
     store.DataStart = 0;
     store.HoldsRead = false;
 
-    view.AddLogLine("File Length: " + std::to_string(length) + " Byte");
-    view.EnableFlashGo();
+    log("File Length: " + std::to_string(length) + " Byte");
     return true;
 }
 
-bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceView& view)
+bool SaveImageFile(const ImageStore& store, const std::string& path, const LogSink& log)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb+");
     if (!file) {
-        view.AddLogLine("Save File failed! Cannot create " + path + ": " + std::strerror(errno));
+        log("Save File failed! Cannot create " + path + ": " + std::strerror(errno));
         return false;
     }
     // A read goes to the file at its flash addresses, 0xFF below them, so
@@ -98,17 +97,17 @@ bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceVie
     // Buffered bytes reach the disk only at close: a full disk shows there.
     const bool closed = std::fclose(file) == 0;
     if (!ok) {
-        view.AddLogLine("Save File failed! Write error after " + std::to_string(written) + " of " +
+        log("Save File failed! Write error after " + std::to_string(written) + " of " +
                         std::to_string(below + length) + " Byte: " + path);
         return false;
     }
     if (!closed) {
-        view.AddLogLine("Save File failed! Close failed, " + std::to_string(below + length) +
+        log("Save File failed! Close failed, " + std::to_string(below + length) +
                         " Byte may not be in " + path);
         return false;
     }
     if (below != 0 && length != 0)
-        view.AddLogLine("Save File : " + path + ", " + std::to_string(below + length) + " Byte: 0xFF up to 0x" +
+        log("Save File : " + path + ", " + std::to_string(below + length) + " Byte: 0xFF up to 0x" +
                         HexDigits(static_cast<uint32_t>(below - 1), 6) + ", the read of 0x" +
                         HexDigits(static_cast<uint32_t>(below), 6) + " to 0x" +
                         HexDigits(static_cast<uint32_t>(below + length - 1), 6) + " at its flash addresses");

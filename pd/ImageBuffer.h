@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pd/SequenceView.h"
+#include "pd/FrontEnd.h"
 
 namespace vyk::pd {
 
@@ -26,17 +26,17 @@ struct ImageStore {
     bool HoldsRead = false;
 };
 
-// The work of "Load Bin File" after the dialog returned a path (Button1Click):
-// log lines, buffer, length; on success calls view.EnableFlashGo(). Returns
-// true when the image was loaded. On any failure the buffer, ImageLength and
-// "Flash Go" stay as they were.
-bool LoadImageFile(ImageStore& store, const std::string& path, SequenceView& view);
+// The work of "Load Bin File" after the dialog returned a path:
+// log lines, buffer, length. Returns true when the image was loaded (the
+// window then offers "Flash Go"). On any failure the buffer and ImageLength
+// stay as they were.
+bool LoadImageFile(ImageStore& store, const std::string& path, const LogSink& log);
 
-// The work of "Save Bin File" after the dialog (Button4Click): writes bytes
+// The work of "Save Bin File" after the dialog: writes bytes
 // 0..ImageLength-1, after a read at their flash addresses (0xFF below
 // DataStart), so the file loads as an image of the flash; logs a clear line
 // on failure. Returns true when the whole file was written and closed.
-bool SaveImageFile(const ImageStore& store, const std::string& path, SequenceView& view);
+bool SaveImageFile(const ImageStore& store, const std::string& path, const LogSink& log);
 
 // Empty when a flash of the range from `startAddress` to `endAddress` takes
 // every byte from the loaded image; otherwise the line that says where the

@@ -24,6 +24,19 @@ bool Mailbox::WaitIdle(std::chrono::steady_clock::duration bound)
     }
 }
 
+StallWatch::StallWatch(std::chrono::steady_clock::duration bound) : bound_(bound) {}
+
+bool StallWatch::Stalled(uint64_t mark)
+{
+    if (!marked_ || mark != mark_) {
+        marked_ = true;
+        mark_ = mark;
+        since_ = WaitNow();
+        return false;
+    }
+    return WaitNow() - since_ > bound_;
+}
+
 void Mailbox::IssueCommand(uint8_t command)
 {
     ec_.EcRamWrite(PdCommand, command);
@@ -57,16 +70,16 @@ void Mailbox::FillWindow()
         ec_.EcRamWrite(DataWindow + i, 0xFF);
 }
 
-void Mailbox::SelectPort(int port)
+void Mailbox::SelectPort(PdPort port)
 {
-    const bool first = port == 1;
+    const bool first = port == PdPort::Port1;
     ec_.EcRamWrite(PortSelect, first ? 0 : 1);
     ec_.EcRamWrite(PdCommand, first ? CmdSelectPort1 : CmdSelectPort2);
 }
 
-void Mailbox::ReadVersion(int port, uint8_t* out)
+void Mailbox::ReadVersion(PdPort port, uint8_t* out)
 {
-    const uint16_t base = port == 1 ? Port1Version : Port2Version;
+    const uint16_t base = port == PdPort::Port1 ? Port1Version : Port2Version;
     for (int i = 0; i < VersionSize; ++i)
         out[i] = ec_.EcRamRead(base + i);
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "hw/EcRam.h"
+#include "pd/PdPort.h"
 
 namespace vyk::pd {
 
@@ -31,6 +32,24 @@ inline constexpr uint8_t CmdSelectPort1 = 0xA6;
 inline constexpr uint8_t CmdReadBlock = 0xA7;
 inline constexpr uint8_t CmdSelectPort2 = 0xA8;
 
+// The other bound on the EC, for a run that polls it one tick at a time
+// (a sequence driven back to back): stalled once what the run reports has
+// not moved for the whole bound. A tick whose busy test reads busy moves
+// nothing, so this is WaitIdle's bound spread over ticks.
+class StallWatch {
+public:
+    explicit StallWatch(std::chrono::steady_clock::duration bound);
+    // `mark`: anything that changes when the run moves (its state, its
+    // block count). True once it has not changed for the bound.
+    bool Stalled(uint64_t mark);
+
+private:
+    std::chrono::steady_clock::duration bound_;
+    uint64_t mark_ = 0;
+    bool marked_ = false;
+    std::chrono::steady_clock::time_point since_{};
+};
+
 // One small operation per mailbox transaction, each a fixed series of EC
 // RAM accesses; the command byte is always the last write.
 class Mailbox {
@@ -54,9 +73,8 @@ public:
     void FetchBlock(uint8_t* out);
     void FillWindow();
 
-    // port is 1 or 2.
-    void SelectPort(int port);
-    void ReadVersion(int port, uint8_t* out);
+    void SelectPort(PdPort port);
+    void ReadVersion(PdPort port, uint8_t* out);
 
     void SetPresence(bool on);
     void EcSetup();

@@ -2,11 +2,12 @@
 
 namespace vyk::pd {
 
-bool SendSelectionIfDue(Mailbox& mailbox, PortSelection& ports, bool port1Wanted)
+bool SendSelectionIfDue(Mailbox& mailbox, PortSelection& ports, PdPort wanted)
 {
+    const bool port1Wanted = wanted == PdPort::Port1;
     if (ports.SelectionSent && ports.Port1Selected == port1Wanted)
         return false;
-    mailbox.SelectPort(port1Wanted ? 1 : 2);
+    mailbox.SelectPort(wanted);
     ports.Port1Selected = port1Wanted;
     ports.SelectionSent = true;
     return true;

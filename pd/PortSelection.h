@@ -4,7 +4,7 @@
 namespace vyk::pd {
 
 // Shared by the monitor and the two sequences: the monitor never selects
-// while SequenceRunning; a sequence whose wanted port (view.Port1Wanted())
+// while SequenceRunning; a sequence whose wanted port (the front end's)
 // disagrees with Port1Selected sends the selection itself, with the EC idle,
 // before its first command.
 struct PortSelection {
@@ -20,6 +20,6 @@ struct PortSelection {
 // the wanted port is not the one selected it sends the selection and returns
 // true: the sequence then issues nothing more in this tick, and the next
 // tick's busy test waits for the EC to finish the selection before CmdInit.
-bool SendSelectionIfDue(Mailbox& mailbox, PortSelection& ports, bool port1Wanted);
+bool SendSelectionIfDue(Mailbox& mailbox, PortSelection& ports, PdPort wanted);
 
 } // namespace vyk::pd

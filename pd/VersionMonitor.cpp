@@ -15,37 +15,37 @@ std::string VersionBytesText(const uint8_t* version8)
     return text;
 }
 
-std::string VersionLabelText(int port, const uint8_t* version8)
+std::string VersionLabelText(PdPort port, const uint8_t* version8)
 {
-    return (port == 1 ? "PORT1 FW2 VER : " : "PORT2 FW2 VER : ") + VersionBytesText(version8) + ' ';
+    return (port == PdPort::Port1 ? "PORT1 FW2 VER : " : "PORT2 FW2 VER : ") + VersionBytesText(version8) + ' ';
 }
 
-VersionMonitor::VersionMonitor(Mailbox& mailbox, PortSelection& ports, SequenceView& view)
-    : mailbox_(mailbox), ports_(ports), view_(view)
+VersionMonitor::VersionMonitor(Mailbox& mailbox, PortSelection& ports, FrontEnd& front)
+    : mailbox_(mailbox), ports_(ports), front_(front)
 {
 }
 
 void VersionMonitor::Tick()
 {
-    view_.RefreshClock();
+    front_.RefreshClock();
     mailbox_.SetPresence(true);
 
-    const bool port1Wanted = view_.Port1Wanted();
+    const PdPort wanted = front_.ChosenPort();
+    const bool port1Wanted = wanted == PdPort::Port1;
     if (ports_.Port1Selected != port1Wanted) {
         // A running sequence sends its own selection at its start; one sent
         // from here could fall between its commands.
         if (ports_.SequenceRunning)
             return;
-        mailbox_.SelectPort(port1Wanted ? 1 : 2);
+        mailbox_.SelectPort(wanted);
         ports_.Port1Selected = port1Wanted;
         ports_.SelectionSent = true;
         return;
     }
 
-    const int port = port1Wanted ? 1 : 2;
-    mailbox_.ReadVersion(port, shownVersion_);
-    shownPort_ = port;
-    view_.SetVersionLabel(VersionLabelText(port, shownVersion_), port == 1 ? Port1LabelColour : Port2LabelColour);
+    mailbox_.ReadVersion(wanted, shownVersion_);
+    shownPort_ = wanted;
+    front_.VersionRead(wanted, shownVersion_);
 }
 
 } // namespace vyk::pd

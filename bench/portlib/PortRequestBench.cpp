@@ -98,24 +98,18 @@ void OldEcRamWrite(HANDLE device, uint16_t address, uint8_t value, uint64_t& req
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Front end of the flash write: the default fields, port 1, nothing shown.
-class QuietView final : public vyk::pd::SequenceView {
+class QuietView final : public vyk::pd::FrontEnd {
 public:
     void AddLogLine(std::string_view) override {}
     void AddStampedLogLine(std::string_view) override {}
     void ScrollLogLineDown() override {}
-    std::string AddressFieldText(vyk::pd::AddressField f) override
-    {
-        return f == vyk::pd::AddressField::FlashEnd || f == vyk::pd::AddressField::ReadEnd ? "01FF00" : "00C000";
-    }
-    bool Port1Wanted() override { return true; }
-    void SetSequenceControlsEnabled(bool) override {}
-    void SetTimerEnabled(vyk::pd::SequenceTimer, bool) override {}
-    void EnableFlashGo() override {}
-    void RestoreSequenceControls() override {}
-    void SequenceRunning(vyk::pd::SequenceTimer, bool) override {}
+    vyk::pd::RangeChoice RangeFor(vyk::pd::SequenceKind) override { return {{0x00C000, 0x01FF00}, {}}; }
+    vyk::pd::PdPort ChosenPort() override { return vyk::pd::PdPort::Port1; }
     std::string PortStatusText() override { return ""; }
+    void SequenceStarted(vyk::pd::SequenceKind) override {}
+    void SequenceEnded(vyk::pd::SequenceKind, vyk::pd::SequenceOutcome) override {}
     void RefreshClock() override {}
-    void SetVersionLabel(std::string_view, uint32_t) override {}
+    void VersionRead(vyk::pd::PdPort, const uint8_t*) override {}
 };
 
 } // namespace

@@ -112,7 +112,7 @@ TEST(MailboxOrder, PortSelectionWritesPortSelectThenCommandAndSwitchesThePort)
 {
     Stack st;
     st.sim.SetRecording(true);
-    st.mb.SelectPort(2);
+    st.mb.SelectPort(vyk::pd::PdPort::Port2);
     ASSERT_EQ(st.sim.EcAccesses().size(), 2u);
     ExpectAccess(st.sim.EcAccesses()[0], true, 0xD218, 1);
     ExpectAccess(st.sim.EcAccesses()[1], true, 0xD213, 0xA8);
@@ -120,7 +120,7 @@ TEST(MailboxOrder, PortSelectionWritesPortSelectThenCommandAndSwitchesThePort)
 
     st.sim.ClearRecords();
     // Selections are never waited for; the next one must still be taken.
-    st.mb.SelectPort(1);
+    st.mb.SelectPort(vyk::pd::PdPort::Port1);
     ASSERT_EQ(st.sim.EcAccesses().size(), 2u);
     ExpectAccess(st.sim.EcAccesses()[0], true, 0xD218, 0);
     ExpectAccess(st.sim.EcAccesses()[1], true, 0xD213, 0xA6);
@@ -133,7 +133,7 @@ TEST(MailboxOrder, VersionReadAndSimpleWritesTouchOnlyTheirRegisters)
     Stack st;
     st.sim.SetRecording(true);
     uint8_t v[8];
-    st.mb.ReadVersion(2, v);
+    st.mb.ReadVersion(vyk::pd::PdPort::Port2, v);
     st.mb.SetPresence(true);
     st.mb.SetPresence(false);
     st.mb.EcSetup();
@@ -188,7 +188,7 @@ TEST(MailboxBusy, WithoutPortAccessEverythingReadsZeroAndNothingIsTouched)
     for (uint8_t b : block)
         EXPECT_EQ(b, 0);
     uint8_t v[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    mb.ReadVersion(1, v);
+    mb.ReadVersion(vyk::pd::PdPort::Port1, v);
     for (uint8_t b : v)
         EXPECT_EQ(b, 0);
 }
@@ -238,7 +238,7 @@ TEST(MailboxRoundTrip, DefaultRangeWrittenAndReadBackOnPort1Only)
         x = x * 1103515245 + 12345;
         b = static_cast<uint8_t>(x >> 16);
     }
-    st.mb.SelectPort(1);
+    st.mb.SelectPort(vyk::pd::PdPort::Port1);
     st.sim.SetRecording(true);
 
     st.mb.FillWindow();
@@ -287,7 +287,7 @@ TEST(MailboxRoundTrip, DefaultRangeWrittenAndReadBackOnPort1Only)
 TEST(MailboxRoundTrip, CommandsAfterSelectingPort2ReachPort2)
 {
     Stack st;
-    st.mb.SelectPort(2);
+    st.mb.SelectPort(vyk::pd::PdPort::Port2);
     st.EnterFlashing();
     std::vector<uint8_t> data(256, 0x42);
     st.mb.WriteBlock(0x0000, data.data());

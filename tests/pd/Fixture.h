@@ -40,9 +40,8 @@ struct Front {
     }
     void SetFields(const char* start, const char* end, bool forWrite)
     {
-        using vyk::pd::AddressField;
-        view.fields[forWrite ? AddressField::FlashStart : AddressField::ReadStart] = start;
-        view.fields[forWrite ? AddressField::FlashEnd : AddressField::ReadEnd] = end;
+        view.fields[forWrite ? FakeView::Field::FlashStart : FakeView::Field::ReadStart] = start;
+        view.fields[forWrite ? FakeView::Field::FlashEnd : FakeView::Field::ReadEnd] = end;
     }
 
     // Ticks until the sequence ends or `limit` ticks have passed.

@@ -20,12 +20,12 @@ struct Safeguards : ::testing::Test {
 
     void Load(const Bytes& bytes)
     {
-        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", bytes), f.view));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", bytes), f.view.Sink()));
         f.view.log.clear();
     }
     int RunVerify(uint32_t start = 0xC000, uint32_t end = 0x1FF00)
     {
-        verify.StartOnRange(start, end);
+        verify.StartOnRange({start, end});
         int ticks = 0;
         for (; ticks < 5000 && verify.Running(); ++ticks)
             verify.Tick();
@@ -49,7 +49,7 @@ TEST_F(Safeguards, AMisreadFieldNeverReachesTheEc)
         SCOPED_TRACE(c.text);
         f.view.log.clear();
         f.SetFields("00C000", "01FF00", c.write);
-        using F = AddressField;
+        using F = FakeView::Field;
         f.view.fields[c.write ? (c.start ? F::FlashStart : F::FlashEnd) : (c.start ? F::ReadStart : F::ReadEnd)] =
             c.text;
         FirmwareSequence& seq = c.write ? static_cast<FirmwareSequence&>(f.write) : f.read;
@@ -76,7 +76,7 @@ TEST_F(Safeguards, AMisreadFieldNeverReachesTheEc)
     ASSERT_TRUE(f.write.Start());
     while (f.write.FlashState() != static_cast<int>(SequenceState::SetUpRange))
         f.write.Tick();
-    f.view.fields[AddressField::FlashStart] = "0x00C000";
+    f.view.fields[FakeView::Field::FlashStart] = "0x00C000";
     f.view.log.clear();
     while (f.write.Running())
         f.write.Tick();
@@ -111,7 +111,7 @@ TEST(SafeguardsStranded, AStrandedEndSaysWhereThePdIs)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Front f;
-        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view.Sink()));
         auto readBack = std::make_unique<ImageStore>();
         VerifySequence verify{f.mailbox, *readBack, *f.image, f.selection, f.view, Front::busyBound};
         FirmwareSequence& seq = c.run == Run::Write  ? static_cast<FirmwareSequence&>(f.write)
@@ -119,7 +119,7 @@ TEST(SafeguardsStranded, AStrandedEndSaysWhereThePdIs)
                                                      : verify;
         seq.AdviseWhenStranded(c.stage);
         if (c.run == Run::Verify)
-            verify.StartOnRange(0xC000, 0x1FF00);
+            verify.StartOnRange({0xC000, 0x1FF00});
         else
             ASSERT_TRUE(seq.Start());
         if (c.stuckAfter == 0) {
@@ -200,7 +200,7 @@ TEST_F(Safeguards, AFlashIsReadBackAndCompared)
 
     // Stopped half way: not verified, and no line says it matched.
     f.view.log.clear();
-    verify.StartOnRange(0xC000, 0x1FF00);
+    verify.StartOnRange({0xC000, 0x1FF00});
     while (verify.BlocksDone() < 10)
         verify.Tick();
     verify.StopNow();
@@ -215,7 +215,7 @@ TEST_F(Safeguards, AFlashIsReadBackAndCompared)
     // asks for no other: the read-back always has one in flight otherwise.
     std::atomic<bool> stop{false};
     verify.SetStopRequest(&stop);
-    verify.StartOnRange(0xC000, 0x1FF00);
+    verify.StartOnRange({0xC000, 0x1FF00});
     while (verify.BlocksDone() < 10)
         verify.Tick();
     stop = true;
@@ -236,7 +236,7 @@ TEST_F(Safeguards, ASavedReadRestoresWhereItWasRead)
     f.RunRead();
     ASSERT_EQ(f.read.Outcome(), SequenceOutcome::Completed);
     const auto saved = (ScratchDir() / "backup.bin").string();
-    ASSERT_TRUE(SaveImageFile(*f.image, saved, f.view));
+    ASSERT_TRUE(SaveImageFile(*f.image, saved, f.view.Sink()));
     Bytes expected(0xC000, 0xFF);
     expected.insert(expected.end(), before.begin() + 0xC000, before.begin() + 0x1FF00);
     EXPECT_EQ(ReadFile(saved), expected);
@@ -246,7 +246,7 @@ TEST_F(Safeguards, ASavedReadRestoresWhereItWasRead)
     Load(Pattern(0x20000, 77));   // another image flashed
     f.RunWrite();
     ASSERT_NE(f.Flash(1, 0, 0x40000), before);
-    ASSERT_TRUE(LoadImageFile(*f.image, saved, f.view));
+    ASSERT_TRUE(LoadImageFile(*f.image, saved, f.view.Sink()));
     EXPECT_EQ(ImagePaddingLine(*f.image, 0xC000, 0x1FF00), "");
     f.RunWrite();
     EXPECT_EQ(f.Flash(1, 0, 0x40000), before);

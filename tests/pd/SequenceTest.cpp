@@ -19,21 +19,21 @@ struct Sequences : ::testing::Test {
 
     void LoadPattern(size_t n, uint8_t seed = 0)
     {
-        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(n, seed)), f.view));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(n, seed)), f.view.Sink()));
         f.view.log.clear();
     }
     const std::vector<uint8_t>& Commands() const { return f.sim.Commands(); }
     // Ended, timer off, every control given back.
-    void ExpectEnded(SequenceOutcome outcome, SequenceTimer timer)
+    void ExpectEnded(SequenceOutcome outcome, SequenceKind kind)
     {
         EXPECT_EQ(f.write.FlashState(), 0);
         EXPECT_EQ(f.read.ReadState(), 0);
         EXPECT_TRUE(f.view.controls);
-        EXPECT_FALSE(f.view.timers[timer]);
+        EXPECT_FALSE(f.view.timers[kind == SequenceKind::Write ? FakeView::Timer::Write : FakeView::Timer::Read]);
         EXPECT_FALSE(f.selection.SequenceRunning);
-        EXPECT_EQ(timer == SequenceTimer::FlashWrite ? f.write.Outcome() : f.read.Outcome(), outcome);
+        EXPECT_EQ(kind == SequenceKind::Write ? f.write.Outcome() : f.read.Outcome(), outcome);
         ASSERT_FALSE(f.view.running.empty());
-        EXPECT_EQ(f.view.running.back(), timer == SequenceTimer::FlashWrite ? "write off" : "read off");
+        EXPECT_EQ(f.view.running.back(), kind == SequenceKind::Write ? "write off" : "read off");
     }
     void TickWriteTo(int state)
     {
@@ -51,7 +51,7 @@ TEST_F(Sequences, DefaultWriteSendsExactly319BlocksOfTheImage)
 
     f.RunWrite();
     EXPECT_EQ(f.view.log, DefaultWriteLog());
-    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::FlashWrite);
+    ExpectEnded(SequenceOutcome::Completed, SequenceKind::Write);
     EXPECT_EQ(f.write.BlocksDone(), 319u);
     EXPECT_EQ(f.view.scrolls, 1);
     EXPECT_EQ(f.Flash(1, 0xC000, 0x1FF00), f.Image(0xC000, 0x1FF00));
@@ -72,7 +72,7 @@ TEST_F(Sequences, DefaultReadPacksTheRangeAndSavesItByteExact)
     f.sim.WriteFlash(1, 0, Pattern(0x40000, 3));
     f.RunRead();
     EXPECT_EQ(f.view.log, DefaultReadLog());
-    ExpectEnded(SequenceOutcome::Completed, SequenceTimer::FlashRead);
+    ExpectEnded(SequenceOutcome::Completed, SequenceKind::Read);
     EXPECT_EQ(f.image->ImageLength, 81664);
     EXPECT_EQ(f.image->DataStart, 0xC000u);
     EXPECT_EQ(f.Image(0, 81664), f.Flash(1, 0xC000, 0x1FF00));
@@ -130,7 +130,7 @@ TEST_F(Sequences, RangesOutsideTheBufferAreRefused)
         f.SetFields(c.start, c.end, c.write);
         c.write ? f.RunWrite() : f.RunRead();
         EXPECT_EQ(f.view.log.back(), c.line);
-        ExpectEnded(SequenceOutcome::RangeRefused, c.write ? SequenceTimer::FlashWrite : SequenceTimer::FlashRead);
+        ExpectEnded(SequenceOutcome::RangeRefused, c.write ? SequenceKind::Write : SequenceKind::Read);
         // Nothing after the refusal but the reset that takes the PD out of flashing mode.
         EXPECT_EQ(Commands().back(), CmdResetPd) << c.line;
         EXPECT_EQ(Commands()[Commands().size() - 2], CmdEnterFlash) << c.line;
@@ -159,7 +159,7 @@ TEST_F(Sequences, EcStuckBusyInsideATickStopsTheSequence)
     EXPECT_EQ(f.view.log.back(), "Flash write: block 0x00C1: EC stayed busy for 50 ms, flashing stopped; "
                                  "block 0x00C0 sent, blocks 0x00C1 to 0x01FE not sent, no validate or reset sent");
     // Without AdviseWhenStranded (vykuu gives its own advice) the line is the last.
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashWrite);
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceKind::Write);
     f.write.Tick();
     EXPECT_EQ(Commands().size(), sent + 1);   // the first block's command, nothing after
 
@@ -173,7 +173,7 @@ TEST_F(Sequences, EcStuckBusyInsideATickStopsTheSequence)
     EXPECT_EQ(f.view.log.back(), "Read FW: block 0x00C2: EC stayed busy for 50 ms, reading stopped, no data kept: "
                                  "blocks 0x00C0 to 0x00C1 read (512 Byte) and dropped, the image in memory is as "
                                  "before; no validate or reset sent");
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashRead);
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceKind::Read);
     EXPECT_EQ(Commands().back(), CmdReadBlock);
     // The loaded image, its length and its origin, as before the read.
     EXPECT_EQ(f.image->ImageLength, 0x20000);
@@ -241,7 +241,7 @@ TEST_F(Sequences, AbsentChipNeverHangsATick)
     f.write.Tick();
     EXPECT_EQ(f.view.log.back(), "Flash write: block 0x00C0: EC stayed busy for 50 ms, flashing stopped; "
                                  "blocks 0x00C0 to 0x01FE not sent, no validate or reset sent");
-    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceTimer::FlashWrite);
+    ExpectEnded(SequenceOutcome::EcStayedBusy, SequenceKind::Write);
 }
 
 TEST_F(Sequences, FlashGoAfterAReadSendsTheBytesReadForEachAddress)
@@ -358,7 +358,7 @@ TEST_F(Sequences, AStopRequestEndsSafelyWhereverItComes)
         SCOPED_TRACE(c.name);
         Front f;
         f.sim.WriteFlash(1, 0, Pattern(0x40000, 5));
-        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view.Sink()));
         f.sim.GetSettings().faults.stuckBusyAfterBlocks = c.stuckAfterBlocks;
         std::atomic<bool> stop{c.at == nullptr};
         f.write.SetStopRequest(&stop);
@@ -447,7 +447,7 @@ TEST_F(Sequences, AStopAfterTheValidateStillSendsTheReset)
     for (const bool write : {true, false}) {
         SCOPED_TRACE(write ? "write" : "read");
         Front f;
-        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view));
+        ASSERT_TRUE(LoadImageFile(*f.image, WriteFile("image.bin", Pattern(0x20000)), f.view.Sink()));
         std::atomic<bool> stop{false};
         f.write.SetStopRequest(&stop);
         f.read.SetStopRequest(&stop);

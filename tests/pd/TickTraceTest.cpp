@@ -114,8 +114,8 @@ struct Traced {
         sim.SetRecording(true);
         // The monitor has selected port 1 already.
         selection.Port1Selected = selection.SelectionSent = true;
-        view.fields = {{AddressField::FlashStart, "00FF00"}, {AddressField::FlashEnd, "010100"},
-                       {AddressField::ReadStart, "00FF00"}, {AddressField::ReadEnd, "010100"}};
+        view.fields = {{FakeView::Field::FlashStart, "00FF00"}, {FakeView::Field::FlashEnd, "010100"},
+                       {FakeView::Field::ReadStart, "00FF00"}, {FakeView::Field::ReadEnd, "010100"}};
     }
 
     Trace Run(vyk::pd::FirmwareSequence& seq)

@@ -20,16 +20,16 @@ TEST(VersionMonitor, SelectsFirstShowsAfterAndFollowsThePort)
 
     f.monitor.Tick();
     EXPECT_EQ(f.view.label, "PORT1 FW2 VER : 01 02 03 04 05 06 07 08 ");
-    EXPECT_EQ(f.view.colour, Port1LabelColour);
+    EXPECT_EQ(f.view.labelPort, 1);
 
     f.view.port1 = false;
     f.monitor.Tick();
     EXPECT_EQ(f.sim.EcRamByte(PortSelect), 1);
     EXPECT_EQ(f.sim.Commands().back(), CmdSelectPort2);
-    EXPECT_EQ(f.view.colour, Port1LabelColour);   // unchanged on a selecting tick
+    EXPECT_EQ(f.view.labelPort, 1);   // unchanged on a selecting tick
     f.monitor.Tick();
     EXPECT_EQ(f.view.label, "PORT2 FW2 VER : 0A FF 0A FF 0A FF 0A FF ");
-    EXPECT_EQ(f.view.colour, Port2LabelColour);
+    EXPECT_EQ(f.view.labelPort, 2);
 
     // After a flash the selection is sent again, then the version shows.
     f.SetFields("00C000", "00C100", true);

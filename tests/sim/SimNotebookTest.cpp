@@ -204,7 +204,7 @@ TEST(SimStrict, SelectingTheOtherPortLeavesFlashingModeAndFollowsPortSelect)
     SimNotebook sim;
     Host h(sim);
     h.EnterFlashing();
-    h.mb.SelectPort(2);
+    h.mb.SelectPort(vyk::pd::PdPort::Port2);
     EXPECT_EQ(sim.SelectedPort(), 2);
     EXPECT_EQ(sim.Mode(), EcMode::Normal);
     h.Write(0x00C0, 0x12);
@@ -233,7 +233,7 @@ TEST(SimStrict, AResetThatIsNotWaitedForDoesNotBlockTheNextSelection)
     h.Command(pd::CmdValidate);
     h.mb.IssueCommand(pd::CmdResetPd);
     std::this_thread::sleep_for(20ms);
-    h.mb.SelectPort(2);
+    h.mb.SelectPort(vyk::pd::PdPort::Port2);
     ASSERT_TRUE(h.mb.WaitIdle(1s));
     EXPECT_EQ(sim.SelectedPort(), 2);
     EXPECT_TRUE(sim.Violations().empty());
@@ -250,7 +250,7 @@ TEST(SimFaults, EachFaultBehavesAsConfigured)
         EXPECT_EQ(sim.InPortByte(0x4E), 0xFF);
         EXPECT_TRUE(h.mb.IsBusy());
         uint8_t v[8];
-        h.mb.ReadVersion(1, v);
+        h.mb.ReadVersion(vyk::pd::PdPort::Port1, v);
         for (uint8_t b : v)
             EXPECT_EQ(b, 0xFF);
         std::vector<uint8_t> data(256, 0);
@@ -267,7 +267,7 @@ TEST(SimFaults, EachFaultBehavesAsConfigured)
         h.EnterFlashing();
         h.Write(0x00C0, 0x5A); // completes as usual
         EXPECT_TRUE(Erased(sim.Flash(1)));
-        h.mb.SelectPort(2);
+        h.mb.SelectPort(vyk::pd::PdPort::Port2);
         h.EnterFlashing();
         h.Write(0x00C0, 0x5A);
         EXPECT_EQ(sim.Flash(2)[0xC000], 0x5A);
@@ -322,7 +322,7 @@ TEST_F(TempDir, FolderIsCreatedWholeAndSharedAcrossInstances)
         EXPECT_EQ(FileBytes(dir / "ecram.bin")[0xD220], 0x10);
 
         Host h(*sim);
-        h.mb.SelectPort(2);
+        h.mb.SelectPort(vyk::pd::PdPort::Port2);
         h.EnterFlashing();
         h.Write(0x00C0, 0xA5);
         // On disk as soon as the command has completed, the process alive.

@@ -1,11 +1,12 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "cli/Checks.h"
 #include "cli/EcSession.h"
 #include "pd/Advice.h"
-#include "pd/FirmwareSequence.h"
 #include "pd/ImageBuffer.h"
+#include "pd/Operations.h"
 
 namespace vyk::cli {
 
@@ -19,8 +20,8 @@ using pd::RetryAdvice;
 using pd::InterruptedBackupAdvice;
 using pd::ShellWord;
 
-// Runs the pd/ sequences back to back, with no timer between ticks, and
-// turns how they end into a Failure that says what the user is told.
+// Runs the core's operations as the phases of a command, and tells a run
+// that did not complete as the Failure the user is told.
 
 // One run of a sequence: who it is in messages, and what a stop leaves.
 struct Phase {
@@ -33,14 +34,18 @@ struct Phase {
 // The tool and the options that reach the same EC, for commands it advises.
 std::string ToolText(const CommonOptions& common);
 
-// Runs one sequence to its end; one that did not complete throws the
-// Failure that says how it ended, with advice where the PD may be left in
-// its boot loader.
-void RunSequence(Session& session, pd::FirmwareSequence& sequence, const Phase& phase, const Range& range,
-                 const CommonOptions& common, Console& console, ConsoleView& view);
+// An operation of the core over the request the phase builds.
+using Operation = std::function<pd::RunResult(const pd::RunRequest&)>;
 
-// Reads the range into `store` with the read sequence.
-void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range,
-               const CommonOptions& common, Console& console, ConsoleView& view);
+// Runs `operation` over the range of `port`, with the progress bar and
+// what a second interrupt says held for exactly that long; one that did
+// not complete throws the Failure that says how it ended, with advice
+// where the PD may be left in its boot loader.
+void RunPhase(const Phase& phase, const Range& range, int port, const CommonOptions& common, Console& console,
+              const Operation& operation);
+
+// Reads the range into `store`.
+void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range, int port,
+               const CommonOptions& common, Console& console);
 
 } // namespace vyk::cli
