@@ -4,17 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "pd/FlashRange.h"
 #include "pd/PdPort.h"
 #include "pd/SequenceOutcome.h"
 
 namespace vyk::pd {
-
-// A range of flash addresses as the user gave it: the blocks from start's
-// block up to, not including, end's block.
-struct FlashRange {
-    uint32_t start = 0;
-    uint32_t end = 0;
-};
 
 // What a front end answers when a sequence asks for its range: the range,
 // or why what the user typed would be misread (then the range is unused).
