@@ -15,6 +15,10 @@ vyk_wine32_runs() {
   [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1
 }
 
+# Wine's 64-bit loader: it starts 64-bit Windows programs where the 32-bit
+# one cannot run (`wine` and `wineboot` would still pick the 32-bit one).
+VYK_WINE64=/usr/lib/wine/wine64
+
 vyk_no_wine32_text="this machine runs 64-bit programs only (a 32-bit program fails with \"Exec format error\"), so Wine cannot start the 32-bit Windows files"
 
 vyk_start_display() {
@@ -47,7 +51,11 @@ vyk_stop_display() {
 vyk_init_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    if vyk_wine32_runs; then
+      wineboot -i >/dev/null 2>&1 || true
+    else
+      WINELOADER=$VYK_WINE64 "$VYK_WINE64" wineboot -i >/dev/null 2>&1 || true
+    fi
     wineserver -w || true
   fi
 }

@@ -21,7 +21,7 @@ done
 probe foreground | grep -q 'class=\[VykProbeForeground\]' || e2e_fail "the probe's window did not take the foreground"
 
 rc=0
-(cd "$dir" && timeout 60 wine VYK_UU.exe >/dev/null 2>&1) || rc=$?
+(cd "$dir" && timeout 60 "$E2E_WINE" VYK_UU.exe >/dev/null 2>&1) || rc=$?
 e2e_expect "exit code of the second start" "$rc" 1
 
 fg=$(probe foreground)

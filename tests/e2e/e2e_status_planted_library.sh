@@ -19,7 +19,7 @@ E2E_APP_RC_FILE="$cwd/.exit-code"
   cd "$cwd"
   export VYKSIM_DIR; VYKSIM_DIR=$(e2e_winpath "$sim")
   rc=0
-  wine "$progdir/VYK_UU.exe" >/dev/null 2>&1 || rc=$?
+  "$E2E_WINE" "$progdir/VYK_UU.exe" >/dev/null 2>&1 || rc=$?
   echo "$rc" >"$E2E_APP_RC_FILE"
 ) &
 E2E_APP_PID=$!

@@ -2,15 +2,33 @@
 # script a private Wine prefix, a display and a fresh working folder, starts
 # and drives the program through vykprobe, and cleans up on every exit.
 # Every wait is bounded; a missing Windows file fails the test.
+# Where no 32-bit program runs (Wine's 32-bit loader fails), the same tests
+# run the 64-bit build of the same sources under wine64 instead: the 32-bit
+# program cannot start there at all.
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 VYK_ROOT=$E2E_ROOT
 : "${VYK_WIN32_BUILD_DIR:=$E2E_ROOT/build/win32}"
+: "${VYK_WIN64_BUILD_DIR:=$E2E_ROOT/build/win64}"
 : "${VYK_HOST_BUILD_DIR:=$E2E_ROOT/build/host}"
 : "${VYK_E2E_OUT:=$E2E_ROOT/build/e2e-shots}"
 : "${VYK_E2E_WINEPREFIX:=$E2E_ROOT/build/e2e-wine}"
 export WINEPREFIX=$VYK_E2E_WINEPREFIX
 . "$E2E_ROOT/scripts/wine-env.sh"
+
+# E2E_PRESET and E2E_BUILD_DIR: the build whose Windows files run; E2E_WINE:
+# the loader that starts them (the scripts call it, never `wine` itself,
+# which would pick the 32-bit loader wherever that is installed).
+if vyk_wine32_runs; then
+  E2E_PRESET=win32
+  E2E_BUILD_DIR=$VYK_WIN32_BUILD_DIR
+  E2E_WINE=wine
+else
+  E2E_PRESET=win64
+  E2E_BUILD_DIR=$VYK_WIN64_BUILD_DIR
+  E2E_WINE=$VYK_WINE64
+  export WINELOADER=$VYK_WINE64 WINEARCH=win64
+fi
 
 E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 E2E_PIDS=()
@@ -24,16 +42,16 @@ e2e_fail() {
   exit 1
 }
 
-# The first file of that name under the win32 build directory.
+# The first file of that name under the build directory of E2E_PRESET.
 e2e_find_win_file() {
   local name=$1 found
-  if [ ! -d "$VYK_WIN32_BUILD_DIR" ]; then
-    echo "[$E2E_NAME] FAIL: no win32 build directory $VYK_WIN32_BUILD_DIR (build the win32 preset first)" >&2
+  if [ ! -d "$E2E_BUILD_DIR" ]; then
+    echo "[$E2E_NAME] FAIL: no $E2E_PRESET build directory $E2E_BUILD_DIR (build the $E2E_PRESET preset first)" >&2
     return 1
   fi
-  found=$(find "$VYK_WIN32_BUILD_DIR" -name "$name" -type f -not -path '*/CMakeFiles/*' 2>/dev/null | head -n1)
+  found=$(find "$E2E_BUILD_DIR" -name "$name" -type f -not -path '*/CMakeFiles/*' 2>/dev/null | head -n1)
   if [ -z "$found" ]; then
-    echo "[$E2E_NAME] FAIL: $name is missing under $VYK_WIN32_BUILD_DIR (build the win32 preset first)" >&2
+    echo "[$E2E_NAME] FAIL: $name is missing under $E2E_BUILD_DIR (build the $E2E_PRESET preset first)" >&2
     return 1
   fi
   echo "$found"
@@ -71,8 +89,16 @@ e2e_cleanup() {
 # Sets E2E_EXE, E2E_PORTLIB, E2E_SIMLIB, E2E_PROBE, E2E_WORK; starts the
 # display and the prefix.
 e2e_setup() {
+  if [ "$E2E_PRESET" = win64 ]; then
+    e2e_log "the 64-bit build of the same sources: this machine runs no 32-bit program ($E2E_BUILD_DIR under $E2E_WINE)"
+  fi
   E2E_EXE=$(e2e_find_win_file VYK_UU.exe) || exit 1
-  E2E_PORTLIB=$(e2e_find_win_file vykport32.dll) || exit 1
+  # The 64-bit build has no port library of its own to embed (its program
+  # then writes no io.dll): E2E_PORTLIB stays empty there.
+  E2E_PORTLIB=
+  if [ "$E2E_PRESET" = win32 ]; then
+    E2E_PORTLIB=$(e2e_find_win_file vykport32.dll) || exit 1
+  fi
   E2E_SIMLIB=$(e2e_find_win_file vyksim.dll) || exit 1
   E2E_PROBE=$(e2e_find_win_file vykprobe.exe) || exit 1
   mkdir -p "$VYK_E2E_OUT" "$E2E_ROOT/build/e2e-work"
@@ -141,7 +167,7 @@ e2e_start() {
     cd "$dir"
     if [ -n "$simdir" ]; then export VYKSIM_DIR; VYKSIM_DIR=$(e2e_winpath "$simdir"); fi
     rc=0
-    wine VYK_UU.exe >"$dir/.wine-out" 2>&1 || rc=$?
+    "$E2E_WINE" VYK_UU.exe >"$dir/.wine-out" 2>&1 || rc=$?
     echo "$rc" >"$E2E_APP_RC_FILE"
   ) &
   E2E_APP_PID=$!
@@ -161,7 +187,7 @@ e2e_wait_exit() {
 
 # Runs the probe; its own exit code is passed on.
 probe() {
-  timeout 180 wine "$E2E_PROBE" "$@" | tr -d '\r'
+  timeout 180 "$E2E_WINE" "$E2E_PROBE" "$@" | tr -d '\r'
   return "${PIPESTATUS[0]}"
 }
 

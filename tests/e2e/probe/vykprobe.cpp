@@ -313,6 +313,22 @@ struct RemoteFontQuery {
     LOGFONTA logFont;
 };
 
+#if defined(_WIN64)
+// The thread's argument arrives in rcx (x64 calling convention, 32 bytes of
+// shadow space, the stack 16-aligned at each call):
+// push rbx; sub rsp,32; mov rbx,rcx; mov rcx,[rbx]; mov edx,WM_GETFONT;
+// xor r8d,r8d; xor r9d,r9d; call [rbx+8]; mov [rbx+24],rax;
+// lea r8,[rbx+36]; mov edx,sizeof(LOGFONTA); mov rcx,rax; call [rbx+16];
+// mov [rbx+32],eax; add rsp,32; pop rbx; ret
+const unsigned char FontQueryCode[] = {
+    0x53, 0x48, 0x83, 0xEC, 0x20, 0x48, 0x89, 0xCB, 0x48, 0x8B, 0x0B, 0xBA, 0x31, 0x00,
+    0x00, 0x00, 0x45, 0x31, 0xC0, 0x45, 0x31, 0xC9, 0xFF, 0x53, 0x08, 0x48, 0x89, 0x43,
+    0x18, 0x4C, 0x8D, 0x43, 0x24, 0xBA, 0x3C, 0x00, 0x00, 0x00, 0x48, 0x89, 0xC1, 0xFF,
+    0x53, 0x10, 0x89, 0x43, 0x20, 0x48, 0x83, 0xC4, 0x20, 0x5B, 0xC3,
+};
+static_assert(offsetof(RemoteFontQuery, font) == 24 && offsetof(RemoteFontQuery, size) == 32);
+static_assert(offsetof(RemoteFontQuery, logFont) == 36 && sizeof(LOGFONTA) == 60);
+#else
 // push ebx; push esi; mov esi,[esp+12]; push 0; push 0; push WM_GETFONT;
 // push [esi]; call [esi+4]; mov [esi+12],eax; lea ecx,[esi+20]; push ecx;
 // push sizeof(LOGFONTA); push eax; call [esi+8]; mov [esi+16],eax;
@@ -322,8 +338,11 @@ const unsigned char FontQueryCode[] = {
     0xFF, 0x56, 0x04, 0x89, 0x46, 0x0C, 0x8D, 0x4E, 0x14, 0x51, 0x6A, 0x3C, 0x50, 0xFF,
     0x56, 0x08, 0x89, 0x46, 0x10, 0x5E, 0x5B, 0xC2, 0x04, 0x00,
 };
-static_assert(sizeof(void*) == 4, "the font query code is 32-bit x86");
+static_assert(sizeof(void*) == 4, "the font query code is 32-bit x86 or x86-64");
 static_assert(offsetof(RemoteFontQuery, logFont) == 20 && sizeof(LOGFONTA) == 60);
+#endif
+// The data follows the code at offset 64.
+static_assert(sizeof FontQueryCode <= 64);
 
 bool SameCodeThere(HANDLE process, void* fn)
 {
@@ -344,7 +363,7 @@ bool RemoteFont(HWND h, LOGFONTA& out, HFONT& handle)
     void* getObject = reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("gdi32.dll"), "GetObjectA"));
     bool ok = false;
     if (send && getObject && SameCodeThere(process, send) && SameCodeThere(process, getObject)) {
-        const size_t size = sizeof FontQueryCode + sizeof(RemoteFontQuery) + 16;
+        const size_t size = 64 + sizeof(RemoteFontQuery);
         auto* mem = static_cast<unsigned char*>(
             VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
         if (mem) {
