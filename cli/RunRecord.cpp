@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "pd/ClockText.h"
 #include "cli/Platform.h"
@@ -19,15 +17,6 @@ std::string UtcTimeText(std::chrono::system_clock::time_point time)
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(sinceEpoch % 1000));
     return text;
-}
-
-std::string AbsolutePath(const std::string& path)
-{
-    if (path == "-")
-        return path;
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
 }
 
 void RecordFile(JsonSummary& summary, const std::string& key, const std::string& path, const uint8_t* data,

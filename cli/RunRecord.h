@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/JsonSummary.h"
+#include "platform/OutputFile.h"
 
 namespace vyk::cli {
 
@@ -15,9 +16,8 @@ namespace vyk::cli {
 // UTC, ISO 8601, to the millisecond: "2025-06-01T10:00:00.123Z".
 std::string UtcTimeText(std::chrono::system_clock::time_point time);
 
-// The name as the system resolves it from the current folder now; a name
-// that cannot be resolved is kept as given.
-std::string AbsolutePath(const std::string& path);
+// The name as the system resolves it from the current folder now.
+using platform::AbsolutePath;
 
 // "<key>": the absolute path; "<key>Bytes" and "<key>Sha256" of `data`,
 // the bytes read from or written to it.
