@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/EcSession.h"
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 #include "hw/EcRam.h"
 #include "pd/Mailbox.h"
 

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 #include "cli/RunRecord.h"
 #include "cli/Platform.h"
 #include "cli/Sidecar.h"

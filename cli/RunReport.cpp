@@ -1,6 +1,6 @@
 #include "cli/RunReport.h"
 
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 
 namespace vyk::cli {
 

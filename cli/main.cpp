@@ -13,7 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 #include "cli/JsonSummary.h"
 #include "cli/RunRecord.h"
 #include "hw/ProjectVersion.h"
@@ -317,7 +317,7 @@ int RunCommand(const CommandLine& line, Console& console, JsonSummary& summary)
 
 int main(int argc, char** argv)
 {
-    InstallInterruptHandlers();
+    InstallStopHandlers();
     const bool json = WantsJson(argc, argv);
     CommandLine line;
     AddGlobalOptions(line);

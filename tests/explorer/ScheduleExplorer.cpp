@@ -28,7 +28,7 @@
 #include "app/Unit1.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 #include "cli/JsonSummary.h"
 #include "hw/WaitClock.h"
 #include "pd/HexText.h"

@@ -1,7 +1,7 @@
 // What vykuu says when a signal or console event stops it: the note on the
 // first, and on the second the advice for the PD and the --json record as it
 // stands, with what ended it. The handlers themselves are the platform's.
-#include "cli/Interrupt.h"
+#include "cli/StopNotice.h"
 
 #include <algorithm>
 #include <cstring>
@@ -109,7 +109,7 @@ void LastWords(const char* cause, uint32_t exitCode)
 
 } // namespace
 
-void InstallInterruptHandlers() { platform::InstallStopHandlers({FirstWords, LastWords}); }
+void InstallStopHandlers() { platform::InstallStopHandlers({FirstWords, LastWords}); }
 
 void SetHardStopText(const std::string& text)
 {

@@ -15,7 +15,7 @@ using platform::StopRequest;
 // The platform's stop handlers with vykuu's words: the first stop tells
 // what happens next; the second ends the process at once, telling the
 // advice and the record set below.
-void InstallInterruptHandlers();
+void InstallStopHandlers();
 
 // What a second signal says on standard error as it ends the process (the
 // state a PD may be left in and what puts it right); empty: nothing.
