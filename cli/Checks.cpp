@@ -1,59 +1,11 @@
 #include "cli/Checks.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <vector>
-#include <system_error>
-
-#include "cli/EcSession.h"
+#include "cli/Connection.h"
 #include "pd/HexText.h"
 #include "pd/ImageRules.h"
+#include "pd/PowerRule.h"
 
 namespace vyk::cli {
-
-namespace fs = std::filesystem;
-
-namespace {
-
-// The image file's bytes, for the text-file check.
-void CheckImageBytes(const std::string& path, size_t size)
-{
-    std::vector<uint8_t> bytes(size);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        throw Failure(Fault::File, "image file " + path + ": cannot open: " + std::strerror(errno));
-    const size_t got = std::fread(bytes.data(), 1, size, f);
-    std::fclose(f);
-    const std::string refusal = pd::TextImageRefusal(path, bytes.data(), got);
-    if (!refusal.empty())
-        throw Failure(Fault::File, refusal);
-}
-
-// The image file's size; refused when it is no plain file that opens.
-uint64_t ImageFileSize(const std::string& path)
-{
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec && status.type() != fs::file_type::not_found)
-        throw Failure(Fault::File, "image file " + path + ": " + ec.message());
-    if (!fs::is_regular_file(status))
-        throw Failure(Fault::File,
-                    "image file " + path +
-                        (status.type() == fs::file_type::not_found ? std::string(" does not exist")
-                                                                   : std::string(" is ") + KindOf(status.type())));
-    const auto size = fs::file_size(path, ec);
-    if (ec)
-        throw Failure(Fault::File, "image file " + path + ": " + ec.message());
-    if (std::FILE* f = std::fopen(path.c_str(), "rb"))
-        std::fclose(f);
-    else
-        throw Failure(Fault::File, "image file " + path + ": cannot open: " + std::strerror(errno));
-    return size;
-}
-
-} // namespace
 
 void CheckRange(const RangeOptions& options, JsonSummary& summary, Range& range)
 {
@@ -104,14 +56,8 @@ void CheckImageAt(const FlashOptions& options, JsonSummary& summary, uint32_t& i
 std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
                        JsonSummary& summary)
 {
-    const std::string& path = options.imagePath;
-    const uint64_t size = ImageFileSize(path);
-    const std::string tooLong = pd::ImageSizeProblem(path, size, imageAt);
-    if (!tooLong.empty())
-        throw Failure(Fault::File, tooLong);
-    CheckImageBytes(path, static_cast<size_t>(size));
-    const pd::ImageFit fit = pd::FitImage({path, size, imageAt, !options.imageAtText.empty()}, range,
-                                          options.allowShort);
+    const pd::ImageFit fit =
+        pd::CheckImageFile({options.imagePath, 0, imageAt, !options.imageAtText.empty()}, range, options.allowShort);
     if (!fit.refusal.empty())
         throw Failure(Fault::File, fit.refusal);
     if (!fit.padding.empty()) {
@@ -121,10 +67,10 @@ std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t
     return fit.padding;
 }
 
-OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
+platform::OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
                               bool keepExistingTarget)
 {
-    OutputFile::Rules rules;
+    platform::OutputFile::Rules rules;
     rules.keepExisting = keepExisting;
     rules.keepExistingTarget = keepExistingTarget;
     rules.refusedFolder = common.backend.simDir;
@@ -132,18 +78,16 @@ OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, boo
     return rules;
 }
 
-void CheckPower(const Power& power, bool allowBattery, Console& console)
+void CheckPower(const platform::Power& power, bool allowBattery, Console& console)
 {
-    if (power.haveBattery && !power.onAc && power.percent >= 0 && power.percent < LowestBatteryPercent) {
-        const std::string text = "the notebook runs on battery at " + std::to_string(power.percent) + " % (below " +
-                                 std::to_string(LowestBatteryPercent) + " %)";
-        if (!allowBattery)
-            throw Failure(Fault::OnBattery,
-                        "flash refused: " + text +
-                            "; a flash cut short by a flat battery can leave the PD without firmware. "
-                            "Connect the charger, or give --allow-battery");
-        console.Note("flashing although " + text + " (--allow-battery)");
-    }
+    const std::string text = pd::LowBatteryText(power);
+    if (text.empty())
+        return;
+    if (!allowBattery)
+        throw Failure(Fault::OnBattery, "flash refused: " + text +
+                                            "; a flash cut short by a flat battery can leave the PD without "
+                                            "firmware. Connect the charger, or give --allow-battery");
+    console.Note("flashing although " + text + " (--allow-battery)");
 }
 
 } // namespace vyk::cli

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "cli/Commands.h"
-#include "cli/Platform.h"
 #include "pd/FlashRange.h"
 
 namespace vyk::cli {
@@ -34,7 +33,7 @@ void CheckFlashRange(const FlashOptions& options, const Range& range, Console& c
 std::string CheckImage(const FlashOptions& options, const Range& range, uint32_t imageAt, Console& console,
                        JsonSummary& summary);
 
-OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
+platform::OutputFile::Rules OutputRules(const CommonOptions& common, const char* noun, bool keepExisting,
                               bool keepExistingTarget = false);
 
 } // namespace vyk::cli

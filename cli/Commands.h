@@ -6,7 +6,10 @@
 #include "cli/Console.h"
 #include "cli/ExitCodes.h"
 #include "cli/JsonSummary.h"
-#include "cli/Platform.h"
+#include "platform/MachineInfo.h"
+#include "platform/OutputFile.h"
+#include "platform/PortBackend.h"
+#include "platform/Sha256.h"
 
 namespace vyk::cli {
 
@@ -15,7 +18,7 @@ inline constexpr const char* DefaultEndText = "01FF00";
 inline constexpr double DefaultTimeoutSeconds = 5.0;
 
 struct CommonOptions {
-    BackendChoice backend;
+    platform::BackendChoice backend;
     double timeoutSeconds = DefaultTimeoutSeconds;
     bool dryRun = false;
     // The tool's version, for the records it writes beside its files.
@@ -74,11 +77,8 @@ int RunVersion(const CommonOptions& common, const VersionOptions& options, Conso
 // Sends a PD back from its boot loader to the firmware it holds.
 int RunReset(const CommonOptions& common, const ResetOptions& options, Console& console, JsonSummary& summary);
 
-// Flashing on battery below this charge is refused.
-inline constexpr int LowestBatteryPercent = 30;
-
-// A flash on a low battery (below LowestBatteryPercent, off the charger):
-// refused (Failure with ExitOnBattery) unless allowed, and said either way.
-void CheckPower(const Power& power, bool allowBattery, Console& console);
+// A flash on a low battery (pd/PowerRule.h): refused (Failure with
+// ExitOnBattery) unless allowed, and said either way.
+void CheckPower(const platform::Power& power, bool allowBattery, Console& console);
 
 } // namespace vyk::cli

@@ -2,7 +2,7 @@
 // the power and one read that shows an EC is there; and how a refusal is told.
 #include <cstdio>
 
-#include "cli/EcSession.h"
+#include "cli/Connection.h"
 #include "cli/StopNotice.h"
 #include "hw/EcRam.h"
 #include "pd/Mailbox.h"
@@ -41,27 +41,27 @@ int Tell(Console& console, JsonSummary& summary, const Failure& failure)
 
 namespace {
 
-Json MachineJson(const Machine& machine)
+Json MachineJson(const platform::Machine& machine)
 {
     return {{"vendor", machine.vendor}, {"product", machine.product}, {"serial", machine.serial}};
 }
 
 } // namespace
 
-void Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend)
+void Open(const CommonOptions& common, Console& console, JsonSummary& summary, platform::OpenBackend& backend)
 {
     if (StopRequest())
         throw Interruption("interrupted before the EC was reached; nothing was done");
-    backend = OpenPorts(common.backend);
+    backend = platform::OpenPorts(common.backend);
     summary.Set("backend", backend.description);
     if (console.Json())
-        summary.SetRaw("machine", MachineJson(MachineOf(backend)));
+        summary.SetRaw("machine", MachineJson(platform::MachineOf(backend)));
 }
 
-void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console)
+void Ready(platform::OpenBackend& backend, bool flashing, bool allowBattery, Console& console)
 {
     if (flashing)
-        CheckPower(PowerOf(backend), allowBattery, console);
+        CheckPower(platform::PowerOf(backend), allowBattery, console);
     // PdCommand is never 0xFF; a bus with nothing on it reads 0xFF everywhere.
     EcRam ec(backend.io);
     if (ec.EcRamRead(pd::PdCommand) == 0xFF)
@@ -71,7 +71,7 @@ void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& cons
 }
 
 void Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
-            OpenBackend& backend)
+            platform::OpenBackend& backend)
 {
     Open(common, console, summary, backend);
     Ready(backend, flashing, allowBattery, console);
@@ -80,7 +80,7 @@ void Connect(const CommonOptions& common, bool flashing, bool allowBattery, Cons
 void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, Console& console,
                 JsonSummary& summary, const std::string& plan)
 {
-    const DryBackend dry = CheckPortsDry(common.backend);
+    const platform::DryBackend dry = platform::CheckPortsDry(common.backend);
     summary.Set("backend", dry.description);
     summary.Set("dryRun", true);
     if (flashing)

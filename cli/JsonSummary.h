@@ -7,19 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "pd/JsonText.h"
 
 namespace vyk::cli {
 
-// A JSON value as vykuu builds it: an object keeps its keys in the order
-// they were given.
-using Json = nlohmann::ordered_json;
-
-// `value` on one line, as every record vykuu writes has it: ", " between
-// members, ": " after a key, a fraction to the millisecond ("12.345"),
-// strings in UTF-8 (a byte that begins no well-formed sequence shows as
-// U+FFFD) with control characters as \u00XX.
-std::string JsonText(const Json& value);
+using pd::Json;
+using pd::JsonText;
 
 // The --json summary: one flat object. Its keys stand in one fixed order
 // (Keys()), whatever the order the run set them in; setting a key again

@@ -8,6 +8,18 @@ namespace vyk::cli {
 
 namespace {
 
+// The record beside the file saved whole.
+void SaveRecord(platform::OutputFile& record, const Provenance& provenance, const std::string& file,
+                JsonSummary& summary)
+{
+    try {
+        WriteSidecar(record, provenance);
+    } catch (Failure& failure) {
+        throw failure.Within("record " + SidecarPath(file)).Then("; " + file + " itself was saved whole");
+    }
+    summary.Set("record", AbsolutePath(SidecarPath(file)));
+}
+
 void Read(const CommonOptions& common, const ReadOptions& options, Console& console, JsonSummary& summary)
 {
     Range range;
@@ -16,14 +28,14 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
 
     // Checked, and the temporary file made, before the EC is reached: a
     // folder that cannot be written fails now, not after every block.
-    OutputFile output;
+    platform::OutputFile output;
     try {
         output.Prepare(options.outputPath, OutputRules(common, "output", false, !options.force));
     } catch (NameTaken& taken) {
         // It may be the backup of another port or an earlier day.
         throw taken.Then(": give another name, or --force to replace it");
     }
-    OutputFile record;
+    platform::OutputFile record;
     if (!output.ToStdout())
         PrepareSidecar(common, options.outputPath, record);
     // Where the file's first byte belongs: the start of --start's block.
@@ -36,16 +48,16 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
         return;
     }
 
-    OpenBackend backend;
+    platform::OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, pd::PdPortOf(options.range.port));
+    pd::EcConnection connection(*backend.io, pd::PdPortOf(options.range.port));
 
     PdLeft left;
     left.port = options.range.port;
     left.tool = ToolText(common);
     auto store = std::make_unique<pd::ImageStore>();
     const Phase reading{"read", false, "; nothing saved", &left};
-    ReadRange(session, *store, reading, range, options.range.port, common, console);
+    ReadRange(connection, *store, reading, range, options.range.port, common, console);
     const auto size = static_cast<size_t>(store->ImageLength);
     try {
         output.Commit(store->ImageBuffer.data(), size);
@@ -54,16 +66,10 @@ void Read(const CommonOptions& common, const ReadOptions& options, Console& cons
     }
     summary.Set("bytes", store->ImageLength);
     RecordFile(summary, "output", output.ToStdout() ? "-" : output.Target(), store->ImageBuffer.data(), size);
-    if (!output.ToStdout()) {
-        try {
-            WriteSidecar(record, ProvenanceOf(common, options.range.port, range, MachineOf(backend),
-                                              store->ImageBuffer.data(), size));
-        } catch (Failure& failure) {
-            throw failure.Within("record " + SidecarPath(options.outputPath))
-                .Then("; " + options.outputPath + " itself was saved whole");
-        }
-        summary.Set("record", AbsolutePath(SidecarPath(options.outputPath)));
-    }
+    if (!output.ToStdout())
+        SaveRecord(record, ProvenanceOf(common.toolVersion, options.range.port, range, platform::MachineOf(backend),
+                                        store->ImageBuffer.data(), size),
+                   options.outputPath, summary);
     const std::string where = output.ToStdout() ? std::string("standard output") : AbsolutePath(output.Target());
     console.Note("saved: " + BlocksText(range, options.range.port) + ", " + std::to_string(size) + " bytes, into " +
                  where + "; it flashes back with --image-at " + imageAt);

@@ -2,7 +2,7 @@
 // (an EC that stopped answering, a second interrupt). The same CmdResetPd a
 // safe stop sends, after the port's selection, each once the EC is idle.
 #include "cli/Commands.h"
-#include "cli/EcSession.h"
+#include "cli/Connection.h"
 #include "pd/Operations.h"
 
 namespace vyk::cli {
@@ -17,14 +17,14 @@ void Reset(const CommonOptions& common, const ResetOptions& options, Console& co
         return;
     }
 
-    OpenBackend backend;
+    platform::OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, pd::PdPortOf(options.port));
+    pd::EcConnection connection(*backend.io, pd::PdPortOf(options.port));
     const auto busy = [&](const char* before) {
         return Failure(Fault::EcBusy,
                        "reset: " + port + ": EC stayed busy for " + SecondsText(common.timeoutSeconds) + " " + before);
     };
-    switch (pd::ResetPd(session, pd::PdPortOf(options.port), ToDuration(common.timeoutSeconds))) {
+    switch (pd::ResetPd(connection, pd::PdPortOf(options.port), ToDuration(common.timeoutSeconds))) {
     case pd::ResetEnd::BusyBeforeSelection: throw busy("before the port selection; nothing sent");
     case pd::ResetEnd::BusyAfterSelection: throw busy("after the port selection; no reset sent");
     case pd::ResetEnd::BusyAfterReset: throw busy("after CmdResetPd went out; it may not have been carried out");
@@ -36,7 +36,7 @@ void Reset(const CommonOptions& common, const ResetOptions& options, Console& co
     console.SetAchieved("the reset of " + port + " completed");
 
     // What the port shows now, as a check that it answers.
-    summary.SetRaw("versionsAfter", ReadVersionsOf(session, {options.port}, common, true, console));
+    summary.SetRaw("versionsAfter", ReadVersionsOf(connection, {options.port}, common, true, console));
 }
 
 } // namespace

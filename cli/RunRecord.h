@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/JsonSummary.h"
+#include "pd/ClockText.h"
 #include "platform/OutputFile.h"
 
 namespace vyk::cli {
@@ -13,8 +14,7 @@ namespace vyk::cli {
 // the run began and ended, and exactly which bytes came from or went to
 // which file.
 
-// UTC, ISO 8601, to the millisecond: "2025-06-01T10:00:00.123Z".
-std::string UtcTimeText(std::chrono::system_clock::time_point time);
+using pd::UtcTimeText;
 
 // The name as the system resolves it from the current folder now.
 using platform::AbsolutePath;

@@ -8,9 +8,9 @@ std::string ToolText(const CommonOptions& common)
 {
     std::string text = "vykuu";
     if (!common.backend.simDir.empty())
-        text += " --sim " + ShellWord(common.backend.simDir);
+        text += " --sim " + pd::ShellWord(common.backend.simDir);
     if (!common.backend.portLibrary.empty())
-        text += " --port-library " + ShellWord(common.backend.portLibrary);
+        text += " --port-library " + pd::ShellWord(common.backend.portLibrary);
     return text;
 }
 
@@ -27,7 +27,7 @@ Failure TellLeft(Failure failure, const Phase& phase, const pd::RunResult& resul
         left.blocksWritten = result.blocksDone;
         left.blocksTotal = result.blocksTotal;
     }
-    return failure.Advise(BootLoaderAdvice(left));
+    return failure.Advise(pd::BootLoaderAdvice(left));
 }
 
 // The Failure of a run that did not complete; nothing for one that did.
@@ -85,7 +85,7 @@ void RunPhase(const Phase& phase, const Range& range, int port, const CommonOpti
     };
     console.BeginProgress(phase.flash ? "flash" : phase.who);
     if (phase.left) {
-        SetHardStopText(HardStopAdvice(*phase.left));
+        SetHardStopText(pd::HardStopAdvice(*phase.left));
         SetHardStopPdState(JsonText(pd::PdStateText(*phase.left)), phase.flash);
     }
     const pd::RunResult result = operation(request);
@@ -95,11 +95,11 @@ void RunPhase(const Phase& phase, const Range& range, int port, const CommonOpti
     Render(result, phase, range, common);
 }
 
-void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range, int port,
+void ReadRange(pd::EcConnection& connection, pd::ImageStore& store, const Phase& phase, const Range& range, int port,
                const CommonOptions& common, Console& console)
 {
     RunPhase(phase, range, port, common, console,
-             [&](const pd::RunRequest& request) { return pd::ReadFlash(session, request, store); });
+             [&](const pd::RunRequest& request) { return pd::ReadFlash(connection, request, store); });
     if (static_cast<size_t>(store.ImageLength) != size_t{range.Blocks()} * 256)
         throw Failure(Fault::Internal, std::string(phase.who) + ": read " + std::to_string(store.ImageLength) +
                                         " bytes, expected " + std::to_string(size_t{range.Blocks()} * 256));

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/Checks.h"
-#include "cli/EcSession.h"
+#include "cli/Connection.h"
 #include "pd/Advice.h"
 #include "pd/ImageBuffer.h"
 #include "pd/Operations.h"
@@ -11,14 +11,7 @@
 namespace vyk::cli {
 
 // The advice is the core's, shared with the window.
-using pd::BootLoaderAdvice;
-using pd::HardStopAdvice;
-using pd::MismatchAdvice;
 using pd::PdLeft;
-using pd::ResetCommandText;
-using pd::RetryAdvice;
-using pd::InterruptedBackupAdvice;
-using pd::ShellWord;
 
 // Runs the core's operations as the phases of a command, and tells a run
 // that did not complete as the Failure the user is told.
@@ -45,7 +38,7 @@ void RunPhase(const Phase& phase, const Range& range, int port, const CommonOpti
               const Operation& operation);
 
 // Reads the range into `store`.
-void ReadRange(Session& session, pd::ImageStore& store, const Phase& phase, const Range& range, int port,
+void ReadRange(pd::EcConnection& connection, pd::ImageStore& store, const Phase& phase, const Range& range, int port,
                const CommonOptions& common, Console& console);
 
 } // namespace vyk::cli

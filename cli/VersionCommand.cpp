@@ -1,17 +1,17 @@
 // vykuu version, and the versions a flash records before and after.
-#include "cli/EcSession.h"
+#include "cli/Connection.h"
 #include "pd/Operations.h"
 #include "pd/VersionMonitor.h"
 
 namespace vyk::cli {
 
-Json ReadVersionsOf(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+Json ReadVersionsOf(pd::EcConnection& connection, const std::vector<int>& ports, const CommonOptions& common, bool show,
                     Console& console)
 {
     std::vector<pd::PdPort> asked;
     for (const int port : ports)
         asked.push_back(pd::PdPortOf(port));
-    const pd::VersionsResult read = pd::ReadVersions(session, asked, ToDuration(common.timeoutSeconds));
+    const pd::VersionsResult read = pd::ReadVersions(connection, asked, ToDuration(common.timeoutSeconds));
     Json versions = Json::array();
     // Each label as it would have shown, up to a port that failed.
     for (const pd::PortVersion& version : read.versions) {
@@ -30,10 +30,10 @@ Json ReadVersionsOf(Session& session, const std::vector<int>& ports, const Commo
     return versions;
 }
 
-void RecordVersions(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+void RecordVersions(pd::EcConnection& connection, const std::vector<int>& ports, const CommonOptions& common, bool show,
                     Console& console, JsonSummary& summary, const char* key)
 {
-    summary.SetRaw(key, ReadVersionsOf(session, ports, common, show, console));
+    summary.SetRaw(key, ReadVersionsOf(connection, ports, common, show, console));
 }
 
 namespace {
@@ -53,10 +53,10 @@ void Version(const CommonOptions& common, const VersionOptions& options, Console
         return;
     }
 
-    OpenBackend backend;
+    platform::OpenBackend backend;
     Connect(common, false, false, console, summary, backend);
-    Session session(*backend.io, pd::PdPortOf(ports.front()));
-    RecordVersions(session, ports, common, true, console, summary, "versions");
+    pd::EcConnection connection(*backend.io, pd::PdPortOf(ports.front()));
+    RecordVersions(connection, ports, common, true, console, summary, "versions");
 }
 
 } // namespace

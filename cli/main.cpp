@@ -167,20 +167,10 @@ void AddGlobalOptions(CommandLine& line)
     app.add_flag("--no-progress", line.noProgress, "no progress bar even on a terminal");
 }
 
-void AddCommands(CommandLine& line)
+// vykuu flash and its options.
+void AddFlashCommand(CommandLine& line)
 {
     CLI::App& app = line.app;
-    line.version = app.add_subcommand("version", "show the eight firmware version bytes of a port (both by default)");
-    line.version->add_option("--port", line.versionOptions.port, "PD port, 1 or 2")->check(CLI::IsMember({1, 2}));
-
-    auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
-    AddRangeOptions(read, line.readOptions.range);
-    read->add_option("-o,--output", line.readOptions.outputPath,
-                     "new file to write, with its record FILE.json beside it (an existing one is refused unless "
-                     "--force; a link is followed; devices, FIFOs and folders are refused); - for stdout")
-        ->required();
-    read->add_flag("--force", line.readOptions.force, "replace the output file when it exists");
-
     FlashOptions& flashOptions = line.flashOptions;
     auto* flash = line.flash = app.add_subcommand("flash", "write an image's range to a port, then read it back and compare");
     AddRangeOptions(flash, flashOptions.range);
@@ -208,6 +198,23 @@ void AddCommands(CommandLine& line)
     flash->add_flag("--allow-low-range", flashOptions.allowLowRange,
                     "flash a range that starts below 00C000, the default start (the region no default writes, "
                     "which may hold the controller's boot code)");
+}
+
+void AddCommands(CommandLine& line)
+{
+    CLI::App& app = line.app;
+    line.version = app.add_subcommand("version", "show the eight firmware version bytes of a port (both by default)");
+    line.version->add_option("--port", line.versionOptions.port, "PD port, 1 or 2")->check(CLI::IsMember({1, 2}));
+
+    auto* read = line.read = app.add_subcommand("read", "read a flash range into a file (the range alone, from its start)");
+    AddRangeOptions(read, line.readOptions.range);
+    read->add_option("-o,--output", line.readOptions.outputPath,
+                     "new file to write, with its record FILE.json beside it (an existing one is refused unless "
+                     "--force; a link is followed; devices, FIFOs and folders are refused); - for stdout")
+        ->required();
+    read->add_flag("--force", line.readOptions.force, "replace the output file when it exists");
+
+    AddFlashCommand(line);
 
     line.reset = app.add_subcommand("reset", "send a port's PD back from its boot loader to the firmware it holds "
                                              "(CmdResetPd), as after an interrupted flash");

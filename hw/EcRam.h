@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk {
 
@@ -20,11 +20,11 @@ public:
     static constexpr uint16_t SioDataPort() { return SioIndexPort + 1; }
 
     EcRam() = default;
-    explicit EcRam(PortIo* io) { Bind(io); }
+    explicit EcRam(IoPort* io) { Bind(io); }
 
     // Decided once at start: with no port access every write is dropped
     // and every read gives 0, without touching a port.
-    void Bind(PortIo* io) { io_ = io; }
+    void Bind(IoPort* io) { io_ = io; }
     bool PortReady() const { return io_ != nullptr; }
 
     void SioWrite(unsigned reg, unsigned value);
@@ -36,7 +36,7 @@ public:
 private:
     void SelectAddress(unsigned address);
 
-    PortIo* io_ = nullptr;
+    IoPort* io_ = nullptr;
 };
 
 } // namespace vyk

@@ -19,7 +19,7 @@ PortAccessOutcome BindPortLibrary(PortLibraryPlatform& platform, const std::stri
     if (platform.CallIsPortDriverOpen(access.IsPortDriverOpen) == 0)
         return PortAccessOutcome::DriverNotOpen;
 
-    access.Io = platform.BindPortIo(access.OutPortByte, access.InPortByte);
+    access.Io = platform.BindIoPort(access.OutPortByte, access.InPortByte);
     access.PortReady = access.Io != nullptr;
     return access.PortReady ? PortAccessOutcome::Ready : PortAccessOutcome::NotBound;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk {
 
@@ -39,7 +39,7 @@ public:
     virtual int32_t CallIsPortDriverOpen(Entry entry) = 0;
     // The port operations through the two bound entry points; the platform
     // owns the object for the rest of the process.
-    virtual PortIo* BindPortIo(Entry outPortByte, Entry inPortByte) = 0;
+    virtual IoPort* BindIoPort(Entry outPortByte, Entry inPortByte) = 0;
 };
 
 // How deploying and binding the port library ended.
@@ -56,7 +56,7 @@ struct PortAccess {
     PortAccessOutcome Outcome = PortAccessOutcome::NoLibraryFile;
     bool PortReady = false;   // Outcome is Ready
     bool LibraryExtracted = false;
-    PortIo* Io = nullptr;   // non-null exactly when PortReady
+    IoPort* Io = nullptr;   // non-null exactly when PortReady
     PortLibraryPlatform::Library Library = nullptr;
     PortLibraryPlatform::Entry OutPortByte = nullptr;
     PortLibraryPlatform::Entry InPortByte = nullptr;

@@ -1,5 +1,6 @@
 #include "pd/ClockText.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace vyk::pd {
@@ -77,6 +78,17 @@ void FormatLocalDate(char* buffer, const LocalClock& clock)
 void FormatLocalTime(char* buffer, const LocalClock& clock)
 {
     CopyText(buffer, FormatTimeText(clock()));
+}
+
+std::string UtcTimeText(std::chrono::system_clock::time_point time)
+{
+    using namespace std::chrono;
+    const auto sinceEpoch = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    const std::tm utc = BrokenDown(static_cast<std::time_t>(sinceEpoch / 1000), true);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(sinceEpoch % 1000));
+    return text;
 }
 
 } // namespace vyk::pd

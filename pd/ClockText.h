@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -18,6 +19,10 @@ std::string StampedLine(std::string_view dateText, std::string_view timeText, st
 // A time as the calendar shows it in UTC, or in the local time zone.
 std::tm BrokenDown(std::time_t time, bool utc);
 std::tm LocalNow();
+
+// UTC, ISO 8601, to the millisecond, as the records carry it:
+// "2025-06-01T10:00:00.123Z".
+std::string UtcTimeText(std::chrono::system_clock::time_point time);
 
 // The local clock as the window reads it; tests replace it.
 using LocalClock = std::function<std::tm()>;

@@ -2,7 +2,7 @@
 #include <exception>
 
 #include "hw/EcRam.h"
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 #include "pd/Mailbox.h"
 #include "pd/PdPort.h"
 #include "pd/PortSelection.h"
@@ -12,7 +12,7 @@ namespace vyk::pd {
 // One front end's hold on the EC, for a run without the window: the EC's
 // RAM over the given I/O ports, its mailbox, and what is selected on it.
 struct EcConnection {
-    EcConnection(PortIo& io, PdPort port) : ec(&io), mailbox(ec)
+    EcConnection(IoPort& io, PdPort port) : ec(&io), mailbox(ec)
     {
         // What the window does at start and at its first monitor tick.
         mailbox.EcSetup();

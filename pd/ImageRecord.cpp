@@ -1,10 +1,21 @@
 #include "pd/ImageRecord.h"
 
+#include "pd/ClockText.h"
 #include "pd/HexText.h"
+#include "platform/Sha256.h"
 
 namespace vyk::pd {
 
-std::vector<std::string> ImageRecordProblems(const SavedRead& saved, const std::string& recordPath,
+Provenance ProvenanceOf(const std::string& toolVersion, int port, const FlashRange& range,
+                        const platform::Machine& machine, const uint8_t* data, size_t size)
+{
+    return {.port = port, .start = HexDigits(range.FirstAddress(), 6), .end = HexDigits(range.EndAddress(), 6),
+            .vendor = machine.vendor, .product = machine.product, .serial = machine.serial,
+            .toolVersion = toolVersion, .time = UtcTimeText(std::chrono::system_clock::now()),
+            .bytes = static_cast<int64_t>(size), .sha256 = platform::Sha256Hex(data, size)};
+}
+
+std::vector<std::string> ImageRecordProblems(const Provenance& saved, const std::string& recordPath,
                                              const ImageUse& use)
 {
     std::vector<std::string> problems;

@@ -1,8 +1,16 @@
 #include "pd/ImageRules.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
 #include "pd/AddressField.h"
 #include "pd/HexText.h"
 #include "pd/ImageBuffer.h"
+#include "platform/OutputFile.h"
 
 namespace vyk::pd {
 
@@ -206,6 +214,57 @@ ImageFit FitImage(const ImageFile& file, const FlashRange& range, bool allowShor
     fit.note = "image file " + path + " ends at " + Address(fit.shortImage.imageEnd) + ", before the range's end " +
                Address(range.EndAddress()) + ": " + fit.padding + " (" + std::string(padOption) + ")";
     return fit;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The image file's size; refused when it is no plain file that opens.
+std::string ImageFileSize(const std::string& path, uint64_t& size)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec && status.type() != fs::file_type::not_found)
+        return "image file " + path + ": " + ec.message();
+    if (!fs::is_regular_file(status))
+        return "image file " + path +
+               (status.type() == fs::file_type::not_found ? std::string(" does not exist")
+                                                          : std::string(" is ") + platform::KindOf(status.type()));
+    size = fs::file_size(path, ec);
+    if (ec)
+        return "image file " + path + ": " + ec.message();
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return "image file " + path + ": cannot open: " + std::strerror(errno);
+    std::fclose(f);
+    return {};
+}
+
+// The image file's bytes, for the text-file check.
+std::string ImageBytesRefusal(const std::string& path, size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return "image file " + path + ": cannot open: " + std::strerror(errno);
+    const size_t got = std::fread(bytes.data(), 1, size, f);
+    std::fclose(f);
+    return TextImageRefusal(path, bytes.data(), got);
+}
+
+} // namespace
+
+ImageFit CheckImageFile(ImageFile file, const FlashRange& range, bool allowShort)
+{
+    const std::string path(file.path);
+    ImageFit refused;
+    refused.refusal = ImageFileSize(path, file.size);
+    if (refused.refusal.empty())
+        refused.refusal = ImageSizeProblem(path, file.size, file.imageAt);
+    if (refused.refusal.empty())
+        refused.refusal = ImageBytesRefusal(path, static_cast<size_t>(file.size));
+    return refused.refusal.empty() ? FitImage(file, range, allowShort) : refused;
 }
 
 } // namespace vyk::pd

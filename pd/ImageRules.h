@@ -84,4 +84,9 @@ struct ImageFile {
 ImageFit FitImage(const ImageFile& file, const FlashRange& range, bool allowShort,
                   std::string_view padOption = "--allow-short");
 
+// The image file at `file.path` as it lies on disk: a plain file that
+// opens, small enough for the image buffer, raw rather than text; then
+// FitImage over its size.
+ImageFit CheckImageFile(ImageFile file, const FlashRange& range, bool allowShort);
+
 } // namespace vyk::pd

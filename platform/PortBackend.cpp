@@ -12,7 +12,7 @@
 #ifdef _WIN32
 #include "platform/windows/PortLibrary.h"
 #else
-#include "platform/linux/PortIo.h"
+#include "platform/linux/IoPort.h"
 #endif
 
 namespace vyk::platform {
@@ -128,11 +128,11 @@ OpenBackend OpenMachinePorts(const BackendChoice& choice)
     out.lock = EcLock::Take();
 #ifdef _WIN32
     std::string path;
-    out.owned = LibraryPortIo::Open(choice.portLibrary, path);
+    out.owned = LibraryIoPort::Open(choice.portLibrary, path);
     out.description = "ports 0x4E/0x4F through " + path;
 #else
     (void)choice;
-    out.owned = LinuxPortIo::Open();
+    out.owned = LinuxIoPort::Open();
     out.description = "ports 0x4E/0x4F (ioperm)";
 #endif
     out.io = out.owned.get();
@@ -145,17 +145,17 @@ DryBackend DryMachinePorts(const BackendChoice& choice)
     EcLock::Take();   // and released at once
     out.power = ReadHostPower();
 #ifdef _WIN32
-    const std::string path = LibraryPortIo::FindLibrary(choice.portLibrary);
+    const std::string path = LibraryIoPort::FindLibrary(choice.portLibrary);
     if (path.empty()) {
         std::string error = "no port library: none of";
-        for (const auto& c : LibraryPortIo::Candidates(choice.portLibrary))
+        for (const auto& c : LibraryIoPort::Candidates(choice.portLibrary))
             error += " " + c;
         throw NoPortAccess(error + " exists");
     }
     out.description = "ports 0x4E/0x4F through " + path + " (not loaded)";
 #else
     (void)choice;
-    if (!LinuxPortIo::Supported())
+    if (!LinuxIoPort::Supported())
         throw NoPortAccess("this build has no port instructions (x86 Linux only); use --sim DIR");
     out.description = "ports 0x4E/0x4F through ioperm (not requested)";
 #endif

@@ -5,7 +5,7 @@
 #include "platform/EcLock.h"
 #include "platform/Failure.h"
 #include "platform/MachineInfo.h"
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk::sim {
 class SimNotebook;
@@ -16,13 +16,13 @@ namespace vyk::platform {
 struct BackendChoice {
     std::string simDir;        // the simulated notebook's folder; empty: real ports (an empty --sim is refused before)
     std::string portLibrary;   // Windows: the port library's path; empty: the usual places
-    PortIo* openPorts = nullptr;   // ports opened by the caller (benchmarks); wins over the rest
+    IoPort* openPorts = nullptr;   // ports opened by the caller (benchmarks); wins over the rest
 };
 
 struct OpenBackend {
-    PortIo* io = nullptr;
+    IoPort* io = nullptr;
     std::unique_ptr<EcLock> lock;   // real ports: released after the ports
-    std::unique_ptr<PortIo> owned;
+    std::unique_ptr<IoPort> owned;
     sim::SimNotebook* sim = nullptr;   // the simulated notebook, when that is what is open
     std::string description;   // "simulated notebook in DIR", "ports 0x4E/0x4F (ioperm)", ...
 };

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk::sim {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 #include "sim/SimFolder.h"
 
 namespace vyk::sim {
@@ -78,7 +78,7 @@ struct EcAccess {
 // configuration registers 0x2E/0x2F reach the EC-access registers
 // 0x10/0x11/0x12 in front of 64 KiB of EC RAM, an EC that serves the PD
 // mailbox, and two PD controllers with their flash and version bytes.
-class SimNotebook final : public vyk::PortIo {
+class SimNotebook final : public vyk::IoPort {
 public:
     // In memory only: erased flash, zeroed EC RAM.
     explicit SimNotebook(Settings settings = {});

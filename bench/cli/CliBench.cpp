@@ -29,15 +29,15 @@ constexpr double WindowReadSeconds = (8 + 2 * 319) * 0.010;  // 6.46 s
 constexpr int DefaultBlocks = 319;
 
 // Counts what reaches the ports.
-class CountingPorts final : public vyk::PortIo {
+class CountingPorts final : public vyk::IoPort {
 public:
-    explicit CountingPorts(vyk::PortIo& inner) : inner_(inner) {}
+    explicit CountingPorts(vyk::IoPort& inner) : inner_(inner) {}
     void OutPortByte(uint16_t port, uint16_t data) override { ++ops; inner_.OutPortByte(port, data); }
     uint16_t InPortByte(uint16_t port) override { ++ops; return inner_.InPortByte(port); }
     uint64_t ops = 0;
 
 private:
-    vyk::PortIo& inner_;
+    vyk::IoPort& inner_;
 };
 
 vyk::sim::Settings ZeroLatency()

@@ -21,8 +21,8 @@ using vyk::sim::SimNotebook;
 namespace {
 
 // Counts the port operations on their way to the notebook.
-struct CountingPort : vyk::PortIo {
-    explicit CountingPort(vyk::PortIo& to) : next(to) {}
+struct CountingPort : vyk::IoPort {
+    explicit CountingPort(vyk::IoPort& to) : next(to) {}
     void OutPortByte(uint16_t port, uint16_t data) override
     {
         ++ops;
@@ -33,7 +33,7 @@ struct CountingPort : vyk::PortIo {
         ++ops;
         return next.InPortByte(port);
     }
-    vyk::PortIo& next;
+    vyk::IoPort& next;
     uint64_t ops = 0;
 };
 

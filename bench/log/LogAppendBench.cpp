@@ -30,7 +30,7 @@ public:
     Library LoadLibraryFullPath(const std::string&) override { return nullptr; }
     Entry LookUp(Library, const char*) override { return nullptr; }
     int32_t CallIsPortDriverOpen(Entry) override { return 0; }
-    vyk::PortIo* BindPortIo(Entry, Entry) override { return nullptr; }
+    vyk::IoPort* BindIoPort(Entry, Entry) override { return nullptr; }
 };
 
 void Pump()

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "hw/EcRam.h"
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 #include "pd/FlashWriteSequence.h"
 #include "pd/Mailbox.h"
 #include "portlib/VykPortRequests.h"
@@ -70,7 +70,7 @@ bool CountLibraryRequests(HMODULE library)
     return false;
 }
 
-class LibraryPorts final : public vyk::PortIo {
+class LibraryPorts final : public vyk::IoPort {
 public:
     LibraryPorts(OutFn out, InFn in) : out_(out), in_(in) {}
     void OutPortByte(uint16_t port, uint16_t data) override { out_(port, data); }

@@ -127,13 +127,13 @@ int32_t Win32PortLibrary::CallIsPortDriverOpen(Entry entry)
     return CallWithoutArguments(entry);
 }
 
-PortIo* Win32PortLibrary::BindPortIo(Entry outPortByte, Entry inPortByte)
+IoPort* Win32PortLibrary::BindIoPort(Entry outPortByte, Entry inPortByte)
 {
-    bound_.push_back(std::make_unique<EntryPortIo>(outPortByte, inPortByte));
+    bound_.push_back(std::make_unique<EntryIoPort>(outPortByte, inPortByte));
     return bound_.back().get();
 }
 
-std::vector<std::string> LibraryPortIo::Candidates(const std::string& explicitPath)
+std::vector<std::string> LibraryIoPort::Candidates(const std::string& explicitPath)
 {
     if (!explicitPath.empty()) {
         std::error_code ec;
@@ -159,7 +159,7 @@ std::vector<std::string> LibraryPortIo::Candidates(const std::string& explicitPa
     return out;
 }
 
-std::string LibraryPortIo::FindLibrary(const std::string& explicitPath)
+std::string LibraryIoPort::FindLibrary(const std::string& explicitPath)
 {
     for (const auto& path : Candidates(explicitPath)) {
         std::error_code ec;
@@ -169,12 +169,12 @@ std::string LibraryPortIo::FindLibrary(const std::string& explicitPath)
     return {};
 }
 
-LibraryPortIo::~LibraryPortIo()
+LibraryIoPort::~LibraryIoPort()
 {
     // The driver handle belongs to the library; it closes at process end.
 }
 
-std::unique_ptr<LibraryPortIo> LibraryPortIo::Open(const std::string& explicitPath, std::string& loadedPath)
+std::unique_ptr<LibraryIoPort> LibraryIoPort::Open(const std::string& explicitPath, std::string& loadedPath)
 {
     const std::string path = FindLibrary(explicitPath);
     if (path.empty()) {
@@ -184,7 +184,7 @@ std::unique_ptr<LibraryPortIo> LibraryPortIo::Open(const std::string& explicitPa
         throw NoPortAccess(error + " exists (start VYK_UU once in that folder to write io.dll, or pass --port-library PATH)");
     }
     // Full path and no search: a library of the same name elsewhere must never be picked up.
-    std::unique_ptr<LibraryPortIo> ports(new LibraryPortIo());
+    std::unique_ptr<LibraryIoPort> ports(new LibraryIoPort());
     PortAccess access;
     switch (BindPortLibrary(ports->library_, path, access)) {
     case PortAccessOutcome::Ready:
@@ -207,12 +207,12 @@ std::unique_ptr<LibraryPortIo> LibraryPortIo::Open(const std::string& explicitPa
     return ports;
 }
 
-void LibraryPortIo::OutPortByte(uint16_t port, uint16_t data)
+void LibraryIoPort::OutPortByte(uint16_t port, uint16_t data)
 {
     io_->OutPortByte(port, data);
 }
 
-uint16_t LibraryPortIo::InPortByte(uint16_t port)
+uint16_t LibraryIoPort::InPortByte(uint16_t port)
 {
     return io_->InPortByte(port);
 }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "hw/PortAccessInit.h"
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk::platform {
 
@@ -27,7 +27,7 @@ public:
     Library LoadLibraryFullPath(const std::string& fullPath) override;
     Entry LookUp(Library library, const char* name) override;
     int32_t CallIsPortDriverOpen(Entry entry) override;
-    PortIo* BindPortIo(Entry outPortByte, Entry inPortByte) override;
+    IoPort* BindIoPort(Entry outPortByte, Entry inPortByte) override;
 
     // The Windows error of the last load that failed.
     unsigned long LastLoadError() const { return lastLoadError_; }
@@ -35,13 +35,13 @@ public:
 private:
     Names names_;
     unsigned long lastLoadError_ = 0;
-    std::vector<std::unique_ptr<PortIo>> bound_;
+    std::vector<std::unique_ptr<IoPort>> bound_;
 };
 
 // vykuu.exe's ports: the program's port library ("io.dll" or
 // "vykport32.dll"), loaded by full path only, never through the DLL search
 // order.
-class LibraryPortIo final : public PortIo {
+class LibraryIoPort final : public IoPort {
 public:
     // Full paths tried in order: the given one alone when not empty, else
     // io.dll and vykport32.dll next to the executable, then in the current
@@ -52,16 +52,16 @@ public:
 
     // Throws NoPortAccess, with a clear message, when no library loads, an
     // entry point is missing or its driver is not open.
-    static std::unique_ptr<LibraryPortIo> Open(const std::string& explicitPath, std::string& loadedPath);
-    ~LibraryPortIo() override;
+    static std::unique_ptr<LibraryIoPort> Open(const std::string& explicitPath, std::string& loadedPath);
+    ~LibraryIoPort() override;
 
     void OutPortByte(uint16_t port, uint16_t data) override;
     uint16_t InPortByte(uint16_t port) override;
 
 private:
-    LibraryPortIo() = default;
+    LibraryIoPort() = default;
     Win32PortLibrary library_{Win32PortLibrary::Names::Filesystem};
-    PortIo* io_ = nullptr;   // owned by library_
+    IoPort* io_ = nullptr;   // owned by library_
 };
 
 } // namespace vyk::platform

@@ -73,12 +73,12 @@ int32_t CallWithoutArguments(void* entry)
     return static_cast<int32_t>(Call0(entry));
 }
 
-void EntryPortIo::OutPortByte(uint16_t port, uint16_t data)
+void EntryIoPort::OutPortByte(uint16_t port, uint16_t data)
 {
     Call2(out_, port, data);
 }
 
-uint16_t EntryPortIo::InPortByte(uint16_t port)
+uint16_t EntryIoPort::InPortByte(uint16_t port)
 {
     return static_cast<uint16_t>(Call1(in_, port) & 0xFFFF);
 }

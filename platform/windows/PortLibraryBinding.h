@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 // A port library ("io.dll", "vykport32.dll", "vyksim.dll") loaded for the
 // rest of the process, and calls of its entry points. Libraries and entry
@@ -26,9 +26,9 @@ void* EntryPoint(void* library, const char* name);
 int32_t CallWithoutArguments(void* entry);
 
 // The port operations through a library's OutPortByte and InPortByte.
-class EntryPortIo final : public PortIo {
+class EntryIoPort final : public IoPort {
 public:
-    EntryPortIo(void* outPortByte, void* inPortByte) : out_(outPortByte), in_(inPortByte) {}
+    EntryIoPort(void* outPortByte, void* inPortByte) : out_(outPortByte), in_(inPortByte) {}
     void OutPortByte(uint16_t port, uint16_t data) override;
     uint16_t InPortByte(uint16_t port) override;
 

@@ -23,7 +23,7 @@ public:
     bool loadFails = false;
     std::set<std::string> missingEntries;
     int32_t driverOpen = 1;
-    PortIo* io = nullptr;             // what the bound entry points reach
+    IoPort* io = nullptr;             // what the bound entry points reach
 
     std::vector<std::string> loadedPaths;
     std::vector<std::string> lookedUp;
@@ -64,7 +64,7 @@ public:
         ++driverOpenCalls;
         return driverOpen;
     }
-    PortIo* BindPortIo(Entry, Entry) override { return io; }
+    IoPort* BindIoPort(Entry, Entry) override { return io; }
 };
 
 } // namespace vyk::app::test

@@ -94,8 +94,8 @@ TEST(RunningOperation, ACloseStopsTheSequenceSafelyFirst)
 
 // A port that fails once, at the first access after it is armed, before
 // that access reaches the notebook; every other access goes through.
-struct FailsOnce final : PortIo {
-    explicit FailsOnce(PortIo& io) : io(io) {}
+struct FailsOnce final : IoPort {
+    explicit FailsOnce(IoPort& io) : io(io) {}
     void OutPortByte(uint16_t port, uint16_t data) override
     {
         Check();
@@ -113,7 +113,7 @@ struct FailsOnce final : PortIo {
             throw PortFailure("the port failed");
         }
     }
-    PortIo& io;
+    IoPort& io;
     bool armed = false;
 };
 

@@ -122,7 +122,7 @@ int main()
         {reinterpret_cast<void*>(&StdcallOut), reinterpret_cast<void*>(&StdcallIn), "__stdcall port entries: arguments, results and the stack kept"},
     };
     for (const auto& c : conventions) {
-        vyk::PortIo& io = *platform.BindPortIo(c.out, c.in);
+        vyk::IoPort& io = *platform.BindIoPort(c.out, c.in);
         bool right = true;
         uintptr_t outStack = 0, inStack = 0;
         for (uint16_t i = 0; i < 1000; ++i) {

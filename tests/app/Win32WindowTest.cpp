@@ -173,7 +173,7 @@ int LogTest()
 }
 
 // Reads pass through until armed; the armed read throws once.
-class ThrowingPorts final : public vyk::PortIo {
+class ThrowingPorts final : public vyk::IoPort {
 public:
     explicit ThrowingPorts(vyk::sim::SimNotebook& sim) : sim_(sim) {}
     void OutPortByte(uint16_t port, uint16_t data) override { sim_.OutPortByte(port, data); }

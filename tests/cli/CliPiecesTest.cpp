@@ -22,7 +22,7 @@ using namespace vyk::cli;
 namespace {
 // A simulated notebook whose EC sticks busy once `when` says so, looked at
 // on every port read.
-struct StuckWhen : vyk::PortIo {
+struct StuckWhen : vyk::IoPort {
     StuckWhen(vyk::sim::SimNotebook& notebook, std::function<bool()> test) : nb(notebook), when(std::move(test)) {}
     void OutPortByte(uint16_t port, uint16_t data) override { nb.OutPortByte(port, data); }
     uint16_t InPortByte(uint16_t port) override
@@ -155,13 +155,13 @@ TEST(CliSidecar, WritesOneLineAndRefusesWhatIsNoRecord)
     Provenance p;
     p.port = 2, p.start = "00C000", p.end = "01FF00", p.vendor = "V\"1", p.product = "P", p.serial = "S\x01";
     p.toolVersion = "1.3", p.time = "2026-01-02T03:04:05.678Z", p.bytes = 81664, p.sha256 = "ab";
-    const std::string text = SidecarText(p);
+    const std::string text = vyk::pd::SidecarText(p);
     EXPECT_EQ(text, R"({"savedBy": "vykuu", "toolVersion": "1.3", "time": "2026-01-02T03:04:05.678Z", "port": 2, )"
                     R"("start": "00C000", "end": "01FF00", "vendor": "V\"1", "product": "P", "serial": "S\u0001", )"
                     R"("bytes": 81664, "sha256": "ab"})" "\n");
     Provenance back;
     std::string why;
-    ASSERT_TRUE(ParseSidecar(text, back, why)) << why;
+    ASSERT_TRUE(vyk::pd::ParseSidecar(text, back, why)) << why;
     EXPECT_EQ(std::tie(back.port, back.start, back.end, back.vendor, back.serial, back.bytes, back.time),
               std::tie(p.port, p.start, p.end, p.vendor, p.serial, p.bytes, p.time));
     const std::string least = R"("start": "A", "end": "B", "bytes": 1, "sha256": "C")";
@@ -177,10 +177,10 @@ TEST(CliSidecar, WritesOneLineAndRefusesWhatIsNoRecord)
              {"{" + least + "}", "it has no \"port\""},
          }) {
         why.clear();
-        EXPECT_FALSE(ParseSidecar(record, back, why)) << record;
+        EXPECT_FALSE(vyk::pd::ParseSidecar(record, back, why)) << record;
         EXPECT_EQ(why.substr(0, reason.size()), reason) << record;
     }
-    EXPECT_TRUE(ParseSidecar(R"( {"port": "2", )" + least + "}\n", back, why)) << why;
+    EXPECT_TRUE(vyk::pd::ParseSidecar(R"( {"port": "2", )" + least + "}\n", back, why)) << why;
     EXPECT_EQ(back.port, 2);
 }
 
@@ -193,7 +193,7 @@ TEST(CliPower, LowBatteryRefusesAFlash)
     options.out = options.err = sink;
     Console console(options);
     const struct {
-        Power power;
+        vyk::platform::Power power;
         bool allow;
         int code;
     } cases[] = {

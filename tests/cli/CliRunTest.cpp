@@ -1175,7 +1175,7 @@ TEST_F(CliRun, AKillAtAnyPortOperationLeavesNothingBroken)
     // Each command's port operations, counted in process on a fresh notebook in memory.
     uint64_t operations[3];
     for (const Kind kind : {Plain, Backup, Read}) {
-        struct : vyk::PortIo {
+        struct : vyk::IoPort {
             SimNotebook sim;
             uint64_t ops = 0;
             void OutPortByte(uint16_t port, uint16_t data) override { ++ops, sim.OutPortByte(port, data); }

@@ -287,7 +287,7 @@ struct Hang : std::runtime_error {
 // accesses off the port traffic, raises the drawn stop, takes the "paused"
 // file away in time, and measures every wait on the EC (a run of busy tests
 // with nothing else between), from its first test or the last Mark().
-class Probe final : public PortIo {
+class Probe final : public IoPort {
 public:
     Probe(sim::SimNotebook& notebook, const Case& c, fs::path pauseFile)
         : nb_(notebook), c_(c), pauseFile_(std::move(pauseFile)),
@@ -551,11 +551,11 @@ ToolRun Vykuu(World& w, Command command, const std::string& file = {}, const std
 {
     const Case& c = w.c;
     // A process of its own: a stop asked for of the one before is gone.
-    cli::ClearStopRequest();
+    vyk::platform::ClearStopRequest();
     w.probe->stopped = false;
     w.probe->blocksAfterStop = 0;
     w.probe->inits = w.probe->validates = 0;
-    w.probe->onStop = cli::RaiseStopRequest;
+    w.probe->onStop = vyk::platform::RaiseStopRequest;
     char* text = nullptr;
     size_t size = 0;
     std::FILE* log = open_memstream(&text, &size);

@@ -21,7 +21,7 @@ namespace {
 struct PortsReached {};
 
 // Ports that end the run at their first use: every check lies before it.
-class NoPorts : public PortIo {
+class NoPorts : public IoPort {
 public:
     void OutPortByte(uint16_t, uint16_t) override { throw PortsReached{}; }
     uint16_t InPortByte(uint16_t) override { throw PortsReached{}; }

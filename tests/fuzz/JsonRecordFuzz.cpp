@@ -7,7 +7,8 @@
 #include <string>
 
 #include "cli/JsonSummary.h"
-#include "cli/Sidecar.h"
+#include "pd/ImageRecord.h"
+#include "pd/JsonText.h"
 #include "tests/fuzz/Fuzz.h"
 
 using namespace vyk;
@@ -73,7 +74,7 @@ std::string Decode(const std::string& json)
     return out;
 }
 
-bool Same(const cli::Provenance& a, const cli::Provenance& b)
+bool Same(const pd::Provenance& a, const pd::Provenance& b)
 {
     return a.port == b.port && a.start == b.start && a.end == b.end && a.vendor == b.vendor &&
            a.product == b.product && a.serial == b.serial && a.toolVersion == b.toolVersion && a.time == b.time &&
@@ -91,18 +92,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         expected += n ? text.substr(i, n) : "\xEF\xBF\xBD";
         i += n ? n : 1;
     }
-    const std::string quoted = cli::JsonText(std::string(text));
+    const std::string quoted = pd::JsonText(std::string(text));
     FUZZ_REQUIRE(Decode(quoted) == expected);
-    FUZZ_REQUIRE(cli::Json::parse(quoted) == expected);
+    FUZZ_REQUIRE(pd::Json::parse(quoted) == expected);
     cli::JsonSummary summary;
     summary.Set("error", text);
     FUZZ_REQUIRE(summary.Text() == "{\"error\": " + quoted + "}");
 
-    cli::Provenance read, again;
+    pd::Provenance read, again;
     std::string why;
-    if (cli::ParseSidecar(std::string(text), read, why)) {
+    if (pd::ParseSidecar(std::string(text), read, why)) {
         FUZZ_REQUIRE(why.empty());
-        FUZZ_REQUIRE(cli::ParseSidecar(cli::SidecarText(read), again, why) && Same(read, again));
+        FUZZ_REQUIRE(pd::ParseSidecar(pd::SidecarText(read), again, why) && Same(read, again));
     } else {
         FUZZ_REQUIRE(!why.empty());
     }

@@ -14,7 +14,7 @@ struct Op {
 };
 
 // Records every port operation; reads answer with a scripted value.
-class RecordingPorts : public vyk::PortIo {
+class RecordingPorts : public vyk::IoPort {
 public:
     void OutPortByte(uint16_t port, uint16_t data) override { ops.push_back({true, port, data}); }
     uint16_t InPortByte(uint16_t port) override

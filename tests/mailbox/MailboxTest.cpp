@@ -54,7 +54,7 @@ void ExpectAccess(const EcAccess& a, bool write, uint16_t address, uint8_t value
 }
 
 // Reads back a fixed byte from port 0x4F; all else is ignored.
-struct ConstantPort : vyk::PortIo {
+struct ConstantPort : vyk::IoPort {
     uint16_t value = 0;
     void OutPortByte(uint16_t, uint16_t) override {}
     uint16_t InPortByte(uint16_t) override { return value; }

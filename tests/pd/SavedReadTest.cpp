@@ -66,7 +66,7 @@ TEST(SavedRead, RangeComparedWithBackupAndImage)
 // a serial unknown on either side is no contradiction.
 TEST(SavedRead, RecordProblemsNameWhatDiffers)
 {
-    const SavedRead saved{.sha256 = "ab", .start = "00C000", .time = "t", .port = 1, .serial = "S1"};
+    const Provenance saved{.port = 1, .start = "00C000", .serial = "S1", .time = "t", .sha256 = "ab"};
     const ImageUse same{.sha256 = "ab", .imageAt = 0x00C000, .port = 1, .serial = "S1"};
     struct Row { ImageUse use; const char* says; };
     ImageUse sha = same, at0 = same, port2 = same, other = same, unknown = same;

@@ -449,7 +449,7 @@ TEST(PortBackend, ChoiceOrderAndTheSimulatorFolder)
     const fs::path dir = fs::temp_directory_path() / ("vyk-backend-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "plain");
-    struct NoPorts : vyk::PortIo {
+    struct NoPorts : vyk::IoPort {
         void OutPortByte(uint16_t, uint16_t) override {}
         uint16_t InPortByte(uint16_t) override { return 0xFF; }
     } ports;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "hw/EcRam.h"
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 #include "portlib/VykPort32.h"
 #include "sim/SimNotebook.h"
 
@@ -31,7 +31,7 @@ T Bind(HMODULE h, const char* name)
 }
 
 // The library's two byte operations as the program binds them.
-class LibraryPorts final : public vyk::PortIo {
+class LibraryPorts final : public vyk::IoPort {
 public:
     explicit LibraryPorts(HMODULE h)
         : out_(Bind<decltype(out_)>(h, "OutPortByte")), in_(Bind<decltype(in_)>(h, "InPortByte"))

@@ -1,4 +1,4 @@
-#include "platform/linux/PortIo.h"
+#include "platform/linux/IoPort.h"
 
 #include "platform/Failure.h"
 
@@ -18,17 +18,17 @@ namespace vyk::platform {
 namespace {
 void CheckPort(uint16_t port)
 {
-    if (port < LinuxPortIo::FirstPort || port >= LinuxPortIo::FirstPort + LinuxPortIo::PortCount)
+    if (port < LinuxIoPort::FirstPort || port >= LinuxIoPort::FirstPort + LinuxIoPort::PortCount)
         throw std::logic_error("port outside 0x4E/0x4F requested");
 }
 } // namespace
 
-bool LinuxPortIo::Supported()
+bool LinuxIoPort::Supported()
 {
     return VYK_HAVE_PORT_INSTRUCTIONS;
 }
 
-std::unique_ptr<LinuxPortIo> LinuxPortIo::Open()
+std::unique_ptr<LinuxIoPort> LinuxIoPort::Open()
 {
 #if VYK_HAVE_PORT_INSTRUCTIONS
     if (ioperm(FirstPort, PortCount, 1) != 0) {
@@ -41,20 +41,20 @@ std::unique_ptr<LinuxPortIo> LinuxPortIo::Open()
             error += " (this kernel or sandbox gives no port permissions; a virtual machine or container may hide them)";
         throw NoPortAccess(error);
     }
-    return std::unique_ptr<LinuxPortIo>(new LinuxPortIo());
+    return std::unique_ptr<LinuxIoPort>(new LinuxIoPort());
 #else
     throw NoPortAccess("no access to I/O ports: this build has no port instructions (x86 Linux only); use --sim DIR");
 #endif
 }
 
-LinuxPortIo::~LinuxPortIo()
+LinuxIoPort::~LinuxIoPort()
 {
 #if VYK_HAVE_PORT_INSTRUCTIONS
     ioperm(FirstPort, PortCount, 0);
 #endif
 }
 
-void LinuxPortIo::OutPortByte(uint16_t port, uint16_t data)
+void LinuxIoPort::OutPortByte(uint16_t port, uint16_t data)
 {
     CheckPort(port);
 #if VYK_HAVE_PORT_INSTRUCTIONS
@@ -64,7 +64,7 @@ void LinuxPortIo::OutPortByte(uint16_t port, uint16_t data)
 #endif
 }
 
-uint16_t LinuxPortIo::InPortByte(uint16_t port)
+uint16_t LinuxIoPort::InPortByte(uint16_t port)
 {
     CheckPort(port);
 #if VYK_HAVE_PORT_INSTRUCTIONS

@@ -2,22 +2,22 @@
 #include <memory>
 #include <string>
 
-#include "hw/PortIo.h"
+#include "hw/IoPort.h"
 
 namespace vyk::platform {
 
 // Real ports on Linux through the kernel's per-process I/O permission
 // bitmap. Only the Super I/O pair 0x4E/0x4F is ever opened; any other
 // port is refused before an instruction runs.
-class LinuxPortIo final : public PortIo {
+class LinuxIoPort final : public IoPort {
 public:
     static constexpr uint16_t FirstPort = 0x4E;
     static constexpr int PortCount = 2;
 
     // Asks the kernel for the two ports. Throws NoPortAccess, with a clear
     // message, when it refuses (not root, a lockdown kernel, not an x86 machine).
-    static std::unique_ptr<LinuxPortIo> Open();
-    ~LinuxPortIo() override;
+    static std::unique_ptr<LinuxIoPort> Open();
+    ~LinuxIoPort() override;
 
     void OutPortByte(uint16_t port, uint16_t data) override;
     uint16_t InPortByte(uint16_t port) override;
@@ -26,7 +26,7 @@ public:
     static bool Supported();
 
 private:
-    LinuxPortIo() = default;
+    LinuxIoPort() = default;
 };
 
 } // namespace vyk::platform

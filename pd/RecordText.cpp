@@ -1,12 +1,14 @@
 // The record beside a file read from a PD (FILE.json), as text: written
-// by vykuu, and read back before that file is flashed.
+// with the file, and read back before that file is flashed.
 #include <exception>
 #include <map>
 
-#include "cli/JsonSummary.h"
-#include "cli/Sidecar.h"
+#include "pd/ImageRecord.h"
+#include "pd/JsonText.h"
 
-namespace vyk::cli {
+namespace vyk::pd {
+
+std::string SidecarPath(const std::string& file) { return file + ".json"; }
 
 std::string SidecarText(const Provenance& p)
 {
@@ -86,4 +88,4 @@ bool ParseSidecar(const std::string& text, Provenance& p, std::string& why)
     }
 }
 
-} // namespace vyk::cli
+} // namespace vyk::pd

@@ -7,9 +7,9 @@ namespace vyk {
 // The two operations every way of reaching I/O ports offers: the port
 // library's OutPortByte/InPortByte, the simulated notebook, Linux ioperm.
 // Bound at run time; nothing above this knows which one it talks to.
-class PortIo {
+class IoPort {
 public:
-    virtual ~PortIo() = default;
+    virtual ~IoPort() = default;
     // Writes the low 8 bits of data to the port.
     virtual void OutPortByte(uint16_t port, uint16_t data) = 0;
     // Returns the byte read in the low 8 bits.

@@ -40,19 +40,16 @@ Failure Interruption(const std::string& message);
 
 inline std::string Hex(uint32_t value, int digits) { return "0x" + pd::HexDigits(value, digits); }
 
-// The tool's hold on the EC for one command.
-using Session = pd::EcConnection;
-
 // The steps below throw Failure; a refusal leaves everything untouched.
 
 // Takes the EC's lock and opens the ports.
-void Open(const CommonOptions& common, Console& console, JsonSummary& summary, OpenBackend& backend);
+void Open(const CommonOptions& common, Console& console, JsonSummary& summary, platform::OpenBackend& backend);
 // The last checks before the first EC command: the power (for a flash),
 // then one read that shows an EC is there.
-void Ready(OpenBackend& backend, bool flashing, bool allowBattery, Console& console);
+void Ready(platform::OpenBackend& backend, bool flashing, bool allowBattery, Console& console);
 // Open, then Ready.
 void Connect(const CommonOptions& common, bool flashing, bool allowBattery, Console& console, JsonSummary& summary,
-            OpenBackend& backend);
+            platform::OpenBackend& backend);
 
 // What --dry-run checks in place of Connect: the lock (taken and given
 // back) and the power, touching no port; tells the plan.
@@ -62,10 +59,10 @@ void DryRunPorts(const CommonOptions& common, bool flashing, bool allowBattery, 
 // The eight version bytes of each port, as the monitor shows them; their
 // labels are told as results when `show` is set. A JSON array of port,
 // version and label.
-Json ReadVersionsOf(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+Json ReadVersionsOf(pd::EcConnection& connection, const std::vector<int>& ports, const CommonOptions& common, bool show,
                     Console& console);
 // The versions into the summary under `key`.
-void RecordVersions(Session& session, const std::vector<int>& ports, const CommonOptions& common, bool show,
+void RecordVersions(pd::EcConnection& connection, const std::vector<int>& ports, const CommonOptions& common, bool show,
                     Console& console, JsonSummary& summary, const char* key);
 
 } // namespace vyk::cli
