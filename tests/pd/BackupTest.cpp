@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pd/Backup.h"
+#include "pd/ImageRules.h"
 
 using namespace vyk::pd;
 namespace fs = std::filesystem;
@@ -174,5 +175,35 @@ TEST_F(Backups, RerunComparesTheRangeWithBackupAndImage)
         const RerunCheck found = CheckRerun(r.now.data(), existing, image.data(), range_, 2, "ADVICE");
         EXPECT_EQ(found.goesOn, r.goesOn) << found.text;
         EXPECT_TRUE(Has(found.text, r.says)) << found.text;
+    }
+}
+
+// The image file as it lies on disk, each refusal before any byte is
+// loaded: missing, no plain file, too large for the buffer, text; a raw
+// file that covers the range is taken whole.
+TEST_F(Backups, ImageFileIsCheckedOnDisk)
+{
+    Write("raw.bin", std::string(0xC200, '\xA5'));
+    Write("big.bin", std::string(0x40003, '\xA5'));
+    Write("text.hex", std::string(":10C00000") + std::string(0xC200, '0'));
+    fs::create_directory(Path("folder.bin"));
+    struct Row { const char* name; const char* refusal; };
+    const Row rows[] = {
+        {"raw.bin", nullptr},
+        {"none.bin", " does not exist"},
+        {"folder.bin", " is a folder"},
+        {"big.bin", " holds 262147 bytes; placed at 0x000000 it would end at 0x040003, past the 262146 bytes"},
+        {"text.hex", "convert it to a raw image first"},
+    };
+    for (const Row& r : rows) {
+        const std::string path = Path(r.name);
+        const ImageFit fit = CheckImageFile({path, 0, 0, false}, range_, false);
+        if (!r.refusal) {
+            EXPECT_EQ(fit.refusal, "") << r.name;
+            EXPECT_EQ(fit.padding, "");
+        } else {
+            EXPECT_TRUE(Has(fit.refusal, std::string(r.refusal))) << fit.refusal;
+            EXPECT_TRUE(Has(fit.refusal, path)) << fit.refusal;
+        }
     }
 }
