@@ -70,15 +70,18 @@ std::string CompleteCommand(const CommonOptions& common, const FlashOptions& opt
     return text + " " + pd::ShellWord(options.imagePath);
 }
 
-// The image file into the buffer, where its first byte belongs.
-void LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& image, Console& console,
-               JsonSummary& summary)
+// The image file into the buffer, where its first byte belongs; returns
+// the SHA-256 of its bytes.
+std::string LoadImage(const FlashOptions& options, uint32_t imageAt, pd::ImageStore& image, Console& console,
+                      JsonSummary& summary)
 {
     if (!pd::LoadImageFile(image, options.imagePath, [&](std::string_view line) { console.LogLine(line); }))
         throw Failure(Fault::File, "image file " + options.imagePath + " could not be loaded (see the log)");
     // Recorded as the file holds it, before it moves to where it belongs.
-    RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(), static_cast<size_t>(image.ImageLength));
+    const std::string sha256 = RecordFile(summary, "image", options.imagePath, image.ImageBuffer.data(),
+                                          static_cast<size_t>(image.ImageLength));
     pd::PlaceImage(image, imageAt);
+    return sha256;
 }
 
 // The range into the backup file; nothing is written to the flash when it fails.
@@ -135,11 +138,11 @@ void KeepBackup(pd::EcConnection& connection, const CommonOptions& common, const
 // The record saved beside the image (FILE.json), when there is one: the
 // same bytes, from this port and this notebook, unless --force. Without a
 // record a file flashes as it always has. `machine` is null when unknown.
-void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const pd::ImageStore& image,
+void CheckImageRecord(const FlashOptions& options, uint32_t imageAt, const std::string& imageSha256,
                       const platform::Machine* machine, Console& console, JsonSummary& summary)
 {
     const pd::ImageUse use{
-        .sha256 = platform::Sha256Hex(image.ImageBuffer.data() + imageAt, static_cast<size_t>(image.ImageLength)),
+        .sha256 = imageSha256,
         .imageAt = imageAt, .port = options.range.port, .serial = machine ? machine->serial : std::string()};
     const pd::RecordBeside record = pd::CheckRecordBeside(options.imagePath, use);
     if (record.path.empty())
@@ -288,10 +291,10 @@ int Flash(const CommonOptions& common, const FlashOptions& options, Console& con
     if (!common.dryRun)
         Open(common, console, summary, backend);
     auto image = std::make_unique<pd::ImageStore>();
-    LoadImage(options, imageAt, *image, console, summary);
+    const std::string imageSha256 = LoadImage(options, imageAt, *image, console, summary);
     if (!common.dryRun)
         plan.machine = platform::MachineOf(backend);
-    CheckImageRecord(options, imageAt, *image, common.dryRun ? nullptr : &plan.machine, console, summary);
+    CheckImageRecord(options, imageAt, imageSha256, common.dryRun ? nullptr : &plan.machine, console, summary);
     if (common.dryRun) {
         DryRunPorts(common, true, options.allowBattery, console, summary,
                     std::string(options.backupPath.empty() ? ""

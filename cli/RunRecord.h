@@ -20,8 +20,8 @@ using pd::UtcTimeText;
 using platform::AbsolutePath;
 
 // "<key>": the absolute path; "<key>Bytes" and "<key>Sha256" of `data`,
-// the bytes read from or written to it.
-void RecordFile(JsonSummary& summary, const std::string& key, const std::string& path, const uint8_t* data,
-                size_t size);
+// the bytes read from or written to it. Returns that SHA-256.
+std::string RecordFile(JsonSummary& summary, const std::string& key, const std::string& path,
+                       const uint8_t* data, size_t size);
 
 } // namespace vyk::cli
